@@ -1,0 +1,328 @@
+#include "main/kvendar_main.h"
+
+#include "catalogue/Catalogue.h"
+#include "catalogue/uvsAddValueDialog.h"
+#include "main/NodeTag.h"
+#include "platform/ErrorBox.h"
+
+#include "ui_kvendar_main.h"
+
+#include <QCollator>
+#include <QPainter>
+#include <QResizeEvent>
+#include <QTreeWidgetItemIterator>
+#include <QtWidgets/qdrawutil.h>
+
+#include <algorithm>
+
+namespace kv {
+
+namespace {
+
+const QString kAddItemText = QStringLiteral("Добавить...");
+
+// Draws the two-pixel sunken edge of a classic 3-D control on the chosen sides of rect.
+enum EdgeSide { kLeft = 1, kRight = 4, kBottom = 8 };
+
+void DrawSunkenEdge(QPainter& painter, const QRect& rect, int sides, const QPalette& palette)
+{
+    const QColor shadow = palette.color(QPalette::Mid);
+    const QColor darkShadow = palette.color(QPalette::Shadow);
+    const QColor highlight = palette.color(QPalette::Light);
+    const QColor light = palette.color(QPalette::Midlight);
+    const int l = rect.left();
+    const int t = rect.top();
+    const int r = rect.right();
+    const int b = rect.bottom();
+    if (sides & kLeft) {
+        painter.setPen(shadow);
+        painter.drawLine(l, t, l, b);
+        painter.setPen(darkShadow);
+        painter.drawLine(l + 1, t, l + 1, b - 1);
+    }
+    if (sides & kRight) {
+        painter.setPen(highlight);
+        painter.drawLine(r, t, r, b);
+        painter.setPen(light);
+        painter.drawLine(r - 1, t, r - 1, b - 1);
+    }
+    if (sides & kBottom) {
+        painter.setPen(highlight);
+        painter.drawLine(l, b, r, b);
+        painter.setPen(light);
+        painter.drawLine(l + 1, b - 1, r - 1, b - 1);
+    }
+}
+
+QList<TvsTreeItem*> AllNodes(QTreeWidget* tree)
+{
+    QList<TvsTreeItem*> nodes;
+    for (QTreeWidgetItemIterator it(tree); *it != nullptr; ++it)
+        if (NodeTag(*it) != nullptr)
+            nodes.append(static_cast<TvsTreeItem*>(*it));
+    return nodes;
+}
+
+} // namespace
+
+TfmMain::TfmMain(AppContext& context, QWidget* parent)
+    : QMainWindow(parent), ui(std::make_unique<Ui::TfmMain>()), m_context(context)
+{
+    ui->setupUi(this);
+    ui->Splitter->setStretchFactor(0, 0);
+    ui->Splitter->setStretchFactor(1, 1);
+    ui->Splitter->setSizes({185, 359});
+    ui->Splitter2->setStretchFactor(0, 1);
+    ui->Splitter2->setStretchFactor(1, 0);
+    ui->Splitter2->setSizes({150, 145});
+    ui->tvSource->setExpandsOnDoubleClick(true);
+    ui->tvChecked->setExpandsOnDoubleClick(true);
+
+    // Windows that arrive with later work are reachable only once they exist.
+    ui->bbTest->setEnabled(false);
+    ui->miTestRun->setEnabled(false);
+    ui->miTestResults->setEnabled(false);
+    ui->miSettings->setEnabled(false);
+    ui->acHelp->setEnabled(false);
+    ui->miAbout->setEnabled(false);
+
+    Dialogs& dialogs = m_context.dialogs;
+    connect(ui->bbExit, &QPushButton::clicked, this, Guarded(this, dialogs, &TfmMain::bbExitClick));
+    connect(ui->miExit, &QAction::triggered, this, Guarded(this, dialogs, &TfmMain::bbExitClick));
+    connect(ui->tvSource, &QTreeWidget::itemDoubleClicked, this, Guarded(this, dialogs, &TfmMain::tvSourceDblClick));
+    connect(ui->tvChecked, &QTreeWidget::itemDoubleClicked, this, Guarded(this, dialogs, &TfmMain::tvCheckedDblClick));
+    // The count follows every addition, removal and change of selection in tvChecked.
+    connect(ui->tvChecked->model(), &QAbstractItemModel::rowsInserted, this,
+            Guarded(this, dialogs, &TfmMain::UpdateCheckedCount));
+    connect(ui->tvChecked->model(), &QAbstractItemModel::rowsRemoved, this,
+            Guarded(this, dialogs, &TfmMain::UpdateCheckedCount));
+    connect(ui->tvChecked, &QTreeWidget::currentItemChanged, this,
+            Guarded(this, dialogs, &TfmMain::UpdateCheckedCount));
+    ui->pnBottom->installEventFilter(this);
+
+    RunHandler(this, dialogs, [this] { FormCreate(); });
+}
+
+TfmMain::~TfmMain() = default;
+
+void TfmMain::FormCreate()
+{
+    // Qt paints every widget double-buffered, so nothing is needed against flicker.
+    LoadConfig(QStringLiteral("config.ini"));
+    ui->tvChecked->SetAfterPaint([this](QWidget& tree, QPainter& painter) { PaintCheckedFrame(tree, painter); });
+    ui->pnCheckedTree->SetAfterPaint(
+        [this](QWidget& panel, QPainter& painter) { PaintCheckedCount(panel, painter); });
+}
+
+QString TfmMain::CheckedCountText() const
+{
+    return QStringLiteral("Количество выбранных ценностей: %1").arg(m_checkedCount);
+}
+
+void TfmMain::LoadConfig(const QString& fileName)
+{
+    const QString linesName = ReadCatalogue(m_context.exeDir, fileName, m_valueTypes);
+    QString lines = ReadTextFile(m_context.exeDir + linesName);
+    lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    lines.replace(u'\r', u'\n');
+    ui->meLines->setPlainText(lines);
+    FillSourceTree();
+}
+
+void TfmMain::FillSourceTree()
+{
+    QTreeWidget* tree = ui->tvSource;
+    tree->setUpdatesEnabled(false);
+    try {
+        tree->clear();
+        for (int g = 0; g < m_valueTypes.Count(); ++g) {
+            const TvsValueTypeRec& group = m_valueTypes.Items(g);
+            auto* heading = new TvsTreeItem(group.Name, NewNodeTag(kGroupNode, group.Number, false));
+            tree->addTopLevelItem(heading);
+            QList<QTreeWidgetItem*> values;
+            if (group.Values)
+                for (int v = 0; v < group.Values->Count(); ++v)
+                    values.append(
+                        new TvsTreeItem(group.Values->Items(v).Name, NewNodeTag(kValueNode, group.Number, false)));
+            std::stable_sort(values.begin(), values.end(), [](const QTreeWidgetItem* a, const QTreeWidgetItem* b) {
+                return CompareNodeText(a, b) < 0;
+            });
+            heading->addChildren(values);
+            heading->addChild(new TvsTreeItem(kAddItemText, NewNodeTag(kAddNode, group.Number, false)));
+        }
+        if (tree->topLevelItemCount() > 0)
+            tree->topLevelItem(0)->setExpanded(true);
+    } catch (...) {
+        tree->setUpdatesEnabled(true);
+        throw;
+    }
+    tree->setUpdatesEnabled(true);
+}
+
+int TfmMain::CompareNodeText(const QTreeWidgetItem* node1, const QTreeWidgetItem* node2)
+{
+    static const QCollator collator = [] {
+        QCollator c(QLocale::system());
+        c.setCaseSensitivity(Qt::CaseInsensitive);
+        return c;
+    }();
+    const int result = collator.compare(node1->text(0), node2->text(0));
+    return result < 0 ? -1 : (result > 0 ? 1 : 0);
+}
+
+void TfmMain::ApplyChosenColour(QTreeWidgetItem* node)
+{
+    const TvsNodeTag* tag = NodeTag(node);
+    if (tag != nullptr && tag->Kind == kValueNode && tag->Checked)
+        node->setForeground(0, palette().color(QPalette::Disabled, QPalette::Text));
+    else
+        node->setData(0, Qt::ForegroundRole, QVariant());
+}
+
+void TfmMain::CheckValue(QTreeWidgetItem* node)
+{
+    TvsNodeTag* tag = NodeTag(node);
+    if (tag == nullptr)
+        return;
+    switch (tag->Kind) {
+    case kValueNode: {
+        if (tag->Checked)
+            return;
+        QTreeWidgetItem* heading = FindCheckedGroup(tag->TypeNumber);
+        heading->addChild(new TvsTreeItem(node->text(0), NewNodeTag(kValueNode, tag->TypeNumber, true)));
+        heading->setExpanded(true);
+        tag->Checked = true;
+        ApplyChosenColour(node);
+        return;
+    }
+    case kAddNode:
+        AddValueNode(node);
+        return;
+    default:
+        return;
+    }
+}
+
+QTreeWidgetItem* TfmMain::FindCheckedGroup(qint32 typeNumber)
+{
+    for (TvsTreeItem* node : AllNodes(ui->tvChecked))
+        if (node->Tag.Kind == kGroupNode && node->Tag.TypeNumber == typeNumber)
+            return node;
+    auto* heading =
+        new TvsTreeItem(m_valueTypes.Items(typeNumber - 1).Name, NewNodeTag(kGroupNode, typeNumber, false));
+    ui->tvChecked->addTopLevelItem(heading);
+    return heading;
+}
+
+void TfmMain::UncheckValue(QTreeWidgetItem* node)
+{
+    const TvsNodeTag* tag = NodeTag(node);
+    if (tag == nullptr || tag->Kind != kValueNode)
+        return;
+    QTreeWidgetItem* heading = node->parent();
+    const QString text = node->text(0);
+    const qint32 typeNumber = tag->TypeNumber;
+    for (TvsTreeItem* source : AllNodes(ui->tvSource)) {
+        if (source->text(0) == text && source->Tag.TypeNumber == typeNumber) {
+            source->Tag.Checked = false;
+            ApplyChosenColour(source);
+            delete node;
+            break;
+        }
+    }
+    if (heading != nullptr && heading->childCount() == 0)
+        delete heading;
+}
+
+void TfmMain::UpdateCheckedCount()
+{
+    int count = 0;
+    for (TvsTreeItem* node : AllNodes(ui->tvChecked))
+        if (node->Tag.Kind == kValueNode)
+            ++count;
+    m_checkedCount = count;
+    ui->pnCheckedTree->update();
+}
+
+void TfmMain::AddValueNode(QTreeWidgetItem* node)
+{
+    const qint32 number = NodeTag(node)->TypeNumber;
+    TfmAddValueDialog dialog;
+    if (dialog.Execute(m_valueTypes.Items(number - 1).Name))
+        AppendValue(number, dialog.Value(), node);
+}
+
+void TfmMain::AppendValue(qint32 number, const QString& text, QTreeWidgetItem* node)
+{
+    TvsValueTypeRec& group = m_valueTypes.Items(number - 1);
+    group.Values->Add(text, number, group.Name);
+
+    QTreeWidget* tree = ui->tvSource;
+    QTreeWidgetItem* heading = node->parent();
+    tree->setUpdatesEnabled(false);
+    delete node;
+    auto* added = new TvsTreeItem(text, NewNodeTag(kValueNode, number, false));
+    heading->addChild(added);
+    tree->setCurrentItem(added);
+    heading->addChild(new TvsTreeItem(kAddItemText, NewNodeTag(kAddNode, number, false)));
+    tree->setUpdatesEnabled(true);
+
+    AppendValueToItemFile(group.ItemsFile, text);
+}
+
+void TfmMain::tvSourceDblClick()
+{
+    if (QTreeWidgetItem* node = ui->tvSource->currentItem())
+        CheckValue(node);
+}
+
+void TfmMain::tvCheckedDblClick()
+{
+    if (QTreeWidgetItem* node = ui->tvChecked->currentItem())
+        UncheckValue(node);
+}
+
+void TfmMain::bbExitClick()
+{
+    close();
+}
+
+void TfmMain::pnBottomResize()
+{
+    QWidget* panel = ui->pnBottom;
+    ui->bbExit->move(panel->contentsRect().width() - ui->bbExit->width() - 16, ui->bbExit->y());
+    ui->bbTest->move(ui->bbExit->x() - ui->bbTest->width() - 8, ui->bbTest->y());
+}
+
+bool TfmMain::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == ui->pnBottom && event->type() == QEvent::Resize)
+        RunHandler(this, m_context.dialogs, [this] { pnBottomResize(); });
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TfmMain::PaintCheckedFrame(QWidget& tree, QPainter& painter)
+{
+    const int w = tree.width();
+    const int h = tree.height();
+    // The bottom of the sunken border takes the tree's background, so the tree opens into the
+    // counter strip below it; the side borders are drawn again over the whole height.
+    painter.fillRect(QRect(2, h - 2, w - 4, 2), tree.palette().color(QPalette::Base));
+    DrawSunkenEdge(painter, QRect(0, 0, w, h), kLeft, tree.palette());
+    DrawSunkenEdge(painter, QRect(0, 0, w, h), kRight, tree.palette());
+}
+
+void TfmMain::PaintCheckedCount(QWidget& panel, QPainter& painter)
+{
+    const QRect r = ui->blCount->geometry();
+    DrawSunkenEdge(painter, r, kLeft, panel.palette());
+    DrawSunkenEdge(painter, r, kRight | kBottom, panel.palette());
+    const QString text = CheckedCountText();
+    painter.setPen(Qt::black);
+    painter.setBackgroundMode(Qt::TransparentMode);
+    const QFontMetrics metrics(painter.font());
+    const int y = r.top() + (r.height() - metrics.height()) / 2;
+    painter.drawText(QRect(r.left() + 8, y, r.width() - 8, metrics.height()), Qt::AlignLeft | Qt::AlignTop, text);
+}
+
+} // namespace kv

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "catalogue/uvsValues.h"
+#include "platform/AppContext.h"
+
+#include <QMainWindow>
+
+#include <memory>
+
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace Ui {
+class TfmMain;
+}
+
+namespace kv {
+
+// The program's home: the catalogue tree, the tree of chosen values with its live count, the
+// instruction text and the menu. It owns the catalogue and the chosen values of the current test.
+class TfmMain final : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit TfmMain(AppContext& context, QWidget* parent = nullptr);
+    ~TfmMain() override;
+
+    TvsValueTypeList& ValueTypes() { return m_valueTypes; }
+    TvsValueList& CheckedValues() { return m_checkedValues; }
+    int CheckedCount() const { return m_checkedCount; }
+    AppContext& Context() { return m_context; }
+
+    // The counter's text as it is painted below tvChecked.
+    QString CheckedCountText() const;
+
+    // Loads config.ini (or another profile beside the executable) into ValueTypes, meLines and
+    // tvSource. A lines file that cannot be read raises and leaves tvSource as it was.
+    void LoadConfig(const QString& fileName);
+
+    void CheckValue(QTreeWidgetItem* node);
+    void UncheckValue(QTreeWidgetItem* node);
+    QTreeWidgetItem* FindCheckedGroup(qint32 typeNumber);
+    void UpdateCheckedCount();
+    void AddValueNode(QTreeWidgetItem* node);
+
+    // Sort order of value nodes: locale-aware, letter case ignored.
+    static int CompareNodeText(const QTreeWidgetItem* node1, const QTreeWidgetItem* node2);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void FormCreate();
+    void FillSourceTree();
+    void AppendValue(qint32 number, const QString& text, QTreeWidgetItem* node);
+    void pnBottomResize();
+    void tvSourceDblClick();
+    void tvCheckedDblClick();
+    void bbExitClick();
+    void PaintCheckedFrame(QWidget& tree, QPainter& painter);
+    void PaintCheckedCount(QWidget& panel, QPainter& painter);
+    void ApplyChosenColour(QTreeWidgetItem* node);
+
+    std::unique_ptr<Ui::TfmMain> ui;
+    AppContext& m_context;
+    TvsValueTypeList m_valueTypes;
+    TvsValueList m_checkedValues;
+    int m_checkedCount = 0;
+};
+
+} // namespace kv

@@ -1,0 +1,112 @@
+#include "support/TestSupport.h"
+
+#include "platform/Codec.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTimer>
+#include <QtTest/QTest>
+
+namespace kvtest {
+
+QMessageBox::StandardButton FakeDialogs::Message(QWidget*, Kind kind, const QString& text,
+                                                 QMessageBox::StandardButtons buttons)
+{
+    messages.append({kind, text, buttons});
+    if (!answers.isEmpty())
+        return answers.takeFirst();
+    for (QMessageBox::StandardButton b : {QMessageBox::No, QMessageBox::Cancel, QMessageBox::Ok})
+        if (buttons.testFlag(b))
+            return b;
+    return QMessageBox::NoButton;
+}
+
+void FakeDialogs::ShowError(QWidget*, const QString& message)
+{
+    errors.append(message);
+}
+
+QString FakeDialogs::SaveFileName(QWidget*, const QString&, const QString& filter, const QString&)
+{
+    saveFilters.append(filter);
+    return saveNames.isEmpty() ? QString() : saveNames.takeFirst();
+}
+
+ExeDir::ExeDir() = default;
+
+QString ExeDir::path() const
+{
+    return m_dir.path() + u'/';
+}
+
+void ExeDir::write(const QString& name, const QByteArray& bytes) const
+{
+    QFile f(file(name));
+    QDir().mkpath(QFileInfo(f).absolutePath());
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
+        qFatal("cannot write fixture %s", qPrintable(f.fileName()));
+}
+
+QByteArray ExeDir::read(const QString& name) const
+{
+    QFile f(file(name));
+    if (!f.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return f.readAll();
+}
+
+void ExeDir::copyShippedCatalogue() const
+{
+    const QDir shipped(QStringLiteral(KVENDAR_SHIPPED_DATA_DIR));
+    for (const QString& name : shipped.entryList({QStringLiteral("*.ini"), QStringLiteral("*.txt")}, QDir::Files)) {
+        QFile src(shipped.filePath(name));
+        if (!src.open(QIODevice::ReadOnly))
+            qFatal("cannot read %s", qPrintable(name));
+        write(name, src.readAll());
+    }
+}
+
+QByteArray Cp(const QString& text)
+{
+    return kv::ToCp1251(text);
+}
+
+std::shared_ptr<bool> AnswerModal(std::function<void(QWidget*)> answer, int timeoutMs)
+{
+    auto met = std::make_shared<bool>(false);
+    QElapsedTimer clock;
+    clock.start();
+    // Parented to the application, so a timer that never fires its answer is still released.
+    auto* timer = new QTimer(qApp);
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, timer, [=] {
+        QWidget* modal = QApplication::activeModalWidget();
+        const bool found = modal != nullptr && modal->isVisible();
+        if (!found && clock.elapsed() < timeoutMs)
+            return;
+        timer->stop();
+        timer->deleteLater();
+        if (found) {
+            *met = true;
+            answer(modal);
+        }
+    });
+    timer->start();
+    return met;
+}
+
+bool ClickButton(QWidget* modal, const QString& text)
+{
+    for (QAbstractButton* button : modal->findChildren<QAbstractButton*>()) {
+        if (button->text().remove(u'&') == text) {
+            button->click();
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace kvtest

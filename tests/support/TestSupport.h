@@ -1,0 +1,75 @@
+#pragma once
+
+#include "platform/AppContext.h"
+#include "platform/Dialogs.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QMessageBox>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <memory>
+
+namespace kvtest {
+
+// Dialogs that record what the program asked and answer from a script, so no test waits on a
+// real modal loop. An unscripted question is answered with the first button offered after No /
+// Cancel preference is not guessed: the test must script every answer it relies on.
+class FakeDialogs final : public kv::Dialogs
+{
+public:
+    struct Shown
+    {
+        Kind kind;
+        QString text;
+        QMessageBox::StandardButtons buttons;
+    };
+
+    QMessageBox::StandardButton Message(QWidget* parent, Kind kind, const QString& text,
+                                        QMessageBox::StandardButtons buttons) override;
+    void ShowError(QWidget* parent, const QString& message) override;
+    QString SaveFileName(QWidget* parent, const QString& caption, const QString& filter,
+                         const QString& defaultSuffix) override;
+
+    // Answers for the next message boxes, in order; when none is left, the box answers No (or
+    // Cancel, or OK), whichever it offers first in that order.
+    QList<QMessageBox::StandardButton> answers;
+    // Answers for the next save dialogs ("" = cancelled).
+    QStringList saveNames;
+
+    QList<Shown> messages;
+    QStringList errors;
+    QStringList saveFilters;
+};
+
+// A folder that stands in for the executable's directory. Files are written byte for byte.
+class ExeDir
+{
+public:
+    ExeDir();
+    QString path() const; // ends with "/"
+    QString file(const QString& name) const { return path() + name; }
+    void write(const QString& name, const QByteArray& bytes) const;
+    QByteArray read(const QString& name) const;
+    // Copies the shipped catalogue (config.ini, item and lines files) here.
+    void copyShippedCatalogue() const;
+    bool ok() const { return m_dir.isValid(); }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// Windows-1251 bytes of a UTF-8 literal, for building fixtures.
+QByteArray Cp(const QString& text);
+
+// Arms a timer that waits for a modal widget (up to timeoutMs), then hands it to answer. Returns
+// a flag the test can check to see whether the modal widget was met.
+std::shared_ptr<bool> AnswerModal(std::function<void(QWidget*)> answer, int timeoutMs = 5000);
+
+// Presses the button with this text on a modal box or dialog; true when it was found.
+bool ClickButton(QWidget* modal, const QString& text);
+
+} // namespace kvtest
