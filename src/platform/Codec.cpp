@@ -12,15 +12,19 @@ constexpr const char* kCodecName = "windows-1251";
 
 QString FromCp1251(QByteArrayView bytes)
 {
-    QStringDecoder decoder(kCodecName);
+    // Opening the codec is far dearer than decoding one short field, and the database readers
+    // decode millions of them; the code page keeps no state between calls, so one per thread serves.
+    thread_local QStringDecoder decoder(kCodecName);
     Q_ASSERT(decoder.isValid());
+    decoder.resetState();
     return decoder.decode(bytes);
 }
 
 QByteArray ToCp1251(const QString& text)
 {
-    QStringEncoder encoder(kCodecName, QStringConverter::Flag::Default);
+    thread_local QStringEncoder encoder(kCodecName, QStringConverter::Flag::Default);
     Q_ASSERT(encoder.isValid());
+    encoder.resetState();
     QByteArray bytes = encoder.encode(text);
     if (!bytes.contains('\x1a'))
         return bytes;
