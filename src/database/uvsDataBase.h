@@ -1,0 +1,118 @@
+#pragma once
+
+#include "catalogue/uVSLists.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <array>
+#include <memory>
+
+namespace kv {
+
+// One record of tests.dat, held as the 681 bytes it has on disk. Every field sits at a fixed,
+// unaligned offset and is read and written byte by byte, so files stay interchangeable with any
+// other program that writes the same layout, whatever this compiler would do with a struct.
+class TvsDBTestRec
+{
+public:
+    static constexpr int kSize = 681;
+    std::array<char, kSize> bytes{};
+
+    quint32 Id() const;
+    void SetId(quint32 id);
+    // Short strings: a length byte and 80 bytes of Windows-1251 text. Setters keep the first 80
+    // characters; getters take min(length byte, 80) of them.
+    QString Fio() const;
+    void SetFio(const QString& text);
+    // Days since 1899-12-30 00:00 local time, the fraction being the time of day.
+    double Date() const;
+    void SetDate(double date);
+    qint32 Age() const;
+    void SetAge(qint32 age);
+    quint8 Sex() const;
+    void SetSex(quint8 sex);
+    QString Social() const;
+    void SetSocial(const QString& text);
+    QString Children() const;
+    void SetChildren(const QString& text);
+    QString PlaceOfLiving() const;
+    void SetPlaceOfLiving(const QString& text);
+    QString Education() const;
+    void SetEducation(const QString& text);
+    QString SocialStatus() const;
+    void SetSocialStatus(const QString& text);
+    QString Bussines() const;
+    void SetBussines(const QString& text);
+    QString MaterialLevel() const;
+    void SetMaterialLevel(const QString& text);
+    // number is the group number 1 .. 4; anything else raises ListIndexError.
+    qint32 TypeScore(int number) const;
+    void SetTypeScore(int number, qint32 score);
+};
+
+// One record of values.dat, 94 bytes, held the same way.
+class TvsDBValueRec
+{
+public:
+    static constexpr int kSize = 94;
+    std::array<char, kSize> bytes{};
+
+    qint32 Id() const;
+    void SetId(qint32 id);
+    qint32 TestId() const;
+    void SetTestId(qint32 id);
+    quint8 TypeNumber() const;
+    void SetTypeNumber(quint8 number);
+    qint32 Score() const;
+    void SetScore(qint32 score);
+    QString Name() const;
+    void SetName(const QString& text);
+};
+
+static_assert(sizeof(TvsDBTestRec) == TvsDBTestRec::kSize, "a test record must be its bytes alone");
+static_assert(sizeof(TvsDBValueRec) == TvsDBValueRec::kSize, "a value record must be its bytes alone");
+
+class TvsDBTestList final : public TvsList<TvsDBTestRec>
+{
+};
+class TvsDBValueList final : public TvsList<TvsDBValueRec>
+{
+};
+
+using TestFilter = bool (*)(const TvsDBTestRec&);
+using ValueFilter = bool (*)(const TvsDBValueRec&);
+
+// How long a read or an append waits for a file that another instance holds locked.
+constexpr int kLockWaitMs = 2000;
+
+// Whole file, or only the records the filter keeps, in file order. nullptr when the file is missing,
+// cannot be opened, stays locked by another process past the wait, or the filter raised. A read error
+// ends the read quietly with the records read so far; trailing bytes short of a record are ignored.
+std::unique_ptr<TvsDBTestList> ReadTests(const QString& fileName, TestFilter filter = nullptr);
+std::unique_ptr<TvsDBValueList> ReadValues(const QString& fileName, ValueFilter filter = nullptr);
+
+// True when dataDir is a directory or has just been created (owner-only, it holds personal data).
+bool CheckDataDir(const QString& dataDir);
+
+// Numbers rec (Id := the last whole record's Id + 1, or 1) and appends it to fileName on its own,
+// durably: the file is locked for the call, flushed to disk before returning, and cut back to what it
+// was when anything fails; then kv::Error is raised with the reason in Russian. A save of a whole
+// test uses TvsDBSave instead so that its records stay together.
+void AppendTestRec(const QString& fileName, TvsDBTestRec& rec);
+void AppendValueRec(const QString& fileName, TvsDBValueRec& rec);
+
+// The number of the test whose records IsWantedTest / IsWantedValue keep; filters get the record
+// alone, so the number reaches them through this.
+extern thread_local qint32 WantedTestId;
+bool IsWantedTest(const TvsDBTestRec& rec);
+bool IsWantedValue(const TvsDBValueRec& rec);
+
+// "Мужской" for 1, "Женский" for 2, "" for every other code.
+QString SexText(quint8 sex);
+
+double DateTimeToRecordDate(const QDateTime& local);
+// An invalid QDateTime for a value no calendar date matches (NaN, infinities, far out of range).
+QDateTime RecordDateToDateTime(double date);
+
+} // namespace kv
