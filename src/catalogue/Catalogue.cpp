@@ -75,8 +75,8 @@ QString ReadCatalogue(const QString& exeDir, const QString& fileName, TvsValueTy
         return lines;
     try {
         for (qint32 number = 1; number <= 4; ++number) {
-            const QString name =
-                profile.ReadString(QStringLiteral("ValueTypes"), QStringLiteral("ValueTypeName%1").arg(number), missing);
+            const QString name = profile.ReadString(QStringLiteral("ValueTypes"),
+                                                    QStringLiteral("ValueTypeName%1").arg(number), missing);
             if (name == missing)
                 break;
             const QString items = profile.ReadString(QStringLiteral("ValueTypes"),

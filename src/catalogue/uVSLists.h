@@ -11,8 +11,7 @@ namespace kv {
 // An ordered list that owns its records. Callers reach records by reference through Items and
 // change them in place; Delete and Clear release them. Every index outside 0 .. Count - 1 raises
 // ListIndexError before anything changes.
-template <typename T>
-class TvsList
+template <typename T> class TvsList
 {
 public:
     using Compare = std::function<int(const T&, const T&)>;
@@ -57,7 +56,6 @@ public:
         m_items.clear();
         m_items.shrink_to_fit();
     }
-
 
     // Sorts in place with the list's own quicksort. It is not stable, and the order it leaves equal
     // records in is part of what users see (ties in a ranking), so it must not be replaced by

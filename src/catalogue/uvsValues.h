@@ -13,9 +13,9 @@ namespace kv {
 struct TvsValueRec
 {
     QString Name;
-    qint32 TypeNumber = 0; // the value's group, 1 to 4
-    QString TypeName;      // the group's name; empty in pair lists
-    qint32 Score = 0;      // comparisons won in the current test
+    qint32 TypeNumber = 0;  // the value's group, 1 to 4
+    QString TypeName;       // the group's name; empty in pair lists
+    qint32 Score = 0;       // comparisons won in the current test
     qint32 SourceIndex = 0; // pair lists only: the value's index in the list of chosen values
 };
 
@@ -31,8 +31,8 @@ struct TvsValueTypeRec
 {
     qint32 Number = 0; // group number 1 to 4 (Add stores the list position until a caller sets it)
     QString Name;
-    QString ItemsFile; // full path of the group's item file; empty in result lists
-    qint32 Score = 0;  // the group's points in the current test, or its total in a result list
+    QString ItemsFile;                    // full path of the group's item file; empty in result lists
+    qint32 Score = 0;                     // the group's points in the current test, or its total in a result list
     std::unique_ptr<TvsValueList> Values; // owned; none until whoever fills the group creates it
 };
 

@@ -5,7 +5,8 @@
 namespace kv {
 
 // What a node of the main window's trees stands for.
-enum TvsNodeKind : quint8 {
+enum TvsNodeKind : quint8
+{
     kValueNode = 0, // a value
     kGroupNode = 1, // a group heading
     kAddNode = 2,   // the "Добавить..." item of tvSource

@@ -22,7 +22,12 @@ namespace {
 const QString kAddItemText = QStringLiteral("Добавить...");
 
 // Draws the two-pixel sunken edge of a classic 3-D control on the chosen sides of rect.
-enum EdgeSide { kLeft = 1, kRight = 4, kBottom = 8 };
+enum EdgeSide
+{
+    kLeft = 1,
+    kRight = 4,
+    kBottom = 8
+};
 
 void DrawSunkenEdge(QPainter& painter, const QRect& rect, int sides, const QPalette& palette)
 {
@@ -110,8 +115,7 @@ void TfmMain::FormCreate()
     // Qt paints every widget double-buffered, so nothing is needed against flicker.
     LoadConfig(QStringLiteral("config.ini"));
     ui->tvChecked->SetAfterPaint([this](QWidget& tree, QPainter& painter) { PaintCheckedFrame(tree, painter); });
-    ui->pnCheckedTree->SetAfterPaint(
-        [this](QWidget& panel, QPainter& painter) { PaintCheckedCount(panel, painter); });
+    ui->pnCheckedTree->SetAfterPaint([this](QWidget& panel, QPainter& painter) { PaintCheckedCount(panel, painter); });
 }
 
 QString TfmMain::CheckedCountText() const
@@ -208,8 +212,7 @@ QTreeWidgetItem* TfmMain::FindCheckedGroup(qint32 typeNumber)
     for (TvsTreeItem* node : AllNodes(ui->tvChecked))
         if (node->Tag.Kind == kGroupNode && node->Tag.TypeNumber == typeNumber)
             return node;
-    auto* heading =
-        new TvsTreeItem(m_valueTypes.Items(typeNumber - 1).Name, NewNodeTag(kGroupNode, typeNumber, false));
+    auto* heading = new TvsTreeItem(m_valueTypes.Items(typeNumber - 1).Name, NewNodeTag(kGroupNode, typeNumber, false));
     ui->tvChecked->addTopLevelItem(heading);
     return heading;
 }

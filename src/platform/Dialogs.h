@@ -12,7 +12,13 @@ namespace kv {
 class Dialogs
 {
 public:
-    enum class Kind { Error, Warning, Confirmation, Information };
+    enum class Kind
+    {
+        Error,
+        Warning,
+        Confirmation,
+        Information
+    };
 
     virtual ~Dialogs() = default;
 

@@ -24,8 +24,7 @@ bool RunHandler(QWidget* window, Dialogs& dialogs, const std::function<void()>& 
 
 // Wraps a member handler for connect(): the slot runs through RunHandler. Signal arguments are
 // dropped; handlers that need them are connected with a lambda that calls RunHandler itself.
-template <typename Window>
-auto Guarded(Window* window, Dialogs& dialogs, void (Window::*handler)())
+template <typename Window> auto Guarded(Window* window, Dialogs& dialogs, void (Window::*handler)())
 {
     return [window, &dialogs, handler] { RunHandler(window, dialogs, [window, handler] { (window->*handler)(); }); };
 }

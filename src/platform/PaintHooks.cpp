@@ -1,7 +1,7 @@
 #include "platform/PaintHooks.h"
 
-#include <QPainter>
 #include <QPaintEvent>
+#include <QPainter>
 
 namespace kv {
 

@@ -62,7 +62,8 @@ private slots:
         QTest::newRow("blanks kept") << QByteArray(" a \r\n\tb") << L(" a |\tb");
         QTest::newRow("empty file") << QByteArray() << QStringList();
         QTest::newRow("only a break") << QByteArray("\r\n") << L("");
-        QTest::newRow("cyrillic") << Cp(QStringLiteral("Любовь\r\nДружба")) << QStringList{QStringLiteral("Любовь"), QStringLiteral("Дружба")};
+        QTest::newRow("cyrillic") << Cp(QStringLiteral("Любовь\r\nДружба"))
+                                  << QStringList{QStringLiteral("Любовь"), QStringLiteral("Дружба")};
     }
 
     void lineBreaks()
@@ -81,25 +82,29 @@ private slots:
         const QStringList none;
         QTest::newRow("four groups") << Config(kFourGroups) << none << "1=G1:a|b;2=G2:c;3=G3:d;4=G4:e"
                                      << "lines.txt";
-        QTest::newRow("name 3 missing")
-            << Config(QByteArray(kFourGroups).replace("ValueTypeName3=G3\r\n", "")) << none << "1=G1:a|b;2=G2:c"
-            << "lines.txt";
-        QTest::newRow("items 2 missing")
-            << Config(QByteArray(kFourGroups).replace("ValueTypeItems2=g2.txt\r\n", "")) << none << "1=G1:a|b"
-            << "lines.txt";
+        QTest::newRow("name 3 missing") << Config(QByteArray(kFourGroups).replace("ValueTypeName3=G3\r\n", "")) << none
+                                        << "1=G1:a|b;2=G2:c"
+                                        << "lines.txt";
+        QTest::newRow("items 2 missing") << Config(QByteArray(kFourGroups).replace("ValueTypeItems2=g2.txt\r\n", ""))
+                                         << none << "1=G1:a|b"
+                                         << "lines.txt";
         QTest::newRow("value equal to the sentinel counts as missing")
-            << Config(QByteArray(kFourGroups).replace("=G2", "=NOFUCKINGWAY")) << none << "1=G1:a|b" << "lines.txt";
+            << Config(QByteArray(kFourGroups).replace("=G2", "=NOFUCKINGWAY")) << none << "1=G1:a|b"
+            << "lines.txt";
         QTest::newRow("sentinel in another case is a name")
             << Config(QByteArray(kFourGroups).replace("=G2", "=nofuckingway")) << none
-            << "1=G1:a|b;2=nofuckingway:c;3=G3:d;4=G4:e" << "lines.txt";
+            << "1=G1:a|b;2=nofuckingway:c;3=G3:d;4=G4:e"
+            << "lines.txt";
         QTest::newRow("item file 2 missing: group kept empty, later absent")
-            << Config(kFourGroups) << QStringList{QStringLiteral("g2.txt")} << "1=G1:a|b;2=G2:" << "lines.txt";
-        QTest::newRow("Lines missing: no group read")
-            << Config(kFourGroups, "[MAIN]\r\nOther=x\r\n") << none << "" << "NOFUCKINGWAY";
-        QTest::newRow("fifth group ignored")
-            << Config(kFourGroups + "ValueTypeName5=G5\r\nValueTypeItems5=g1.txt\r\n") << none
-            << "1=G1:a|b;2=G2:c;3=G3:d;4=G4:e" << "lines.txt";
-        QTest::newRow("no config.ini") << QByteArray() << none << "" << "NOFUCKINGWAY";
+            << Config(kFourGroups) << QStringList{QStringLiteral("g2.txt")} << "1=G1:a|b;2=G2:"
+            << "lines.txt";
+        QTest::newRow("Lines missing: no group read") << Config(kFourGroups, "[MAIN]\r\nOther=x\r\n") << none << ""
+                                                      << "NOFUCKINGWAY";
+        QTest::newRow("fifth group ignored") << Config(kFourGroups + "ValueTypeName5=G5\r\nValueTypeItems5=g1.txt\r\n")
+                                             << none << "1=G1:a|b;2=G2:c;3=G3:d;4=G4:e"
+                                             << "lines.txt";
+        QTest::newRow("no config.ini") << QByteArray() << none << ""
+                                       << "NOFUCKINGWAY";
     }
 
     void stopRules()
@@ -133,8 +138,8 @@ private slots:
         QTest::newRow("no final break") << QByteArray("X\r\nY") << QStringLiteral("Z") << QByteArray("X\r\nY\r\nZ");
         QTest::newRow("final break kept") << QByteArray("Y\r\n") << QStringLiteral("Z") << QByteArray("Y\r\n\r\nZ");
         QTest::newRow("empty text is a bare break") << QByteArray("Y") << QString() << QByteArray("Y\r\n");
-        QTest::newRow("cyrillic in 1251") << QByteArray("Y") << QStringLiteral("Мир")
-                                          << QByteArray("Y\r\n\xcc\xe8\xf0");
+        QTest::newRow("cyrillic in 1251")
+            << QByteArray("Y") << QStringLiteral("Мир") << QByteArray("Y\r\n\xcc\xe8\xf0");
         QTest::newRow("blanks kept") << QByteArray("Y") << QStringLiteral(" a ") << QByteArray("Y\r\n a ");
     }
 

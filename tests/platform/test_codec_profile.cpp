@@ -17,7 +17,7 @@ private slots:
     {
         const QString text = QStringLiteral("Ёжик в тумане: №1, «ёлка» — Щ");
         const QByteArray bytes = ToCp1251(text);
-        QCOMPARE(bytes.size(), text.size()); // one byte per character
+        QCOMPARE(bytes.size(), text.size());                    // one byte per character
         QCOMPARE(static_cast<uchar>(bytes.at(0)), uchar(0xA8)); // Ё
         QCOMPARE(static_cast<uchar>(ToCp1251(QStringLiteral("а")).at(0)), uchar(0xE0));
         QCOMPARE(static_cast<uchar>(ToCp1251(QStringLiteral("№")).at(0)), uchar(0xB9));
@@ -35,10 +35,7 @@ private slots:
         QCOMPARE(ToCp1251(text), all);
     }
 
-    void cp1251UnmappableBecomesQuestionMark()
-    {
-        QCOMPARE(ToCp1251(QStringLiteral("a\u4e2db")), QByteArray("a?b"));
-    }
+    void cp1251UnmappableBecomesQuestionMark() { QCOMPARE(ToCp1251(QStringLiteral("a\u4e2db")), QByteArray("a?b")); }
 
     void strToInt_data()
     {
@@ -80,19 +77,31 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("expected");
         const QString dflt = QStringLiteral("DEFAULT");
-        QTest::newRow("exact") << QByteArray("[MAIN]\r\nLines=lines.txt\r\n") << "MAIN" << "Lines" << "lines.txt";
-        QTest::newRow("case of section and key")
-            << QByteArray("[main]\nLINES=a.txt\n") << "MAIN" << "Lines" << "a.txt";
-        QTest::newRow("blanks trimmed") << QByteArray("[ MAIN ]\n  Lines  =   a b.txt \t\n") << "MAIN" << "Lines"
+        QTest::newRow("exact") << QByteArray("[MAIN]\r\nLines=lines.txt\r\n") << "MAIN"
+                               << "Lines"
+                               << "lines.txt";
+        QTest::newRow("case of section and key") << QByteArray("[main]\nLINES=a.txt\n") << "MAIN"
+                                                 << "Lines"
+                                                 << "a.txt";
+        QTest::newRow("blanks trimmed") << QByteArray("[ MAIN ]\n  Lines  =   a b.txt \t\n") << "MAIN"
+                                        << "Lines"
                                         << "a b.txt";
-        QTest::newRow("other section") << QByteArray("[X]\nLines=a\n[MAIN]\nOther=b\n") << "MAIN" << "Lines" << dflt;
-        QTest::newRow("first of two") << QByteArray("[MAIN]\nLines=a\nLines=b\n") << "MAIN" << "Lines" << "a";
-        QTest::newRow("value with =") << QByteArray("[MAIN]\nLines=a=b\n") << "MAIN" << "Lines" << "a=b";
-        QTest::newRow("empty value") << QByteArray("[MAIN]\nLines=\n") << "MAIN" << "Lines" << "";
+        QTest::newRow("other section") << QByteArray("[X]\nLines=a\n[MAIN]\nOther=b\n") << "MAIN"
+                                       << "Lines" << dflt;
+        QTest::newRow("first of two") << QByteArray("[MAIN]\nLines=a\nLines=b\n") << "MAIN"
+                                      << "Lines"
+                                      << "a";
+        QTest::newRow("value with =") << QByteArray("[MAIN]\nLines=a=b\n") << "MAIN"
+                                      << "Lines"
+                                      << "a=b";
+        QTest::newRow("empty value") << QByteArray("[MAIN]\nLines=\n") << "MAIN"
+                                     << "Lines"
+                                     << "";
         QTest::newRow("cyrillic") << kvtest::Cp(QStringLiteral("[ValueTypes]\r\nValueTypeName1=Идеи\r\n"))
-                                  << "ValueTypes" << "valuetypename1" << QStringLiteral("Идеи");
-        QTest::newRow("cut at 2047") << (QByteArray("[S]\nK=") + QByteArray(3000, 'x')) << "S" << "K"
-                                     << QString(2047, u'x');
+                                  << "ValueTypes"
+                                  << "valuetypename1" << QStringLiteral("Идеи");
+        QTest::newRow("cut at 2047") << (QByteArray("[S]\nK=") + QByteArray(3000, 'x')) << "S"
+                                     << "K" << QString(2047, u'x');
     }
 
     void profileMatching()
@@ -103,15 +112,16 @@ private slots:
         QFETCH(QString, expected);
         kvtest::ExeDir dir;
         dir.write(QStringLiteral("config.ini"), ini);
-        QCOMPARE(ProfileFile(dir.file(QStringLiteral("config.ini"))).ReadString(section, key, QStringLiteral("DEFAULT")),
-                 expected);
+        QCOMPARE(
+            ProfileFile(dir.file(QStringLiteral("config.ini"))).ReadString(section, key, QStringLiteral("DEFAULT")),
+            expected);
     }
 
     void profileMissingFileGivesDefault()
     {
         kvtest::ExeDir dir;
-        QCOMPARE(ProfileFile(dir.file(QStringLiteral("none.ini"))).ReadString(QStringLiteral("MAIN"), QStringLiteral("Lines"),
-                                                                              QStringLiteral("NOFUCKINGWAY")),
+        QCOMPARE(ProfileFile(dir.file(QStringLiteral("none.ini")))
+                     .ReadString(QStringLiteral("MAIN"), QStringLiteral("Lines"), QStringLiteral("NOFUCKINGWAY")),
                  QStringLiteral("NOFUCKINGWAY"));
     }
 };

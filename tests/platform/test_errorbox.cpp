@@ -50,7 +50,8 @@ private slots:
         QVERIFY(!RunHandler(&window, dialogs, [] { throw std::runtime_error("plain"); }));
         QVERIFY(RunHandler(&window, dialogs, [&] { ++after; }));
         QCOMPARE(after, 1);
-        QCOMPARE(dialogs.errors, QStringList({QStringLiteral("List index out of bounds (7)"), QStringLiteral("plain")}));
+        QCOMPARE(dialogs.errors,
+                 QStringList({QStringLiteral("List index out of bounds (7)"), QStringLiteral("plain")}));
     }
 
     void realBoxHasTitleStopIconAndOneOk()
