@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace kv {
+
+// Opens fileName with flags and takes an exclusive flock on it, retrying for up to waitMs while
+// another process holds it. Returns the descriptor, or -1 with errno set (EWOULDBLOCK when the wait
+// ran out).
+int OpenLocked(const QString& fileName, int flags, int waitMs);
+
+// One database file opened for appending fixed-size records, locked for the object's whole life.
+// Records go after the last whole record, so a torn tail left by a crash is overwritten instead of
+// shifting every later record off its boundary; Rollback puts back the exact bytes that were there.
+class RecordFile final
+{
+public:
+    // Raises kv::Error when the file can neither be opened nor created, or stays locked.
+    RecordFile(const QString& fileName, int recordSize, int lockWaitMs);
+    ~RecordFile();
+    RecordFile(const RecordFile&) = delete;
+    RecordFile& operator=(const RecordFile&) = delete;
+
+    // Stores the next number in the record's first four bytes, then writes the record. On failure
+    // the number stays in the record and kv::Error is raised; the file may hold part of the record
+    // until Rollback.
+    void Append(char* record);
+    // Flushes the data (and a newly made directory entry) to disk; raises kv::Error on failure.
+    void Sync();
+    // Returns the file to its size and bytes from before the first Append. Never raises.
+    void Rollback() noexcept;
+
+    const QString& fileName() const { return m_fileName; }
+
+private:
+    QString m_fileName;
+    int m_fd = -1;
+    int m_size;
+    bool m_created = false;
+    qint64 m_originalSize = 0;
+    qint64 m_wholeEnd = 0; // where the first record of this session goes
+    QByteArray m_tail;     // the bytes past m_wholeEnd that a write will cover
+    qint64 m_end = 0;      // where the next record goes
+    quint32 m_nextId = 1;
+    bool m_touched = false; // a write was attempted
+};
+
+// The Russian sentence for a failed save of fileName with this errno.
+QString SaveErrorText(int error, const QString& fileName);
+
+} // namespace kv

@@ -1,0 +1,388 @@
+#include "database/uvsDataBase.h"
+
+#include "database/RecordFile.h"
+#include "platform/Codec.h"
+#include "platform/Errors.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QtEndian>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kv {
+
+namespace {
+
+constexpr int kShortStringSize = 81;
+constexpr int kShortStringChars = 80;
+
+// Offsets of the test record's fields.
+constexpr int kTestId = 0;
+constexpr int kTestFio = 4;
+constexpr int kTestDate = 85;
+constexpr int kTestAge = 93;
+constexpr int kTestSex = 97;
+constexpr int kTestSocial = 98;
+constexpr int kTestChildren = 179;
+constexpr int kTestPlaceOfLiving = 260;
+constexpr int kTestEducation = 341;
+constexpr int kTestSocialStatus = 422;
+constexpr int kTestBussines = 503;
+constexpr int kTestMaterialLevel = 584;
+constexpr int kTestTypeScore1 = 665;
+
+// Offsets of the value record's fields.
+constexpr int kValueId = 0;
+constexpr int kValueTestId = 4;
+constexpr int kValueTypeNumber = 8;
+constexpr int kValueScore = 9;
+constexpr int kValueName = 13;
+
+static_assert(kTestTypeScore1 + 4 * 4 == TvsDBTestRec::kSize);
+static_assert(kValueName + kShortStringSize == TvsDBValueRec::kSize);
+
+template <typename T, size_t N> T Get(const std::array<char, N>& bytes, int offset)
+{
+    return qFromLittleEndian<T>(bytes.data() + offset);
+}
+
+template <typename T, size_t N> void Put(std::array<char, N>& bytes, int offset, T value)
+{
+    qToLittleEndian<T>(value, bytes.data() + offset);
+}
+
+template <size_t N> QString GetShort(const std::array<char, N>& bytes, int offset)
+{
+    const int length = std::min<int>(static_cast<quint8>(bytes[size_t(offset)]), kShortStringChars);
+    return FromCp1251(QByteArrayView(bytes.data() + offset + 1, length));
+}
+
+template <size_t N> void PutShort(std::array<char, N>& bytes, int offset, const QString& text)
+{
+    // Windows-1251 is one byte per character, so the first 80 bytes are the first 80 characters.
+    const QByteArray encoded = ToCp1251(text).left(kShortStringChars);
+    // Zeroing the unused bytes keeps a shorter name from carrying a remnant of the previous one.
+    std::memset(bytes.data() + offset, 0, kShortStringSize);
+    bytes[size_t(offset)] = static_cast<char>(encoded.size());
+    std::memcpy(bytes.data() + offset + 1, encoded.constData(), size_t(encoded.size()));
+}
+
+int TypeScoreOffset(int number)
+{
+    if (number < 1 || number > 4)
+        throw ListIndexError(number);
+    return kTestTypeScore1 + (number - 1) * 4;
+}
+
+template <typename Rec, typename List>
+std::unique_ptr<List> ReadRecords(const QString& fileName, bool (*filter)(const Rec&))
+{
+    const int fd = OpenLocked(fileName, O_RDONLY, kLockWaitMs);
+    if (fd < 0)
+        return nullptr;
+    struct Closer
+    {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+
+    try {
+        auto list = std::make_unique<List>();
+        // About a megabyte per read: one system call per record would dominate reading a large file.
+        // The block is an array of records, so the filter looks at them where they were read.
+        std::vector<Rec> block((1 << 20) / sizeof(Rec) + 1);
+        char* const base = reinterpret_cast<char*>(block.data());
+        const size_t capacity = block.size() * sizeof(Rec);
+        size_t filled = 0;
+        for (;;) {
+            const ssize_t n = ::read(fd, base + filled, capacity - filled);
+            if (n < 0 && errno == EINTR)
+                continue;
+            // End of file, or a read error, which ends the read as a short read would.
+            if (n <= 0)
+                break;
+            filled += size_t(n);
+            const size_t whole = filled / sizeof(Rec);
+            for (size_t i = 0; i < whole; ++i) {
+                if (!filter || filter(block[i]))
+                    list->Append(std::make_unique<Rec>(block[i]));
+            }
+            const size_t rest = filled - whole * sizeof(Rec);
+            std::memmove(base, base + whole * sizeof(Rec), rest);
+            filled = rest;
+        }
+        return list;
+    } catch (...) {
+        // Out of memory or a filter that raised: no half-filled list is handed out.
+        return nullptr;
+    }
+}
+
+template <typename Rec> void AppendOne(const QString& fileName, Rec& rec)
+{
+    RecordFile file(fileName, Rec::kSize, kLockWaitMs);
+    try {
+        file.Append(rec.bytes.data());
+        file.Sync();
+    } catch (...) {
+        file.Rollback();
+        throw;
+    }
+}
+
+} // namespace
+
+quint32 TvsDBTestRec::Id() const
+{
+    return Get<quint32>(bytes, kTestId);
+}
+void TvsDBTestRec::SetId(quint32 id)
+{
+    Put<quint32>(bytes, kTestId, id);
+}
+QString TvsDBTestRec::Fio() const
+{
+    return GetShort(bytes, kTestFio);
+}
+void TvsDBTestRec::SetFio(const QString& text)
+{
+    PutShort(bytes, kTestFio, text);
+}
+
+double TvsDBTestRec::Date() const
+{
+    const quint64 bits = Get<quint64>(bytes, kTestDate);
+    double date;
+    std::memcpy(&date, &bits, sizeof date);
+    return date;
+}
+
+void TvsDBTestRec::SetDate(double date)
+{
+    quint64 bits;
+    std::memcpy(&bits, &date, sizeof bits);
+    Put<quint64>(bytes, kTestDate, bits);
+}
+
+qint32 TvsDBTestRec::Age() const
+{
+    return Get<qint32>(bytes, kTestAge);
+}
+void TvsDBTestRec::SetAge(qint32 age)
+{
+    Put<qint32>(bytes, kTestAge, age);
+}
+quint8 TvsDBTestRec::Sex() const
+{
+    return static_cast<quint8>(bytes[kTestSex]);
+}
+void TvsDBTestRec::SetSex(quint8 sex)
+{
+    bytes[kTestSex] = static_cast<char>(sex);
+}
+QString TvsDBTestRec::Social() const
+{
+    return GetShort(bytes, kTestSocial);
+}
+void TvsDBTestRec::SetSocial(const QString& text)
+{
+    PutShort(bytes, kTestSocial, text);
+}
+QString TvsDBTestRec::Children() const
+{
+    return GetShort(bytes, kTestChildren);
+}
+void TvsDBTestRec::SetChildren(const QString& text)
+{
+    PutShort(bytes, kTestChildren, text);
+}
+QString TvsDBTestRec::PlaceOfLiving() const
+{
+    return GetShort(bytes, kTestPlaceOfLiving);
+}
+void TvsDBTestRec::SetPlaceOfLiving(const QString& text)
+{
+    PutShort(bytes, kTestPlaceOfLiving, text);
+}
+QString TvsDBTestRec::Education() const
+{
+    return GetShort(bytes, kTestEducation);
+}
+void TvsDBTestRec::SetEducation(const QString& text)
+{
+    PutShort(bytes, kTestEducation, text);
+}
+QString TvsDBTestRec::SocialStatus() const
+{
+    return GetShort(bytes, kTestSocialStatus);
+}
+void TvsDBTestRec::SetSocialStatus(const QString& text)
+{
+    PutShort(bytes, kTestSocialStatus, text);
+}
+QString TvsDBTestRec::Bussines() const
+{
+    return GetShort(bytes, kTestBussines);
+}
+void TvsDBTestRec::SetBussines(const QString& text)
+{
+    PutShort(bytes, kTestBussines, text);
+}
+QString TvsDBTestRec::MaterialLevel() const
+{
+    return GetShort(bytes, kTestMaterialLevel);
+}
+void TvsDBTestRec::SetMaterialLevel(const QString& text)
+{
+    PutShort(bytes, kTestMaterialLevel, text);
+}
+qint32 TvsDBTestRec::TypeScore(int number) const
+{
+    return Get<qint32>(bytes, TypeScoreOffset(number));
+}
+void TvsDBTestRec::SetTypeScore(int number, qint32 score)
+{
+    Put<qint32>(bytes, TypeScoreOffset(number), score);
+}
+
+qint32 TvsDBValueRec::Id() const
+{
+    return Get<qint32>(bytes, kValueId);
+}
+void TvsDBValueRec::SetId(qint32 id)
+{
+    Put<qint32>(bytes, kValueId, id);
+}
+qint32 TvsDBValueRec::TestId() const
+{
+    return Get<qint32>(bytes, kValueTestId);
+}
+void TvsDBValueRec::SetTestId(qint32 id)
+{
+    Put<qint32>(bytes, kValueTestId, id);
+}
+quint8 TvsDBValueRec::TypeNumber() const
+{
+    return static_cast<quint8>(bytes[kValueTypeNumber]);
+}
+void TvsDBValueRec::SetTypeNumber(quint8 number)
+{
+    bytes[kValueTypeNumber] = static_cast<char>(number);
+}
+qint32 TvsDBValueRec::Score() const
+{
+    return Get<qint32>(bytes, kValueScore);
+}
+void TvsDBValueRec::SetScore(qint32 score)
+{
+    Put<qint32>(bytes, kValueScore, score);
+}
+QString TvsDBValueRec::Name() const
+{
+    return GetShort(bytes, kValueName);
+}
+void TvsDBValueRec::SetName(const QString& text)
+{
+    PutShort(bytes, kValueName, text);
+}
+
+std::unique_ptr<TvsDBTestList> ReadTests(const QString& fileName, TestFilter filter)
+{
+    return ReadRecords<TvsDBTestRec, TvsDBTestList>(fileName, filter);
+}
+
+std::unique_ptr<TvsDBValueList> ReadValues(const QString& fileName, ValueFilter filter)
+{
+    return ReadRecords<TvsDBValueRec, TvsDBValueList>(fileName, filter);
+}
+
+bool CheckDataDir(const QString& dataDir)
+{
+    const QByteArray path = QFile::encodeName(dataDir);
+    struct stat st
+    {
+    };
+    if (::stat(path.constData(), &st) == 0)
+        return S_ISDIR(st.st_mode);
+    // Names, ages and family status: nobody but the owner may look into the folder.
+    return ::mkdir(path.constData(), S_IRWXU) == 0;
+}
+
+void AppendTestRec(const QString& fileName, TvsDBTestRec& rec)
+{
+    AppendOne(fileName, rec);
+}
+
+void AppendValueRec(const QString& fileName, TvsDBValueRec& rec)
+{
+    AppendOne(fileName, rec);
+}
+
+thread_local qint32 WantedTestId = 0;
+
+bool IsWantedTest(const TvsDBTestRec& rec)
+{
+    return rec.Id() == static_cast<quint32>(WantedTestId);
+}
+
+bool IsWantedValue(const TvsDBValueRec& rec)
+{
+    return rec.TestId() == WantedTestId;
+}
+
+QString SexText(quint8 sex)
+{
+    switch (sex) {
+    case 1:
+        return QStringLiteral("Мужской");
+    case 2:
+        return QStringLiteral("Женский");
+    default:
+        return QString();
+    }
+}
+
+namespace {
+const QDate kEpoch(1899, 12, 30);
+constexpr double kMsPerDay = 86400000.0;
+} // namespace
+
+double DateTimeToRecordDate(const QDateTime& local)
+{
+    const QDateTime t = local.toLocalTime();
+    const qint64 days = kEpoch.daysTo(t.date());
+    const double fraction = t.time().msecsSinceStartOfDay() / kMsPerDay;
+    // Before the epoch the whole part counts days back while the fraction still counts forward
+    // from midnight: -1.25 is 1899-12-29 06:00.
+    return days >= 0 ? double(days) + fraction : double(days) - fraction;
+}
+
+QDateTime RecordDateToDateTime(double date)
+{
+    // Beyond about 2.9 million years QDate gives up anyway; refuse early and keep the casts defined.
+    if (!std::isfinite(date) || std::fabs(date) > 1e9)
+        return QDateTime();
+    const double whole = std::trunc(date);
+    qint64 ms = std::llround(std::fabs(date - whole) * kMsPerDay);
+    qint64 days = qint64(whole);
+    if (ms >= qint64(kMsPerDay)) {
+        // Rounding carried the time of day past midnight.
+        ms -= qint64(kMsPerDay);
+        days += date >= 0 ? 1 : -1;
+    }
+    const QDate day = kEpoch.addDays(days);
+    if (!day.isValid())
+        return QDateTime();
+    return QDateTime(day, QTime::fromMSecsSinceStartOfDay(int(ms)));
+}
+
+} // namespace kv
