@@ -1,0 +1,212 @@
+#include "results/uvsResults.h"
+
+#include "platform/ErrorBox.h"
+#include "platform/Printing.h"
+
+#include "ui_uvsResults.h"
+
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QScreen>
+#include <QUrl>
+
+namespace kv {
+
+namespace {
+
+const QString kProductTitle = QStringLiteral("Квендар");
+
+} // namespace
+
+TfmResults::TfmResults(AppContext& context, QWidget* parent)
+    : QDialog(parent), ui(std::make_unique<Ui::TfmResults>()), m_context(context)
+{
+    ui->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setFixedSize(size());
+
+    ui->meToUser->setPlainText(NoteToUser().join(u'\n'));
+    ui->laSend->setText(QStringLiteral("<a href=\"#send\" style=\"color: blue; font-weight: bold; "
+                                       "text-decoration: underline;\">Отправить письмо Орвело</a>"));
+    // Saving comes with the test database; until then the button is shown but cannot be pressed.
+    ui->btSave->setEnabled(false);
+
+    pmResults = new QMenu(this);
+    pmResults->setObjectName(QStringLiteral("pmResults"));
+    QAction* miSelectAll = pmResults->addAction(QStringLiteral("Выделить все"));
+    miSelectAll->setObjectName(QStringLiteral("miSelectAll"));
+    miSelectAll->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
+    QAction* miCopy = pmResults->addAction(QStringLiteral("Скопировать"));
+    miCopy->setObjectName(QStringLiteral("miCopy"));
+    miCopy->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Insert));
+    // The shortcuts work while the mail text has the focus, as they do in its menu.
+    for (QAction* action : {miSelectAll, miCopy}) {
+        action->setShortcutContext(Qt::WidgetShortcut);
+        ui->reMail->addAction(action);
+    }
+
+    Dialogs& dialogs = m_context.dialogs;
+    connect(ui->reMail, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        RunHandler(this, m_context.dialogs, [&] { pmResults->popup(ui->reMail->mapToGlobal(pos)); });
+    });
+    connect(miSelectAll, &QAction::triggered, this, Guarded(this, dialogs, &TfmResults::miSelectAllClick));
+    connect(miCopy, &QAction::triggered, this, Guarded(this, dialogs, &TfmResults::miCopyClick));
+    connect(ui->pcData, &QTabWidget::currentChanged, this, Guarded(this, dialogs, &TfmResults::pcDataChange));
+    connect(ui->laSend, &QLabel::linkActivated, this, Guarded(this, dialogs, &TfmResults::laSendClick));
+    connect(ui->btPrint, &QPushButton::clicked, this, Guarded(this, dialogs, &TfmResults::btPrintClick));
+    connect(ui->btClose, &QPushButton::clicked, this, &QDialog::reject);
+    ui->edAge->installEventFilter(this);
+
+    RunHandler(this, dialogs, [this] { FormCreate(); });
+}
+
+TfmResults::~TfmResults() = default;
+
+QStringList TfmResults::NoteToUser()
+{
+    const QString address = QString::fromUtf16(kAuthorAddress);
+    return {
+        QStringLiteral("Тест, который Вы только что прошли, является частью большой научной работы,"),
+        QStringLiteral("посвященной системам ценностей различных слоев общества."),
+        QString(),
+        QStringLiteral("Пожалуйста, заполните анкету на этой странице, не пропуская ни одного вопроса."),
+        QStringLiteral("Отвечайте честно. Если же Вы не хотите отвечать на какой-либо вопрос,"),
+        QStringLiteral("выберите вариант \"Нет ответа\"."),
+        QString(),
+        QStringLiteral("Затем перейдите на закладку \"Текст письма\" и щелкните по ссылке"),
+        QStringLiteral("\"Отправить письмо Орвело\", чтобы отправить результаты Орвело"),
+        QStringLiteral("по адресу электронной почты %1.").arg(address),
+        QStringLiteral("В ответ Вы получите модуль, который интерпретирует результаты"),
+        QStringLiteral("Вашего тестирования."),
+        QString(),
+        QStringLiteral("Предоставив свои результаты, Вы примете участие в широком психологическом"),
+        QStringLiteral("исследовании, которое проводится по всей России."),
+        QString(),
+        QStringLiteral("С благодарностью,"),
+        QStringLiteral("Орвело."),
+        QStringLiteral("01.09.2003 Санкт-Петербург"),
+    };
+}
+
+void TfmResults::Execute(TvsValueTypeList& resultList)
+{
+    m_resultList = &resultList;
+    try {
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            move(screen->availableGeometry().center() - rect().center());
+        exec();
+    } catch (...) {
+        m_resultList = nullptr;
+        throw;
+    }
+    m_resultList = nullptr;
+}
+
+void TfmResults::FormCreate()
+{
+    ui->pcData->setCurrentWidget(ui->tsPrivateData);
+}
+
+TvsQuestionnaire TfmResults::Answers() const
+{
+    return {ui->edFio->text(),
+            ui->edAge->text(),
+            ui->cxSex->currentText(),
+            ui->cxSocial->currentText(),
+            ui->cxChildren->currentText(),
+            ui->cxPlaceOfLiving->currentText(),
+            ui->cxEducation->currentText(),
+            ui->cxSocialStatus->currentText(),
+            ui->cxBussines->currentText(),
+            ui->cxMaterialLevel->currentText()};
+}
+
+void TfmResults::pcDataChange()
+{
+    if (ui->pcData->currentWidget() != ui->tsMail)
+        return;
+    static const TvsValueTypeList kNoResults;
+    const QStringList lines = BuildMailLines(Answers(), m_resultList ? *m_resultList : kNoResults);
+    ui->reMail->setUpdatesEnabled(false);
+    ui->reMail->setPlainText(lines.join(u'\n'));
+    ui->reMail->setUpdatesEnabled(true);
+}
+
+bool TfmResults::edAgeKeyPress(const QKeyEvent& event) const
+{
+    // Only characters are filtered: cursor keys and Delete carry no text and keep working. Ctrl+V
+    // counts as the control character it types, so the age cannot be pasted from the keyboard.
+    if (event.key() == Qt::Key_V && (event.modifiers() & Qt::ControlModifier))
+        return false;
+    const QString text = event.text();
+    for (QChar c : text)
+        if (!IsAgeCharAccepted(c))
+            return false;
+    return true;
+}
+
+bool TfmResults::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == ui->edAge && event->type() == QEvent::KeyPress) {
+        bool accepted = true;
+        RunHandler(this, m_context.dialogs, [&] { accepted = edAgeKeyPress(*static_cast<const QKeyEvent*>(event)); });
+        if (!accepted)
+            return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void TfmResults::laSendClick()
+{
+    const QStringList lines = ui->reMail->toPlainText().split(u'\n');
+    const QByteArray url = BuildMailtoUrl(QString::fromUtf16(kAuthorAddress), kProductTitle, lines);
+    // Without a mail program nothing happens, and nothing is said about it.
+    QDesktopServices::openUrl(QUrl::fromEncoded(url, QUrl::StrictMode));
+}
+
+void TfmResults::btPrintClick()
+{
+    PrintDocument(m_context, *ui->reMail->document(), kProductTitle);
+}
+
+void TfmResults::miSelectAllClick()
+{
+    ui->reMail->selectAll();
+}
+
+void TfmResults::miCopyClick()
+{
+    ui->reMail->copy();
+}
+
+bool TfmResults::FormCloseQuery()
+{
+    if (Saved)
+        return true;
+    return m_context.dialogs.Message(this, Dialogs::Kind::Warning,
+                                     QStringLiteral("Результаты теста не будут сохранены. Закрыть окно?"),
+                                     QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}
+
+void TfmResults::done(int result)
+{
+    // "Закрыть", Escape and the title bar all end here, so the close question covers each of them.
+    bool canClose = false;
+    RunHandler(this, m_context.dialogs, [&] { canClose = FormCloseQuery(); });
+    if (canClose)
+        QDialog::done(result);
+}
+
+void TfmResults::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        ui->btClose->click();
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+} // namespace kv

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "catalogue/uvsValues.h"
+#include "platform/AppContext.h"
+#include "results/MailText.h"
+
+#include <QDialog>
+
+#include <memory>
+
+class QMenu;
+
+namespace Ui {
+class TfmResults;
+}
+
+namespace kv {
+
+// Shows a finished test: the respondent's questionnaire, the mail text that combines it with the
+// ranking, and the ways out for that text (print, copy, mail link, save).
+class TfmResults final : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit TfmResults(AppContext& context, QWidget* parent = nullptr);
+    ~TfmResults() override;
+
+    // Shows the window modally for the lent result list and returns when it closes. The list is
+    // only read, and the window forgets it on every way out.
+    void Execute(TvsValueTypeList& resultList);
+
+    // The list lent for the current run of Execute; nullptr outside it.
+    TvsValueTypeList* ResultList() const { return m_resultList; }
+    bool IsSaved() const { return Saved; }
+
+    // The questionnaire as it stands, each list's shown item.
+    TvsQuestionnaire Answers() const;
+
+    // The fixed note to the respondent shown on the questionnaire tab.
+    static QStringList NoteToUser();
+
+    // Every way of closing ends here and passes the close question first.
+    void done(int result) override;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void FormCreate();
+    void pcDataChange();
+    bool edAgeKeyPress(const QKeyEvent& event) const;
+    void laSendClick();
+    void btPrintClick();
+    void miSelectAllClick();
+    void miCopyClick();
+    bool FormCloseQuery();
+
+    std::unique_ptr<Ui::TfmResults> ui;
+    AppContext& m_context;
+    QMenu* pmResults = nullptr;
+    TvsValueTypeList* m_resultList = nullptr;
+    // Set once the test is in the database; until then closing asks first.
+    bool Saved = false;
+};
+
+} // namespace kv
