@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+
+class QTextDocument;
+
+namespace kv {
+
+// Loads a stream into the view's document: RTF when the data is RTF ("{\rtf" and readable), plain
+// Windows-1251 text otherwise, the way the platform's rich-edit control falls back. Returns false
+// (the caller raises "Failed to Load Stream") only when the data is neither: it holds a NUL byte,
+// which no Windows-1251 text contains, and is not readable RTF. The document is untouched then.
+bool LoadRichText(QTextDocument& document, QByteArrayView data);
+
+// The whole document as RTF (paragraphs, alignment, bold, italic, underline, colour, size).
+QByteArray SaveRtf(const QTextDocument& document);
+
+// The whole document as Windows-1251 text, paragraphs separated by CR LF; characters the code page
+// cannot hold become '?'.
+QByteArray SavePlainText(const QTextDocument& document);
+
+} // namespace kv
