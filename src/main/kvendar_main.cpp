@@ -2,8 +2,11 @@
 
 #include "catalogue/Catalogue.h"
 #include "catalogue/uvsAddValueDialog.h"
+#include "compare/ResultAssembly.h"
+#include "compare/uvsValuesCompare.h"
 #include "main/NodeTag.h"
 #include "platform/ErrorBox.h"
+#include "results/uvsResults.h"
 
 #include "ui_kvendar_main.h"
 
@@ -14,6 +17,7 @@
 #include <QtWidgets/qdrawutil.h>
 
 #include <algorithm>
+#include <exception>
 
 namespace kv {
 
@@ -84,8 +88,6 @@ TfmMain::TfmMain(AppContext& context, QWidget* parent)
     ui->tvChecked->setExpandsOnDoubleClick(true);
 
     // Windows that arrive with later work are reachable only once they exist.
-    ui->bbTest->setEnabled(false);
-    ui->miTestRun->setEnabled(false);
     ui->miTestResults->setEnabled(false);
     ui->miSettings->setEnabled(false);
     ui->acHelp->setEnabled(false);
@@ -93,6 +95,8 @@ TfmMain::TfmMain(AppContext& context, QWidget* parent)
 
     Dialogs& dialogs = m_context.dialogs;
     connect(ui->bbExit, &QPushButton::clicked, this, Guarded(this, dialogs, &TfmMain::bbExitClick));
+    connect(ui->bbTest, &QPushButton::clicked, this, Guarded(this, dialogs, &TfmMain::bbTestClick));
+    connect(ui->miTestRun, &QAction::triggered, this, Guarded(this, dialogs, &TfmMain::miTestRunClick));
     connect(ui->miExit, &QAction::triggered, this, Guarded(this, dialogs, &TfmMain::bbExitClick));
     connect(ui->tvSource, &QTreeWidget::itemDoubleClicked, this, Guarded(this, dialogs, &TfmMain::tvSourceDblClick));
     connect(ui->tvChecked, &QTreeWidget::itemDoubleClicked, this, Guarded(this, dialogs, &TfmMain::tvCheckedDblClick));
@@ -288,6 +292,91 @@ void TfmMain::tvCheckedDblClick()
 void TfmMain::bbExitClick()
 {
     close();
+}
+
+void TfmMain::miTestRunClick()
+{
+    ui->bbTest->click();
+}
+
+void TfmMain::bbTestClick()
+{
+    if (!CheckSelection())
+        return;
+    if (!RunComparison())
+        return;
+    // Once the comparison is complete the next respondent must get a fresh window whatever happens
+    // to the results, so a failure is held until the reset has run.
+    std::exception_ptr failure;
+    try {
+        TvsValueTypeList resultList;
+        BuildResults(resultList);
+        TfmResults window(m_context);
+        window.Execute(resultList);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    ResetAfterTest();
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+bool TfmMain::CheckSelection()
+{
+    int n = 0;
+    for (TvsTreeItem* node : AllNodes(ui->tvChecked))
+        if (node->Tag.Kind == kValueNode)
+            ++n;
+    if (n < 3) {
+        m_context.dialogs.Message(this, Dialogs::Kind::Error,
+                                  QStringLiteral("Количество выбранных ценностей должно быть больше двух."),
+                                  QMessageBox::Ok);
+        return false;
+    }
+    if (n >= 16) {
+        const QString text = QStringLiteral("Количество выбранных ценносте больше 15. Вам придется сделать ") +
+                             QString::number(PairCount(n)) + QStringLiteral(" сравнений. Продолжить?");
+        return m_context.dialogs.Message(this, Dialogs::Kind::Confirmation, text, QMessageBox::Yes | QMessageBox::No) ==
+               QMessageBox::Yes;
+    }
+    return true;
+}
+
+bool TfmMain::RunComparison()
+{
+    ResetGroupScores(m_valueTypes);
+    m_checkedValues.Clear();
+    CollectCheckedValues();
+    TvsPairLists pairLists; // frees whatever pair lists a cancelled or failed run leaves behind
+    BuildPairLists(pairLists);
+    TfmValuesCompare dialog(m_context.dialogs, this);
+    return dialog.Execute(pairLists, m_valueTypes, m_checkedValues);
+}
+
+void TfmMain::CollectCheckedValues()
+{
+    QList<TvsCheckedNode> nodes;
+    for (TvsTreeItem* node : AllNodes(ui->tvChecked))
+        if (node->Tag.Kind == kValueNode)
+            nodes.append({node->text(0), node->Tag.TypeNumber});
+    kv::CollectCheckedValues(nodes, m_valueTypes, m_checkedValues);
+}
+
+void TfmMain::BuildPairLists(TvsPairLists& pairLists)
+{
+    kv::BuildPairLists(m_checkedValues, pairLists);
+}
+
+void TfmMain::BuildResults(TvsValueTypeList& resultList)
+{
+    kv::BuildResults(m_valueTypes, m_checkedValues, resultList);
+}
+
+void TfmMain::ResetAfterTest()
+{
+    ui->tvChecked->clear();
+    LoadConfig(QStringLiteral("config.ini"));
+    UpdateCheckedCount();
 }
 
 void TfmMain::pnBottomResize()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "catalogue/uvsValues.h"
+#include "compare/PairDraw.h"
 #include "platform/AppContext.h"
 
 #include <QMainWindow>
@@ -44,6 +45,16 @@ public:
     void UpdateCheckedCount();
     void AddValueNode(QTreeWidgetItem* node);
 
+    // The test run behind "Тест": check the selection, compare, show the results, reset.
+    void bbTestClick();
+    bool CheckSelection();
+    bool RunComparison();
+    void CollectCheckedValues();
+    void BuildPairLists(TvsPairLists& pairLists);
+    void BuildResults(TvsValueTypeList& resultList);
+    // Empties the selection and reloads the catalogue from disk for the next respondent.
+    void ResetAfterTest();
+
     // Sort order of value nodes: locale-aware, letter case ignored.
     static int CompareNodeText(const QTreeWidgetItem* node1, const QTreeWidgetItem* node2);
 
@@ -58,6 +69,7 @@ private:
     void tvSourceDblClick();
     void tvCheckedDblClick();
     void bbExitClick();
+    void miTestRunClick();
     void PaintCheckedFrame(QWidget& tree, QPainter& painter);
     void PaintCheckedCount(QWidget& panel, QPainter& painter);
     void ApplyChosenColour(QTreeWidgetItem* node);
