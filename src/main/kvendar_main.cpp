@@ -7,12 +7,18 @@
 #include "main/NodeTag.h"
 #include "platform/ErrorBox.h"
 #include "results/uvsResults.h"
+#include "settings/HelpWindow.h"
+#include "settings/SettingsStore.h"
+#include "settings/uvsAbout.h"
+#include "settings/uvsSettings.h"
 
 #include "ui_kvendar_main.h"
 
+#include <QCloseEvent>
 #include <QCollator>
 #include <QPainter>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QTreeWidgetItemIterator>
 #include <QtWidgets/qdrawutil.h>
 
@@ -89,15 +95,16 @@ TfmMain::TfmMain(AppContext& context, QWidget* parent)
 
     // Windows that arrive with later work are reachable only once they exist.
     ui->miTestResults->setEnabled(false);
-    ui->miSettings->setEnabled(false);
-    ui->acHelp->setEnabled(false);
-    ui->miAbout->setEnabled(false);
 
     Dialogs& dialogs = m_context.dialogs;
     connect(ui->bbExit, &QPushButton::clicked, this, Guarded(this, dialogs, &TfmMain::bbExitClick));
     connect(ui->bbTest, &QPushButton::clicked, this, Guarded(this, dialogs, &TfmMain::bbTestClick));
     connect(ui->miTestRun, &QAction::triggered, this, Guarded(this, dialogs, &TfmMain::miTestRunClick));
     connect(ui->miExit, &QAction::triggered, this, Guarded(this, dialogs, &TfmMain::bbExitClick));
+    connect(ui->miSettings, &QAction::triggered, this, Guarded(this, dialogs, &TfmMain::miSettingsClick));
+    connect(ui->miAbout, &QAction::triggered, this, Guarded(this, dialogs, &TfmMain::miAboutClick));
+    // The menu item and F1 are one action, so both always do the same.
+    connect(ui->acHelp, &QAction::triggered, this, Guarded(this, dialogs, &TfmMain::acHelpExecute));
     connect(ui->tvSource, &QTreeWidget::itemDoubleClicked, this, Guarded(this, dialogs, &TfmMain::tvSourceDblClick));
     connect(ui->tvChecked, &QTreeWidget::itemDoubleClicked, this, Guarded(this, dialogs, &TfmMain::tvCheckedDblClick));
     // The count follows every addition, removal and change of selection in tvChecked.
@@ -109,7 +116,7 @@ TfmMain::TfmMain(AppContext& context, QWidget* parent)
             Guarded(this, dialogs, &TfmMain::UpdateCheckedCount));
     ui->pnBottom->installEventFilter(this);
 
-    RunHandler(this, dialogs, [this] { FormCreate(); });
+    FormCreate();
 }
 
 TfmMain::~TfmMain() = default;
@@ -117,6 +124,17 @@ TfmMain::~TfmMain() = default;
 void TfmMain::FormCreate()
 {
     // Qt paints every widget double-buffered, so nothing is needed against flicker.
+    // The geometry is restored in a step of its own: a settings file left without values by a run
+    // that never closed its window must cost the user the stored geometry only, not the catalogue.
+    RunHandler(this, m_context.dialogs, [this] {
+        if (SettingsKeyExists())
+            LoadGeometry();
+    });
+    RunHandler(this, m_context.dialogs, [this] { LoadCatalogueAndHooks(); });
+}
+
+void TfmMain::LoadCatalogueAndHooks()
+{
     LoadConfig(QStringLiteral("config.ini"));
     ui->tvChecked->SetAfterPaint([this](QWidget& tree, QPainter& painter) { PaintCheckedFrame(tree, painter); });
     ui->pnCheckedTree->SetAfterPaint([this](QWidget& panel, QPainter& painter) { PaintCheckedCount(panel, painter); });
@@ -415,6 +433,141 @@ void TfmMain::PaintCheckedCount(QWidget& panel, QPainter& painter)
     const QFontMetrics metrics(painter.font());
     const int y = r.top() + (r.height() - metrics.height()) / 2;
     painter.drawText(QRect(r.left() + 8, y, r.width() - 8, metrics.height()), Qt::AlignLeft | Qt::AlignTop, text);
+}
+
+bool TfmMain::SettingsKeyExists() const
+{
+    return SettingsStore(m_context.settingsFile).KeyExists();
+}
+
+void TfmMain::CreateSettingsKey() const
+{
+    SettingsStore(m_context.settingsFile).CreateKey();
+}
+
+void TfmMain::DeleteSettingsKey() const
+{
+    SettingsStore(m_context.settingsFile).DeleteKey();
+}
+
+void TfmMain::LoadGeometry()
+{
+    const SettingsStore store(m_context.settingsFile);
+    if (!store.KeyExists())
+        return;
+    // Whatever was applied before a bad value stays; the window must still end up on a screen.
+    struct PlaceOnExit
+    {
+        TfmMain* window;
+        ~PlaceOnExit() { window->PlaceOnScreen(); }
+    } placeOnExit{this};
+
+    const QStringList names = GeometryValueNames();
+    // Until the window is shown it has no frame, so the outer size is the client size then.
+    const QSize frameExtra = frameGeometry().size() - size();
+    move(store.ReadInteger(names[0]), y());
+    move(x(), store.ReadInteger(names[1]));
+    resize(store.ReadInteger(names[2]) - frameExtra.width(), height());
+    resize(width(), store.ReadInteger(names[3]) - frameExtra.height());
+    m_restoredOuterSize = size() + frameExtra;
+
+    const int treeWidth = std::max(store.ReadInteger(names[4]), ui->pnTree->minimumWidth());
+    QList<int> sizes = ui->Splitter->sizes();
+    const int across = sizes.value(0) + sizes.value(1);
+    ui->Splitter->setSizes({treeWidth, std::max(across - treeWidth, 0)});
+
+    const int stringsHeight = store.ReadInteger(names[5]);
+    sizes = ui->Splitter2->sizes();
+    const int down = sizes.value(0) + sizes.value(1);
+    ui->Splitter2->setSizes({std::max(down - stringsHeight, 0), stringsHeight});
+}
+
+void TfmMain::SaveGeometry()
+{
+    const SettingsStore store(m_context.settingsFile);
+    if (!store.KeyExists())
+        return;
+    const QRect outer = frameGeometry();
+    const QList<qint32> values{outer.left(),   outer.top(),         outer.width(),
+                               outer.height(), ui->pnTree->width(), ui->pnStrings->height()};
+    const QStringList names = GeometryValueNames();
+    for (int i = 0; i < names.size(); ++i)
+        store.WriteInteger(names[i], values[i]);
+}
+
+void TfmMain::PlaceOnScreen()
+{
+    const QRect outer = frameGeometry();
+    for (const QScreen* screen : QGuiApplication::screens())
+        if (screen->availableGeometry().intersects(outer))
+            return;
+    // A stored position on a monitor that is gone: centre the window on the primary screen.
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    if (primary == nullptr)
+        return;
+    const QRect area = primary->availableGeometry();
+    move(area.left() + std::max((area.width() - outer.width()) / 2, 0),
+         area.top() + std::max((area.height() - outer.height()) / 2, 0));
+}
+
+void TfmMain::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    // The stored width and height are outer ones, but before its first showing the window has no
+    // frame; without this the window would grow by its frame at every start.
+    if (!m_restoredOuterSize.isValid())
+        return;
+    const QSize outer = m_restoredOuterSize;
+    m_restoredOuterSize = QSize();
+    const QSize frameExtra = frameGeometry().size() - size();
+    if (!frameExtra.isNull())
+        resize(outer - frameExtra);
+}
+
+void TfmMain::closeEvent(QCloseEvent* event)
+{
+    // A geometry that could not be stored keeps the window open, so the user sees the message and
+    // can switch the setting off before leaving.
+    if (RunHandler(this, m_context.dialogs, [this] { FormClose(); }))
+        event->accept();
+    else
+        event->ignore();
+}
+
+void TfmMain::FormClose()
+{
+    if (SettingsKeyExists())
+        SaveGeometry();
+}
+
+void TfmMain::miSettingsClick()
+{
+    TfmSettings dialog;
+    dialog.SetSaveForm(SettingsKeyExists());
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    if (dialog.SaveForm())
+        CreateSettingsKey();
+    else
+        DeleteSettingsKey();
+}
+
+void TfmMain::miAboutClick()
+{
+    // Parented only so that the box opens centred over this window; it lives for this call alone.
+    TfmAbout dialog(m_context.dialogs, this);
+    dialog.exec();
+}
+
+void TfmMain::acHelpExecute()
+{
+    auto* help = findChild<TfmHelp*>(QStringLiteral("fmHelp"), Qt::FindDirectChildrenOnly);
+    if (help == nullptr)
+        help = new TfmHelp(m_context.exeDir, this);
+    help->ShowContents();
+    help->show();
+    help->raise();
+    help->activateWindow();
 }
 
 } // namespace kv

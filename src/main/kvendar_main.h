@@ -45,6 +45,15 @@ public:
     void UpdateCheckedCount();
     void AddValueNode(QTreeWidgetItem* node);
 
+    // The settings key (see SettingsStore): looked up on disk at every call, never remembered.
+    bool SettingsKeyExists() const;
+    void CreateSettingsKey() const;
+    void DeleteSettingsKey() const;
+    // Apply or store the window's position and outer size and the sizes of pnTree and pnStrings.
+    // A value that cannot be read or written raises and ends the call at that value.
+    void LoadGeometry();
+    void SaveGeometry();
+
     // The test run behind "Тест": check the selection, compare, show the results, reset.
     void bbTestClick();
     bool CheckSelection();
@@ -60,9 +69,17 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void FormCreate();
+    void FormClose();
+    void LoadCatalogueAndHooks();
+    void PlaceOnScreen();
+    void miSettingsClick();
+    void miAboutClick();
+    void acHelpExecute();
     void FillSourceTree();
     void AppendValue(qint32 number, const QString& text, QTreeWidgetItem* node);
     void pnBottomResize();
@@ -79,6 +96,8 @@ private:
     TvsValueTypeList m_valueTypes;
     TvsValueList m_checkedValues;
     int m_checkedCount = 0;
+    // Outer size read by LoadGeometry, applied again once the window has a frame to subtract.
+    QSize m_restoredOuterSize;
 };
 
 } // namespace kv

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Dialogs.h"
+#include "settings/SettingsStore.h"
 
 #include <QString>
 
@@ -22,6 +23,8 @@ struct AppContext
     QString exeDir;   // the executable directory, ending in "/"
     Dialogs& dialogs; // message boxes, the standard error box, file dialogs
     PrinterFactory printerFactory = {};
+    // The file that stands for the settings key; tests point it into a temporary folder.
+    QString settingsFile = DefaultSettingsFile();
 
     QString dataDir() const;
 };

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+class QTextBrowser;
+
+namespace kv {
+
+// Where the help file is looked for, in this order: beside the executable, then "kvendar/" in the
+// user's and the system's data folders (XDG_DATA_HOME, then XDG_DATA_DIRS: ~/.local/share,
+// /usr/local/share, /usr/share). baseName is the application's help file without its extension.
+QStringList HelpFileCandidates(const QString& exeDir, const QString& baseName);
+
+// The first candidate that exists, or an empty string.
+QString FindHelpFile(const QString& exeDir, const QString& baseName);
+
+// The help file's name as the start-up set it on the application ("kvendar" when unset).
+QString ApplicationHelpFile();
+
+// The program's help viewer: one window that shows the HTML help file, reused by every help command.
+class TfmHelp final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit TfmHelp(QString exeDir, QWidget* parent = nullptr);
+
+    // Loads the help file afresh and shows its contents; a missing file is explained in the window.
+    void ShowContents();
+
+    QTextBrowser* Browser() const { return m_browser; }
+
+private:
+    QString m_exeDir;
+    QTextBrowser* m_browser;
+};
+
+} // namespace kv
