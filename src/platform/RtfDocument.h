@@ -66,8 +66,8 @@ struct RtfDocument
 bool LooksLikeRtf(QByteArrayView data);
 
 // Reads RTF. Malformed input is read as far as it makes sense (missing closing braces, cut escapes,
-// unknown control words); the result is empty only when the data is not RTF ("{\rtf" missing) or
-// nests groups deeper than any real document does. Never throws.
+// unknown control words, groups nested deeper than any real document, whose excess levels are read
+// as if flat); the result is empty only when the data is not RTF ("{\rtf" missing). Never throws.
 std::optional<RtfDocument> ParseRtf(QByteArrayView data);
 
 // Writes the document under \ansicpg1251: Cyrillic as \'hh, everything Windows-1251 cannot hold as \uN?.
