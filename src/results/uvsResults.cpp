@@ -58,6 +58,7 @@ TfmResults::TfmResults(AppContext& context, QWidget* parent)
     connect(ui->btPrint, &QPushButton::clicked, this, Guarded(this, dialogs, &TfmResults::btPrintClick));
     connect(ui->btClose, &QPushButton::clicked, this, &QDialog::reject);
     ui->edAge->installEventFilter(this);
+    ui->laSend->installEventFilter(this);
 
     RunHandler(this, dialogs, [this] { FormCreate(); });
 }
@@ -154,6 +155,14 @@ bool TfmResults::eventFilter(QObject* watched, QEvent* event)
         RunHandler(this, m_context.dialogs, [&] { accepted = edAgeKeyPress(*static_cast<const QKeyEvent*>(event)); });
         if (!accepted)
             return true;
+    }
+    // The link follows Enter or Space as soon as Tab has put the focus on it, like a button.
+    if (watched == ui->laSend && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<const QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) {
+            RunHandler(this, m_context.dialogs, [this] { laSendClick(); });
+            return true;
+        }
     }
     return QDialog::eventFilter(watched, event);
 }
