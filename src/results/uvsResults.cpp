@@ -1,5 +1,7 @@
 #include "results/uvsResults.h"
 
+#include "database/SaveTest.h"
+#include "database/uvsDataBase.h"
 #include "platform/ErrorBox.h"
 #include "platform/Printing.h"
 
@@ -30,8 +32,6 @@ TfmResults::TfmResults(AppContext& context, QWidget* parent)
     ui->meToUser->setPlainText(NoteToUser().join(u'\n'));
     ui->laSend->setText(QStringLiteral("<a href=\"#send\" style=\"color: blue; font-weight: bold; "
                                        "text-decoration: underline;\">Отправить письмо Орвело</a>"));
-    // Saving comes with the test database; until then the button is shown but cannot be pressed.
-    ui->btSave->setEnabled(false);
 
     pmResults = new QMenu(this);
     pmResults->setObjectName(QStringLiteral("pmResults"));
@@ -56,6 +56,7 @@ TfmResults::TfmResults(AppContext& context, QWidget* parent)
     connect(ui->pcData, &QTabWidget::currentChanged, this, Guarded(this, dialogs, &TfmResults::pcDataChange));
     connect(ui->laSend, &QLabel::linkActivated, this, Guarded(this, dialogs, &TfmResults::laSendClick));
     connect(ui->btPrint, &QPushButton::clicked, this, Guarded(this, dialogs, &TfmResults::btPrintClick));
+    connect(ui->btSave, &QPushButton::clicked, this, Guarded(this, dialogs, &TfmResults::btSaveClick));
     connect(ui->btClose, &QPushButton::clicked, this, &QDialog::reject);
     ui->edAge->installEventFilter(this);
     ui->laSend->installEventFilter(this);
@@ -197,6 +198,62 @@ bool TfmResults::FormCloseQuery()
     return m_context.dialogs.Message(this, Dialogs::Kind::Warning,
                                      QStringLiteral("Результаты теста не будут сохранены. Закрыть окно?"),
                                      QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}
+
+void TfmResults::btSaveClick()
+{
+    const QString dataDir = m_context.dataDir();
+    if (!CheckDataDir(dataDir))
+        throw Error(QStringLiteral("Невозможно создать базу данных."));
+
+    TvsDBTestRec test;
+    test.SetFio(ui->edFio->text());
+    test.SetDate(DateTimeToRecordDate(m_now()));
+    // Typing admits digits only, but a pasted text or an age past 32 bits still ends the save here,
+    // before anything is written.
+    const QString age = ui->edAge->text();
+    test.SetAge(age.isEmpty() ? 0 : StrToInt(age));
+    test.SetSex(static_cast<quint8>(ui->cxSex->currentIndex()));
+    test.SetSocial(ui->cxSocial->currentText());
+    test.SetChildren(ui->cxChildren->currentText());
+    test.SetPlaceOfLiving(ui->cxPlaceOfLiving->currentText());
+    test.SetEducation(ui->cxEducation->currentText());
+    test.SetSocialStatus(ui->cxSocialStatus->currentText());
+    test.SetBussines(ui->cxBussines->currentText());
+    test.SetMaterialLevel(ui->cxMaterialLevel->currentText());
+    const int groupCount = m_resultList ? m_resultList->Count() : 0;
+    for (int g = 0; g < groupCount; ++g) {
+        const TvsValueTypeRec& group = m_resultList->Items(g);
+        if (group.Number >= 1 && group.Number <= 4)
+            test.SetTypeScore(group.Number, group.Score);
+    }
+
+    // The test and its values land together or not at all; a failure raises with its reason and
+    // leaves the window unsaved, so the respondent can try again.
+    TvsDBSave save(dataDir + QStringLiteral("/tests.dat"), dataDir + QStringLiteral("/values.dat"));
+    save.AppendTest(test);
+    TvsDBValueRec value;
+    for (int g = 0; g < groupCount; ++g) {
+        const TvsValueTypeRec& group = m_resultList->Items(g);
+        const int valueCount = group.Values ? group.Values->Count() : 0;
+        for (int v = 0; v < valueCount; ++v) {
+            const TvsValueRec& rec = group.Values->Items(v);
+            value.SetTestId(static_cast<qint32>(test.Id()));
+            value.SetTypeNumber(static_cast<quint8>(group.Number & 0xff));
+            value.SetScore(rec.Score);
+            value.SetName(rec.Name);
+            save.AppendValue(value);
+        }
+    }
+    save.Commit();
+
+    Saved = true;
+    ui->edFio->setReadOnly(true);
+    ui->edAge->setReadOnly(true);
+    for (QWidget* w : std::initializer_list<QWidget*>{ui->cxSocial, ui->cxChildren, ui->cxPlaceOfLiving,
+                                                      ui->cxEducation, ui->cxSocialStatus, ui->cxBussines,
+                                                      ui->cxMaterialLevel, ui->btSave, ui->cxSex})
+        w->setEnabled(false);
 }
 
 void TfmResults::done(int result)

@@ -4,8 +4,10 @@
 #include "platform/AppContext.h"
 #include "results/MailText.h"
 
+#include <QDateTime>
 #include <QDialog>
 
+#include <functional>
 #include <memory>
 
 class QMenu;
@@ -34,6 +36,9 @@ public:
     TvsValueTypeList* ResultList() const { return m_resultList; }
     bool IsSaved() const { return Saved; }
 
+    // Where the save takes the current local time from; tests pin it.
+    void SetClock(std::function<QDateTime()> now) { m_now = std::move(now); }
+
     // The questionnaire as it stands, each list's shown item.
     TvsQuestionnaire Answers() const;
 
@@ -56,6 +61,7 @@ private:
     void miSelectAllClick();
     void miCopyClick();
     bool FormCloseQuery();
+    void btSaveClick();
 
     std::unique_ptr<Ui::TfmResults> ui;
     AppContext& m_context;
@@ -63,6 +69,7 @@ private:
     TvsValueTypeList* m_resultList = nullptr;
     // Set once the test is in the database; until then closing asks first.
     bool Saved = false;
+    std::function<QDateTime()> m_now = [] { return QDateTime::currentDateTime(); };
 };
 
 } // namespace kv

@@ -4,6 +4,7 @@
 #include "database/SaveTest.h"
 #include "database/uvsDataBase.h"
 
+#include "database/ForeignLock.h"
 #include "support/TestSupport.h"
 
 #include <QFile>
@@ -133,53 +134,6 @@ ChildResult RunInChild(const std::function<int(QString&)>& fn)
     r.message = QString::fromUtf8(received);
     return r;
 }
-
-// A child process that holds an exclusive flock on a file until released (or for holdMs).
-class LockHolder
-{
-public:
-    LockHolder(const QString& fileName, int holdMs = -1)
-    {
-        int ready[2];
-        if (::pipe(ready) != 0 || ::pipe(m_release) != 0)
-            qFatal("pipe");
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            ::close(ready[0]);
-            ::close(m_release[1]);
-            const int fd = ::open(QFile::encodeName(fileName).constData(), O_RDWR | O_CREAT, 0600);
-            const bool locked = fd >= 0 && ::flock(fd, LOCK_EX) == 0;
-            [[maybe_unused]] ssize_t n = ::write(ready[1], locked ? "L" : "E", 1);
-            if (holdMs >= 0) {
-                ::usleep(useconds_t(holdMs) * 1000);
-            } else {
-                char c;
-                n = ::read(m_release[0], &c, 1); // returns when the parent closes its end
-            }
-            ::_exit(0);
-        }
-        ::close(ready[1]);
-        ::close(m_release[0]);
-        char c = 0;
-        m_locked = ::read(ready[0], &c, 1) == 1 && c == 'L';
-        ::close(ready[0]);
-    }
-    ~LockHolder() { Release(); }
-    bool locked() const { return m_locked; }
-    void Release()
-    {
-        if (m_pid > 0) {
-            ::close(m_release[1]);
-            ::waitpid(m_pid, nullptr, 0);
-            m_pid = -1;
-        }
-    }
-
-private:
-    pid_t m_pid = -1;
-    int m_release[2];
-    bool m_locked = false;
-};
 
 QByteArray Records(const QList<quint32>& testIds)
 {
@@ -612,7 +566,7 @@ void TestDatabase::lockedFileFailsAfterWaiting()
     WriteFile(values, ValueRecords({1, 1}));
 
     for (const QString& locked : {values, tests}) {
-        LockHolder holder(locked);
+        kvtest::ForeignLock holder(locked);
         QVERIFY(holder.locked());
         try {
             SaveOne(dir.path(), 2);
@@ -636,7 +590,7 @@ void TestDatabase::lockReleasedWithinWaitLands()
     QTemporaryDir dir;
     const QString tests = dir.filePath(QStringLiteral("tests.dat"));
     WriteFile(tests, Records({1}));
-    LockHolder holder(tests, 300);
+    kvtest::ForeignLock holder(tests, 300);
     QVERIFY(holder.locked());
     QCOMPARE(SaveOne(dir.path(), 1), 2u);
     QVERIFY(ReadTests(tests));
