@@ -336,6 +336,13 @@ private:
     // A byte named by an escape is text even where a bare one would be syntax (the ';' of a table).
     void literalByte(char c)
     {
+        if (c == '\t') {
+            appendText(QStringLiteral("\t"));
+            return;
+        }
+        // Other control bytes would break lines behind the paragraph structure's back, as with \u.
+        if (static_cast<unsigned char>(c) < 0x20)
+            return;
         if (state().destination == Destination::Text) {
             m_pendingCodePage = currentCodePage();
             m_pendingBytes.append(c);
@@ -463,7 +470,9 @@ private:
         // The format stores code units as signed 16-bit numbers.
         if (value < 0)
             value += 65536;
-        if (value >= 0 && value <= 0xFFFF && state().destination == Destination::Text)
+        // Control characters other than a tab would break lines behind the paragraph structure's back.
+        const bool usable = (value >= 0x20 || value == '\t') && value <= 0xFFFF;
+        if (usable && state().destination == Destination::Text)
             appendText(QString(QChar(char16_t(value))));
         // The fallback that follows is for readers that do not know \u; we do.
         m_skipCount = state().unicodeSkip;
@@ -527,8 +536,11 @@ private:
     {
         if (m_pendingBytes.isEmpty())
             return;
-        const QString text = decode(m_pendingBytes, m_pendingCodePage);
+        QString text = decode(m_pendingBytes, m_pendingCodePage);
         m_pendingBytes.clear();
+        // A cut double-byte character comes back from some codecs as SUB; no control character but
+        // the tab belongs in a run.
+        text.removeIf([](QChar ch) { return ch.unicode() < 0x20 && ch != u'\t'; });
         if (!text.isEmpty())
             appendDecoded(text);
     }

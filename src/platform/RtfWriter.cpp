@@ -70,8 +70,10 @@ void AppendText(QByteArray& out, const QString& text)
             continue;
         }
         // '?' back from the codec means Windows-1251 has no such character (a real '?' is ASCII).
+        // The codec may also answer with a look-alike ("best fit"); only a byte that reads back as the
+        // same character is written as one.
         const QByteArray byte = ToCp1251(QString(ch));
-        if (byte.size() == 1 && byte[0] != '?') {
+        if (byte.size() == 1 && byte[0] != '?' && FromCp1251(byte) == QString(ch)) {
             AppendHex(out, static_cast<unsigned char>(byte[0]));
         } else {
             // Signed 16-bit as the format wants; '?' is the fallback for readers without \u.
@@ -119,7 +121,7 @@ QByteArray WriteRtf(const RtfDocument& document)
                 const auto index = std::find(colors.begin(), colors.end(), *f.color) - colors.begin() + 1;
                 out += "\\cf" + QByteArray::number(qsizetype(index));
             }
-            out += "\\fs" + QByteArray::number(std::clamp(f.halfPoints, 2, 3276)) + " ";
+            out += "\\fs" + QByteArray::number(std::clamp(f.halfPoints, 1, 3276)) + " ";
             AppendText(out, run.text);
             out += "}";
         }

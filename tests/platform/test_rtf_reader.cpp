@@ -123,12 +123,15 @@ void TestRtfReader::readsControlWords_data()
     QTest::newRow("default font's charset") << Rtf("\\ansicpg1252\\deff1{\\fonttbl{\\f1\\fcharset204 A;}}\\'e0") << QStringLiteral("а");
     QTest::newRow("plain returns to the default font")
         << Rtf("\\ansicpg1252\\deff0{\\fonttbl{\\f0 A;}{\\f1\\fcharset204 B;}}\\f1\\'e0\\plain\\'e0") << QStringLiteral("аà");
+    QTest::newRow("cut double-byte character") << Rtf("\\ansicpg932 \\'82\\'a0\\'82") << QStringLiteral("\u3042");
     QTest::newRow("u with one fallback char") << Rtf("\\u1071?\\u1102?") << QStringLiteral("Яю");
     QTest::newRow("uc0 skips nothing") << Rtf("\\uc0\\u1071 x") << QStringLiteral("Яx");
     QTest::newRow("uc2 skips two hex escapes") << Rtf("\\uc2\\u1071\\'3f\\'3fz") << QStringLiteral("Яz");
     QTest::newRow("fallback control word counts as one") << Rtf("\\u1071\\'3fz\\u1102\\emdash y") << QStringLiteral("Яzюy");
     QTest::newRow("skipping stops at a group end") << Rtf("{\\uc3\\u1071}ab") << QStringLiteral("Яab");
     QTest::newRow("uc is kept per group") << Rtf("{\\uc2 x}\\u1071?b") << QStringLiteral("xЯb");
+    QTest::newRow("u control characters other than tab dropped") << Rtf("a\\u10?b\\u0?\\u9?c") << QStringLiteral("ab\tc");
+    QTest::newRow("hex control bytes other than tab dropped") << Rtf("a\\'0ab\\'00\\'09c\\'01") << QStringLiteral("ab\tc");
     QTest::newRow("negative u") << Rtf("\\u-3913?") << QString(QChar(0xF0B7));
     QTest::newRow("surrogate pair") << Rtf("\\u-10179?\\u-8704?") << QString::fromUcs4(U"\U0001F600", 1);
     QTest::newRow("escaped braces and backslash") << Rtf("\\{a\\}\\\\") << QStringLiteral("{a}\\");
