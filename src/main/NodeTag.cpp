@@ -13,9 +13,10 @@ TvsNodeTag NewNodeTag(quint8 kind, qint32 typeNumber, bool checked)
 
 TvsNodeTag* NodeTag(QTreeWidgetItem* node)
 {
-    if (node == nullptr || node->type() != TvsTreeItem::kType)
-        return nullptr;
-    return &static_cast<TvsTreeItem*>(node)->Tag;
+    // dynamic_cast, not the item's type(): a tree reports its rows removed while a node is already
+    // being destroyed, and such a node no longer carries a tag.
+    auto* item = dynamic_cast<TvsTreeItem*>(node);
+    return item == nullptr ? nullptr : &item->Tag;
 }
 
 } // namespace kv

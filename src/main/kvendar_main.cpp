@@ -16,6 +16,7 @@
 
 #include <QCloseEvent>
 #include <QCollator>
+#include <QHeaderView>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QScreen>
@@ -73,8 +74,8 @@ QList<TvsTreeItem*> AllNodes(QTreeWidget* tree)
 {
     QList<TvsTreeItem*> nodes;
     for (QTreeWidgetItemIterator it(tree); *it != nullptr; ++it)
-        if (NodeTag(*it) != nullptr)
-            nodes.append(static_cast<TvsTreeItem*>(*it));
+        if (auto* node = dynamic_cast<TvsTreeItem*>(*it))
+            nodes.append(node);
     return nodes;
 }
 
@@ -92,6 +93,11 @@ TfmMain::TfmMain(AppContext& context, QWidget* parent)
     ui->Splitter2->setSizes({150, 145});
     ui->tvSource->setExpandsOnDoubleClick(true);
     ui->tvChecked->setExpandsOnDoubleClick(true);
+    // Long values scroll sideways instead of being cut short, as in a classic tree control.
+    for (QTreeWidget* tree : {static_cast<QTreeWidget*>(ui->tvSource), static_cast<QTreeWidget*>(ui->tvChecked)}) {
+        tree->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+        tree->header()->setStretchLastSection(false);
+    }
 
     // Windows that arrive with later work are reachable only once they exist.
     ui->miTestResults->setEnabled(false);

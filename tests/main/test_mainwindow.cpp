@@ -201,7 +201,7 @@ private slots:
             seenGroup = dialog->findChild<QLabel*>(QStringLiteral("laType"))->text();
             auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("edValue"));
             QVERIFY(edit->text().isEmpty());
-            QVERIFY(edit->hasFocus());
+            QCOMPARE(dialog->focusWidget(), static_cast<QWidget*>(edit));
             for (const QChar ch : QStringLiteral("Мечта"))
                 QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, QString(ch), Qt::NoModifier);
             QTest::keyClick(edit, Qt::Key_Return); // Enter presses the default button, OK

@@ -4,9 +4,11 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QPointer>
 #include <QTimer>
 #include <QtTest/QTest>
 
@@ -91,7 +93,14 @@ std::shared_ptr<bool> AnswerModal(std::function<void(QWidget*)> answer, int time
         timer->deleteLater();
         if (found) {
             *met = true;
+            QPointer<QWidget> guard(modal);
             answer(modal);
+            // An answer that failed part-way (a QVERIFY returns early) must not leave the test
+            // waiting on a modal loop forever.
+            QTimer::singleShot(3000, qApp, [guard] {
+                if (auto* dialog = qobject_cast<QDialog*>(guard.data()); dialog != nullptr && dialog->isVisible())
+                    dialog->reject();
+            });
         }
     });
     timer->start();
