@@ -17,6 +17,7 @@
 #include <QCloseEvent>
 #include <QCollator>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QScreen>
@@ -121,6 +122,8 @@ TfmMain::TfmMain(AppContext& context, QWidget* parent)
     connect(ui->tvChecked, &QTreeWidget::currentItemChanged, this,
             Guarded(this, dialogs, &TfmMain::UpdateCheckedCount));
     ui->pnBottom->installEventFilter(this);
+    ui->tvSource->installEventFilter(this);
+    ui->tvChecked->installEventFilter(this);
 
     FormCreate();
 }
@@ -414,6 +417,17 @@ bool TfmMain::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == ui->pnBottom && event->type() == QEvent::Resize)
         RunHandler(this, m_context.dialogs, [this] { pnBottomResize(); });
+    // Enter on a node does what a double-click does, so values can be chosen without a mouse.
+    if (event->type() == QEvent::KeyPress && (watched == ui->tvSource || watched == ui->tvChecked)) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            if (watched == ui->tvSource)
+                RunHandler(this, m_context.dialogs, [this] { tvSourceDblClick(); });
+            else
+                RunHandler(this, m_context.dialogs, [this] { tvCheckedDblClick(); });
+            return true;
+        }
+    }
     return QMainWindow::eventFilter(watched, event);
 }
 

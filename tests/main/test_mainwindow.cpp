@@ -157,6 +157,19 @@ private slots:
         QVERIFY(!IsGrey(Find(f.source, QStringLiteral("Чувства"), QStringLiteral("Любовь"))));
     }
 
+    void enterChoosesAndTakesBack()
+    {
+        Fixture f;
+        f.source->setFocus();
+        f.source->setCurrentItem(Find(f.source, QStringLiteral("Идеи"), QStringLiteral("beta")));
+        QTest::keyClick(f.source, Qt::Key_Return);
+        QCOMPARE(Shape(f.checked), QStringLiteral("Идеи: beta"));
+        f.checked->setCurrentItem(Find(f.checked, QStringLiteral("Идеи"), QStringLiteral("beta")));
+        QTest::keyClick(f.checked, Qt::Key_Enter);
+        QCOMPARE(f.checked->topLevelItemCount(), 0);
+        QCOMPARE(f.window->CheckedCount(), 0);
+    }
+
     void sameTextInTwoGroupsIsToldApart()
     {
         Fixture f;
