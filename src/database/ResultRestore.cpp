@@ -1,0 +1,40 @@
+#include "database/ResultRestore.h"
+
+namespace kv {
+
+TvsValueTypeRec& FindResultGroup(qint32 number, TvsValueTypeList& result, const TvsValueTypeList& catalogue)
+{
+    const TvsValueTypeRec& source = catalogue.Items(number - 1);
+    int index = -1;
+    for (int g = 0; g < result.Count(); ++g) {
+        if (result.Items(g).Name == source.Name) {
+            index = g;
+            break;
+        }
+    }
+    if (index < 0)
+        index = result.Add(source.Name, QString());
+    TvsValueTypeRec& group = result.Items(index);
+    if (!group.Values)
+        group.Values = std::make_unique<TvsValueList>();
+    return group;
+}
+
+void RestoreResults(const TvsDBValueList& values, TvsValueTypeList& result, const TvsValueTypeList& catalogue)
+{
+    for (int i = 0; i < values.Count(); ++i) {
+        const TvsDBValueRec& stored = values.Items(i);
+        TvsValueTypeRec& group = FindResultGroup(stored.TypeNumber(), result, catalogue);
+        const int added = group.Values->Add(stored.Name(), stored.TypeNumber(), group.Name);
+        group.Values->Items(added).Score = stored.Score();
+    }
+    for (int g = 0; g < result.Count(); ++g) {
+        TvsValueTypeRec& group = result.Items(g);
+        group.Score = 0;
+        if (group.Values)
+            for (int v = 0; v < group.Values->Count(); ++v)
+                group.Score += group.Values->Items(v).Score;
+    }
+}
+
+} // namespace kv

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "database/uvsDataBase.h"
+
+#include <QAbstractTableModel>
+
+#include <vector>
+
+namespace kv {
+
+// The history grid's table: one row per saved test, seven text columns. A row keeps only what its
+// cells show (number, name, date, four totals), not the 681-byte record, and the texts are made
+// when a cell is painted, so a database of 100,000 tests costs a few megabytes and opens at once.
+class TestGridModel final : public QAbstractTableModel
+{
+    Q_OBJECT
+
+public:
+    enum Column
+    {
+        ColId,
+        ColFio,
+        ColDate,
+        ColScore1,
+        ColScore2,
+        ColScore3,
+        ColScore4,
+        ColumnCount
+    };
+
+    explicit TestGridModel(QObject* parent = nullptr);
+
+    // Refills the table from a tests.dat. Returns false when the file is missing or unreadable; the
+    // table then holds one row of empty cells, as the grid shows under its headers.
+    bool Load(const QString& testsFile);
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+    // The text a cell shows ("" for every cell of the empty row).
+    QString CellText(int row, int column) const;
+
+    static QString HeaderText(int column);
+    static int DesignedWidth(int column);
+
+private:
+    struct Row
+    {
+        quint32 id = 0;
+        QString fio;
+        double date = 0;
+        qint32 scores[4] = {};
+    };
+
+    static bool Collect(const TvsDBTestRec& rec);
+
+    std::vector<Row> m_rows;
+    bool m_emptyRow = true;
+};
+
+} // namespace kv

@@ -1,0 +1,174 @@
+#include "database/uvsDetailedResult.h"
+
+#include "database/FallbackText.h"
+#include "database/ModuleBridge.h"
+#include "platform/ErrorBox.h"
+#include "platform/Errors.h"
+#include "platform/Printing.h"
+#include "platform/RichTextDocument.h"
+
+#include "ui_uvsDetailedResult.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QSaveFile>
+#include <QTextCursor>
+#include <QTextDocument>
+
+#include <array>
+
+namespace kv {
+
+TfmDetailedResult::TfmDetailedResult(AppContext& context, QWidget* parent)
+    : QDialog(parent), ui(std::make_unique<Ui::TfmDetailedResult>()), m_context(context)
+{
+    ui->setupUi(this);
+    Dialogs& dialogs = m_context.dialogs;
+    connect(ui->btClose, &QPushButton::clicked, this, &QDialog::accept);
+    connect(ui->btSaveAs, &QPushButton::clicked, this, Guarded(this, dialogs, &TfmDetailedResult::btSaveAsClick));
+    connect(ui->btPrint, &QPushButton::clicked, this, Guarded(this, dialogs, &TfmDetailedResult::btPrintClick));
+    ui->pnBottom->installEventFilter(this);
+    ui->reMain->installEventFilter(this);
+    ui->reMain->setFocus();
+}
+
+TfmDetailedResult::~TfmDetailedResult() = default;
+
+QTextEdit* TfmDetailedResult::View() const
+{
+    return ui->reMain;
+}
+
+bool TfmDetailedResult::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == ui->pnBottom && event->type() == QEvent::Resize) {
+        RunHandler(this, m_context.dialogs, [this] { pnBottomResize(); });
+    } else if (watched == ui->reMain && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Escape) {
+            RunHandler(this, m_context.dialogs, [this, key] { reMainKeyDown(key); });
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void TfmDetailedResult::Execute(TvsDBTestRec rec, const TvsValueTypeList& list)
+{
+    Compose(rec, list);
+    ui->reMain->setFocus();
+    exec();
+}
+
+void TfmDetailedResult::Compose(const TvsDBTestRec& rec, const TvsValueTypeList& list)
+{
+    const TvsDBTestRec working = rec;
+    const QString fio = working.Fio();
+    setWindowTitle(QStringLiteral("Интерпретация результатов теста. Тестируемый: ") + fio);
+    FPrintTitle = fio;
+
+    if (!LoadModule()) {
+        BuildFallbackText(working, list);
+        return;
+    }
+    // The module goes as soon as the view holds its document, whichever way this block ends.
+    struct Unload
+    {
+        TfmDetailedResult* window;
+        ~Unload() { window->UnloadModule(); }
+    } unload{this};
+
+    ModuleStream stream;
+    CallBuildResult(working, list, stream.stream());
+    // The document starts where the module left the stream; a module that leaves it at the end of
+    // what it wrote has given nothing to show.
+    QTextDocument* document = ui->reMain->document();
+    if (!LoadRichText(*document, stream.fromPosition()))
+        throw Error(QStringLiteral("Failed to Load Stream"));
+    ui->reMain->moveCursor(QTextCursor::Start);
+}
+
+bool TfmDetailedResult::LoadModule()
+{
+    FBuildResult = nullptr;
+    if (!FModule.Open(m_context.exeDir, ModuleFileName()))
+        return false;
+    FBuildResult = reinterpret_cast<KvBuildResultFn>(FModule.Symbol("BuildResult"));
+    // A library without the entry point is not a module: the built-in text is shown instead.
+    if (FBuildResult == nullptr) {
+        UnloadModule();
+        return false;
+    }
+    return true;
+}
+
+void TfmDetailedResult::CallBuildResult(const TvsDBTestRec& rec, const TvsValueTypeList& list, KvStream* stream)
+{
+    // The module gets copies of everything: whatever it writes stays on its side.
+    std::array<unsigned char, TvsDBTestRec::kSize> record{};
+    std::copy(rec.bytes.begin(), rec.bytes.end(), record.begin());
+    const ModuleResultList results(list);
+    FBuildResult(record.data(), results.data(), stream);
+}
+
+void TfmDetailedResult::UnloadModule()
+{
+    FBuildResult = nullptr;
+    FModule.Close();
+}
+
+void TfmDetailedResult::BuildFallbackText(const TvsDBTestRec& rec, const TvsValueTypeList& list)
+{
+    QTextEdit* view = ui->reMain;
+    view->setUpdatesEnabled(false);
+    struct Resume
+    {
+        QTextEdit* view;
+        ~Resume() { view->setUpdatesEnabled(true); }
+    } resume{view};
+    view->clear();
+    view->setPlainText(BuildFallbackLines(rec, list).join(u'\n'));
+    view->moveCursor(QTextCursor::Start);
+}
+
+void TfmDetailedResult::pnBottomResize()
+{
+    constexpr int kGap = 8;
+    QWidget* panel = ui->pnBottom;
+    ui->btClose->move(panel->width() - ui->btClose->width() - kGap, ui->btClose->y());
+    ui->btPrint->move(ui->btClose->x() - ui->btPrint->width() - kGap, ui->btPrint->y());
+    ui->btSaveAs->move(ui->btPrint->x() - ui->btSaveAs->width() - kGap, ui->btSaveAs->y());
+}
+
+void TfmDetailedResult::btSaveAsClick()
+{
+    const QString fileName = m_context.dialogs.SaveFileName(
+        this, QStringLiteral("Сохранить как"), QStringLiteral("Rich Text Format (*.rtf)"), QStringLiteral("rtf"));
+    if (fileName.isEmpty())
+        return;
+    const QTextDocument& document = *ui->reMain->document();
+    const bool plain = QFileInfo(fileName).suffix().compare(u"txt", Qt::CaseInsensitive) == 0;
+    const QByteArray bytes = plain ? SavePlainText(document) : SaveRtf(document);
+
+    // Written beside the target and renamed over it, so a failed save leaves an old file whole.
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly))
+        throw Error(QStringLiteral("Не удаётся создать файл \"%1\". %2")
+                        .arg(QDir::toNativeSeparators(fileName), file.errorString()));
+    if (file.write(bytes) != bytes.size() || !file.commit())
+        throw Error(QStringLiteral("Failed to Save Stream"));
+}
+
+void TfmDetailedResult::btPrintClick()
+{
+    PrintDocument(m_context, *ui->reMain->document(), FPrintTitle);
+}
+
+void TfmDetailedResult::reMainKeyDown(int key)
+{
+    if (key == Qt::Key_Escape)
+        done(QDialog::Rejected);
+}
+
+} // namespace kv

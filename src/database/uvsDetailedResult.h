@@ -1,0 +1,66 @@
+#pragma once
+
+#include "catalogue/uvsValues.h"
+#include "database/uvsDataBase.h"
+#include "platform/AppContext.h"
+#include "platform/Library.h"
+
+#include <kvendarres.h>
+
+#include <QDialog>
+
+#include <memory>
+
+class QTextEdit;
+
+namespace Ui {
+class TfmDetailedResult;
+}
+
+namespace kv {
+
+// One saved test as a document: composed by the interpretation module when it is there, by the
+// window's own summary otherwise. The document can be saved as RTF or text and printed.
+class TfmDetailedResult final : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit TfmDetailedResult(AppContext& context, QWidget* parent = nullptr);
+    ~TfmDetailedResult() override;
+
+    // Composes the document for rec and list and shows the window modally until it is closed.
+    // An error while the module composes or the view reads its document ends it before the window
+    // is shown. list is only read, and only during the call.
+    void Execute(TvsDBTestRec rec, const TvsValueTypeList& list);
+
+    // Everything Execute does before showing the window.
+    void Compose(const TvsDBTestRec& rec, const TvsValueTypeList& list);
+
+    QTextEdit* View() const;
+    const QString& PrintTitle() const { return FPrintTitle; }
+    // True while the interpretation module is loaded: only inside Compose.
+    bool ModuleLoaded() const { return FModule.IsOpen(); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    bool LoadModule();
+    void CallBuildResult(const TvsDBTestRec& rec, const TvsValueTypeList& list, KvStream* stream);
+    void UnloadModule();
+    void BuildFallbackText(const TvsDBTestRec& rec, const TvsValueTypeList& list);
+
+    void pnBottomResize();
+    void btSaveAsClick();
+    void btPrintClick();
+    void reMainKeyDown(int key);
+
+    std::unique_ptr<Ui::TfmDetailedResult> ui;
+    AppContext& m_context;
+    QString FPrintTitle;
+    Library FModule;
+    KvBuildResultFn FBuildResult = nullptr;
+};
+
+} // namespace kv

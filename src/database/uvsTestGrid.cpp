@@ -1,0 +1,125 @@
+#include "database/uvsTestGrid.h"
+
+#include "database/ResultRestore.h"
+#include "database/TestGridModel.h"
+#include "database/uvsDetailedResult.h"
+#include "platform/ErrorBox.h"
+#include "platform/Errors.h"
+
+#include "ui_uvsTestGrid.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+
+#include <algorithm>
+
+namespace kv {
+
+TfmTestGrid::TfmTestGrid(AppContext& context, const TvsValueTypeList& valueTypes, QWidget* parent)
+    : QDialog(parent), ui(std::make_unique<Ui::TfmTestGrid>()), m_context(context), m_valueTypes(valueTypes)
+{
+    ui->setupUi(this);
+    m_model = new TestGridModel(this);
+    ui->sgTest->setModel(m_model);
+
+    QHeaderView* columns = ui->sgTest->horizontalHeader();
+    columns->setSectionsMovable(true);
+    columns->setSectionResizeMode(QHeaderView::Interactive);
+    columns->setHighlightSections(false);
+    columns->setStretchLastSection(false);
+    // Every row has the same height, so the view never has to measure 100,000 of them.
+    QHeaderView* rows = ui->sgTest->verticalHeader();
+    rows->setVisible(false);
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setMinimumSectionSize(1);
+    rows->setDefaultSectionSize(19);
+
+    Dialogs& dialogs = m_context.dialogs;
+    connect(ui->sgTest, &QAbstractItemView::doubleClicked, this, Guarded(this, dialogs, &TfmTestGrid::sgTestDblClick));
+    ui->sgTest->installEventFilter(this);
+
+    RunHandler(this, dialogs, [this] { FormCreate(); });
+}
+
+TfmTestGrid::~TfmTestGrid() = default;
+
+QTableView* TfmTestGrid::Grid() const
+{
+    return ui->sgTest;
+}
+
+void TfmTestGrid::FormCreate()
+{
+    m_model->Load(m_context.dataDir() + QStringLiteral("/tests.dat"));
+    for (int c = 0; c < TestGridModel::ColumnCount; ++c)
+        ui->sgTest->setColumnWidth(c, TestGridModel::DesignedWidth(c));
+}
+
+bool TfmTestGrid::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == ui->sgTest && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Escape) {
+            RunHandler(this, m_context.dialogs, [this, key] { sgTestKeyDown(key); });
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void TfmTestGrid::sgTestKeyDown(int key)
+{
+    if (key == Qt::Key_Escape)
+        done(QDialog::Rejected);
+}
+
+void TfmTestGrid::sgTestDblClick()
+{
+    // The top row of the selection is the test; the header is not a row of the model, so a
+    // double-click on it never reaches here.
+    int row = ui->sgTest->currentIndex().row();
+    const QModelIndexList selected = ui->sgTest->selectionModel()->selectedRows();
+    for (const QModelIndex& index : selected)
+        row = row < 0 ? index.row() : std::min(row, index.row());
+    if (row < 0)
+        return;
+
+    // The column the user sees first, wherever it was dragged from.
+    const int firstColumn = ui->sgTest->horizontalHeader()->logicalIndex(0);
+    const QString text = m_model->CellText(row, firstColumn);
+    if (text.isEmpty())
+        return;
+    WantedTestId = StrToInt(text);
+
+    TvsDBTestRec rec;
+    {
+        const std::unique_ptr<TvsDBTestList> tests =
+            ReadTests(m_context.dataDir() + QStringLiteral("/tests.dat"), &IsWantedTest);
+        if (!tests || tests->Count() == 0)
+            throw Error(QStringLiteral("Запись не найдена"));
+        rec = tests->Items(0);
+    }
+
+    TfmDetailedResult detailed(m_context);
+    TvsValueTypeList result;
+    {
+        const std::unique_ptr<TvsDBValueList> values =
+            ReadValues(m_context.dataDir() + QStringLiteral("/values.dat"), &IsWantedValue);
+        if (!values || values->Count() == 0)
+            throw Error(QStringLiteral("Записи не найдены"));
+        RestoreResults(*values, result);
+    }
+    detailed.Execute(rec, result);
+}
+
+void TfmTestGrid::RestoreResults(const TvsDBValueList& values, TvsValueTypeList& result) const
+{
+    kv::RestoreResults(values, result, m_valueTypes);
+}
+
+TvsValueTypeRec& TfmTestGrid::FindResultGroup(qint32 number, TvsValueTypeList& result) const
+{
+    return kv::FindResultGroup(number, result, m_valueTypes);
+}
+
+} // namespace kv

@@ -1,0 +1,271 @@
+// The history window: what it lists, how it closes, and what a double-click opens or reports.
+#include "database/TestGridModel.h"
+#include "database/uvsDetailedResult.h"
+#include "database/uvsTestGrid.h"
+#include "test_testgrid_fixtures.h"
+
+#include <QAbstractItemModelTester>
+#include <QHeaderView>
+#include <QLocale>
+#include <QTableView>
+#include <QTextEdit>
+#include <QtTest/QtTest>
+
+using namespace kv;
+
+namespace {
+
+const QDateTime kEvening(QDate(2024, 3, 5), QTime(18, 45));
+const QDateTime kMorning(QDate(2023, 12, 31), QTime(7, 5));
+
+QString Short(const QDate& date)
+{
+    return QLocale::system().toString(date, QLocale::ShortFormat);
+}
+
+// The three-test database: test 2's values are in groups 2, 4, 2; its record's totals disagree
+// with its values on purpose, and tests 1 and 3 have values of their own.
+void WriteThreeTests(const kvtest::ExeDir& dir)
+{
+    kvtest::WriteData(dir, QStringLiteral("tests.dat"),
+                      kvtest::Bytes(kvtest::TestRecord(1, QStringLiteral("Иванов"), kEvening, {3, 0, 1, 0})) +
+                          kvtest::Bytes(kvtest::TestRecord(2, QStringLiteral("Петрова"), kMorning, {0, 99, 0, 3})) +
+                          kvtest::Bytes(kvtest::TestRecord(3, QString(), kEvening, {0, 0, 0, 6})));
+    kvtest::WriteData(dir, QStringLiteral("values.dat"),
+                      kvtest::ValueRecords({{1, 1, QStringLiteral("Вера"), 3},
+                                            {2, 2, QStringLiteral("Деньги"), 5},
+                                            {1, 3, QStringLiteral("Любовь"), 1},
+                                            {2, 4, QStringLiteral("Здоровье"), 3},
+                                            {2, 2, QStringLiteral("Дом"), 2},
+                                            {3, 4, QStringLiteral("Сон"), 6}}));
+}
+
+QStringList Row(const TestGridModel& model, int row)
+{
+    QStringList cells;
+    for (int c = 0; c < model.columnCount(); ++c)
+        cells << model.data(model.index(row, c)).toString();
+    return cells;
+}
+
+void DoubleClickRow(QTableView* view, int row, int logicalColumn = 1)
+{
+    const QRect cell = view->visualRect(view->model()->index(row, logicalColumn));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, cell.center());
+}
+
+struct Fixture
+{
+    kvtest::ExeDir dir;
+    kvtest::FakeDialogs dialogs;
+    AppContext context{dir.path(), dialogs};
+    TvsValueTypeList catalogue;
+    Fixture() { kvtest::FillCatalogue(catalogue, kvtest::ShippedGroupNames()); }
+};
+
+// Opens the row and returns the detailed window's text ("" when no window came up).
+QString OpenRow(TfmTestGrid& grid, int row, int* windows)
+{
+    QString shown;
+    auto met = kvtest::AnswerModal(
+        [&](QWidget* modal) {
+            if (auto* detailed = qobject_cast<TfmDetailedResult*>(modal)) {
+                ++*windows;
+                shown = detailed->View()->toPlainText();
+                detailed->accept();
+            }
+        },
+        300);
+    DoubleClickRow(grid.Grid(), row);
+    QTest::qWait(350); // let the answering timer give up when nothing opened
+    Q_UNUSED(met);
+    return shown;
+}
+
+} // namespace
+
+class TestTestGrid : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QLocale::setDefault(QLocale::c()); }
+
+    void headersAndWidths()
+    {
+        Fixture f;
+        TfmTestGrid grid(f.context, f.catalogue);
+        QCOMPARE(grid.windowTitle(), QStringLiteral("Результаты тестов"));
+        const QStringList headers{QStringLiteral("№"),
+                                  QStringLiteral("ФИО"),
+                                  QStringLiteral("Дата"),
+                                  QStringLiteral("Идеологические ценности"),
+                                  QStringLiteral("Материальные ценности"),
+                                  QStringLiteral("Эмоциональные ценности"),
+                                  QStringLiteral("Витальные ценности")};
+        const QList<int> widths{49, 106, 65, 147, 143, 142, 112};
+        QHeaderView* header = grid.Grid()->horizontalHeader();
+        QCOMPARE(header->count(), 7);
+        for (int c = 0; c < 7; ++c) {
+            QCOMPARE(grid.Model()->headerData(c, Qt::Horizontal).toString(), headers[c]);
+            QCOMPARE(header->sectionSize(c), widths[c]);
+        }
+        QVERIFY(header->sectionsMovable());
+        QCOMPARE(header->sectionResizeMode(0), QHeaderView::Interactive);
+        QCOMPARE(grid.Grid()->selectionBehavior(), QAbstractItemView::SelectRows);
+        QVERIFY(!grid.Grid()->verticalHeader()->isVisible());
+        QCOMPARE(grid.Grid()->verticalHeader()->defaultSectionSize(), 19);
+    }
+
+    void rows_data()
+    {
+        QTest::addColumn<int>("fixture"); // 0 no file, 1 empty file, 2 three tests
+        QTest::addColumn<QList<QStringList>>("expected");
+        QTest::newRow("no tests.dat: one empty row") << 0 << QList<QStringList>{QStringList(7, QString())};
+        QTest::newRow("empty tests.dat: headers alone") << 1 << QList<QStringList>{};
+        QTest::newRow("three tests in file order, dates without time")
+            << 2
+            << QList<QStringList>{{u"1"_qs, u"Иванов"_qs, Short(kEvening.date()), u"3"_qs, u"0"_qs, u"1"_qs, u"0"_qs},
+                                  {u"2"_qs, u"Петрова"_qs, Short(kMorning.date()), u"0"_qs, u"99"_qs, u"0"_qs, u"3"_qs},
+                                  {u"3"_qs, QString(), Short(kEvening.date()), u"0"_qs, u"0"_qs, u"0"_qs, u"6"_qs}};
+    }
+
+    void rows()
+    {
+        QFETCH(int, fixture);
+        QFETCH(QList<QStringList>, expected);
+        Fixture f;
+        if (fixture == 1)
+            kvtest::WriteData(f.dir, QStringLiteral("tests.dat"), QByteArray());
+        if (fixture == 2)
+            WriteThreeTests(f.dir);
+        TfmTestGrid grid(f.context, f.catalogue);
+        QAbstractItemModelTester tester(grid.Model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QCOMPARE(grid.Model()->rowCount(), expected.size());
+        for (int r = 0; r < expected.size(); ++r)
+            QCOMPARE(Row(*grid.Model(), r), expected[r]);
+        QVERIFY(f.dialogs.errors.isEmpty());
+        // The date cell holds no time of day.
+        if (fixture == 2)
+            QVERIFY(!Row(*grid.Model(), 0)[2].contains(u':'));
+    }
+
+    void escapeCloses()
+    {
+        Fixture f;
+        WriteThreeTests(f.dir);
+        TfmTestGrid grid(f.context, f.catalogue);
+        QTimer::singleShot(50, &grid, [&] { QTest::keyClick(grid.Grid(), Qt::Key_Escape); });
+        // Should Escape be ignored, this closes the window the other way and the comparison fails.
+        QTimer::singleShot(3000, &grid, [&] { grid.done(QDialog::Accepted); });
+        QCOMPARE(grid.exec(), int(QDialog::Rejected));
+    }
+
+    void doubleClickOpensTheTestOnce()
+    {
+        Fixture f;
+        WriteThreeTests(f.dir);
+        TfmTestGrid grid(f.context, f.catalogue);
+        grid.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&grid));
+        int windows = 0;
+        const QStringList lines = OpenRow(grid, 1, &windows).split(u'\n');
+        QCOMPARE(windows, 1);
+        QVERIFY2(f.dialogs.errors.isEmpty(), qPrintable(f.dialogs.errors.join(u'|')));
+        QCOMPARE(lines.value(4), QStringLiteral("ФИО: Петрова"));
+        // Exactly test 2's values, groups by first mention, totals summed from the values.
+        QCOMPARE(lines.mid(16),
+                 QStringList({QStringLiteral("Материальные ценности: 7"), QStringLiteral("Деньги: 5"),
+                              QStringLiteral("Дом: 2"), QString(), QStringLiteral("Витальные ценности: 3"),
+                              QStringLiteral("Здоровье: 3"), QString()}));
+        QVERIFY(grid.isVisible()); // back on the grid
+        QCOMPARE(WantedTestId, 2);
+    }
+
+    void nothingHappens_data()
+    {
+        QTest::addColumn<bool>("withFile");
+        QTest::addColumn<int>("moveColumn"); // logical column dragged to the front, -1 none
+        QTest::addColumn<int>("row");        // -1: the header
+        QTest::newRow("empty row when there is no file") << false << -1 << 0;
+        QTest::newRow("header") << true << -1 << -1;
+        QTest::newRow("moved name column, empty name") << true << 1 << 2;
+    }
+
+    void nothingHappens()
+    {
+        QFETCH(bool, withFile);
+        QFETCH(int, moveColumn);
+        QFETCH(int, row);
+        Fixture f;
+        if (withFile)
+            WriteThreeTests(f.dir);
+        TfmTestGrid grid(f.context, f.catalogue);
+        grid.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&grid));
+        if (moveColumn >= 0)
+            grid.Grid()->horizontalHeader()->moveSection(moveColumn, 0);
+        int windows = 0;
+        if (row >= 0) {
+            OpenRow(grid, row, &windows);
+        } else {
+            QHeaderView* header = grid.Grid()->horizontalHeader();
+            const QPoint at(header->sectionViewportPosition(1) + 10, header->height() / 2);
+            QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
+            QTest::mouseDClick(header->viewport(), Qt::LeftButton, {}, at);
+            QTest::qWait(100);
+        }
+        QCOMPARE(windows, 0);
+        QVERIFY2(f.dialogs.errors.isEmpty(), qPrintable(f.dialogs.errors.join(u'|')));
+        QVERIFY(grid.isVisible());
+    }
+
+    void errors_data()
+    {
+        QTest::addColumn<QString>("breakage");
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("tests.dat deleted after the grid was filled")
+            << u"delete tests"_qs << 1 << u"Запись не найдена"_qs;
+        QTest::newRow("test no longer in the file") << u"other tests"_qs << 1 << u"Запись не найдена"_qs;
+        QTest::newRow("values.dat missing") << u"delete values"_qs << 1 << u"Записи не найдены"_qs;
+        QTest::newRow("no values for the test") << u"other values"_qs << 1 << u"Записи не найдены"_qs;
+        QTest::newRow("group number the catalogue lacks")
+            << u"three groups"_qs << 1 << u"List index out of bounds (3)"_qs;
+        QTest::newRow("moved name column holds text")
+            << u"move name"_qs << 0 << u"'Иванов' is not a valid integer value"_qs;
+    }
+
+    void errors()
+    {
+        QFETCH(QString, breakage);
+        QFETCH(int, row);
+        QFETCH(QString, message);
+        Fixture f;
+        WriteThreeTests(f.dir);
+        TfmTestGrid grid(f.context, f.catalogue);
+        grid.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&grid));
+        if (breakage == u"delete tests")
+            QVERIFY(QFile::remove(f.dir.file(u"Data/tests.dat"_qs)));
+        if (breakage == u"other tests")
+            kvtest::WriteData(f.dir, u"tests.dat"_qs, kvtest::Bytes(kvtest::TestRecord(7, u"Другой"_qs, kEvening)));
+        if (breakage == u"delete values")
+            QVERIFY(QFile::remove(f.dir.file(u"Data/values.dat"_qs)));
+        if (breakage == u"other values")
+            kvtest::WriteData(f.dir, u"values.dat"_qs, kvtest::ValueRecords({{1, 1, u"Вера"_qs, 3}}));
+        if (breakage == u"three groups")
+            kvtest::FillCatalogue(f.catalogue, kvtest::ShippedGroupNames().mid(0, 3));
+        if (breakage == u"move name")
+            grid.Grid()->horizontalHeader()->moveSection(1, 0);
+        int windows = 0;
+        OpenRow(grid, row, &windows);
+        QCOMPARE(windows, 0);
+        QCOMPARE(f.dialogs.errors, QStringList{message});
+        QVERIFY(grid.isVisible());
+    }
+};
+
+QTEST_MAIN(TestTestGrid)
+#include "test_testgrid.moc"
