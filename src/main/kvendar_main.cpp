@@ -4,6 +4,7 @@
 #include "catalogue/uvsAddValueDialog.h"
 #include "compare/ResultAssembly.h"
 #include "compare/uvsValuesCompare.h"
+#include "database/uvsTestGrid.h"
 #include "main/NodeTag.h"
 #include "platform/ErrorBox.h"
 #include "results/uvsResults.h"
@@ -100,15 +101,13 @@ TfmMain::TfmMain(AppContext& context, QWidget* parent)
         tree->header()->setStretchLastSection(false);
     }
 
-    // Windows that arrive with later work are reachable only once they exist.
-    ui->miTestResults->setEnabled(false);
-
     Dialogs& dialogs = m_context.dialogs;
     connect(ui->bbExit, &QPushButton::clicked, this, Guarded(this, dialogs, &TfmMain::bbExitClick));
     connect(ui->bbTest, &QPushButton::clicked, this, Guarded(this, dialogs, &TfmMain::bbTestClick));
     connect(ui->miTestRun, &QAction::triggered, this, Guarded(this, dialogs, &TfmMain::miTestRunClick));
     connect(ui->miExit, &QAction::triggered, this, Guarded(this, dialogs, &TfmMain::bbExitClick));
     connect(ui->miSettings, &QAction::triggered, this, Guarded(this, dialogs, &TfmMain::miSettingsClick));
+    connect(ui->miTestResults, &QAction::triggered, this, Guarded(this, dialogs, &TfmMain::miTestResultsClick));
     connect(ui->miAbout, &QAction::triggered, this, Guarded(this, dialogs, &TfmMain::miAboutClick));
     // The menu item and F1 are one action, so both always do the same.
     connect(ui->acHelp, &QAction::triggered, this, Guarded(this, dialogs, &TfmMain::acHelpExecute));
@@ -558,6 +557,13 @@ void TfmMain::FormClose()
 {
     if (SettingsKeyExists())
         SaveGeometry();
+}
+
+void TfmMain::miTestResultsClick()
+{
+    // Each opening reads the database afresh; the window lives for its modal run only.
+    TfmTestGrid grid(m_context, m_valueTypes);
+    grid.exec();
 }
 
 void TfmMain::miSettingsClick()

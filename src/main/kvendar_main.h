@@ -77,6 +77,7 @@ private:
     void FormClose();
     void LoadCatalogueAndHooks();
     void PlaceOnScreen();
+    void miTestResultsClick();
     void miSettingsClick();
     void miAboutClick();
     void acHelpExecute();

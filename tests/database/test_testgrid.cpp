@@ -2,6 +2,7 @@
 #include "database/TestGridModel.h"
 #include "database/uvsDetailedResult.h"
 #include "database/uvsTestGrid.h"
+#include "main/kvendar_main.h"
 #include "test_testgrid_fixtures.h"
 
 #include <QAbstractItemModelTester>
@@ -264,6 +265,35 @@ private slots:
         QCOMPARE(windows, 0);
         QCOMPARE(f.dialogs.errors, QStringList{message});
         QVERIFY(grid.isVisible());
+    }
+
+    // The main window's menu opens the history over its own catalogue, and a double-click there
+    // names groups from that catalogue.
+    void openedFromTheMainWindow()
+    {
+        Fixture f;
+        f.dir.copyShippedCatalogue();
+        WriteThreeTests(f.dir);
+        TfmMain main(f.context);
+        auto* action = main.findChild<QAction*>(u"miTestResults"_qs);
+        QVERIFY(action != nullptr);
+        QVERIFY(action->isEnabled());
+        int rows = -1;
+        int windows = 0;
+        QString shown;
+        auto met = kvtest::AnswerModal([&](QWidget* modal) {
+            auto* grid = qobject_cast<TfmTestGrid*>(modal);
+            QVERIFY(grid != nullptr);
+            rows = grid->Model()->rowCount();
+            shown = OpenRow(*grid, 1, &windows);
+            grid->done(QDialog::Rejected);
+        });
+        action->trigger();
+        QVERIFY(*met);
+        QCOMPARE(rows, 3);
+        QCOMPARE(windows, 1);
+        QVERIFY2(shown.contains(u"\nМатериальные ценности: 7\n"_qs), qPrintable(shown));
+        QVERIFY2(f.dialogs.errors.isEmpty(), qPrintable(f.dialogs.errors.join(u'|')));
     }
 };
 
