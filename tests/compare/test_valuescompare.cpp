@@ -85,6 +85,8 @@ private slots:
         QWidget* focused = nullptr;
         auto met = kvtest::AnswerModal([&](QWidget* modal) {
             first = Look(modal);
+            // The focus arrives with the window's activation, which may come a little after it is shown.
+            QTest::qWaitFor([&] { return QApplication::focusWidget() == Button(modal, "bbItem1"); });
             focused = QApplication::focusWidget();
             modal->close();
         });
@@ -109,6 +111,7 @@ private slots:
         QList<Screen> seen;
         QString finalCaption;
         auto met = kvtest::AnswerModal([&](QWidget* modal) {
+            QTest::qWaitFor([&] { return QApplication::focusWidget() == Button(modal, "bbItem1"); });
             seen << Look(modal);
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space); // upper: А over Б
             seen << Look(modal);

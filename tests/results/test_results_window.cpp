@@ -82,6 +82,8 @@ struct Fixture
     void Run(const std::function<void(QWidget*)>& inside)
     {
         auto met = kvtest::AnswerModal([&](QWidget* modal) {
+            // Focus and keyboard checks need the window active, which may lag behind showing it.
+            QVERIFY(QTest::qWaitForWindowActive(modal));
             inside(modal);
             if (modal->isVisible()) {
                 dialogs.answers = {QMessageBox::Yes};
