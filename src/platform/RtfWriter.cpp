@@ -2,6 +2,7 @@
 #include "platform/RtfDocument.h"
 
 #include <algorithm>
+#include <unordered_map>
 #include <vector>
 
 namespace kv {
@@ -29,6 +30,23 @@ void AppendHex(QByteArray& out, unsigned char byte)
     out += "\\'";
     out += kDigits[byte >> 4];
     out += kDigits[byte & 0x0F];
+}
+
+// The upper half of Windows-1251 read through the program's codec, turned around: a character is
+// written as a byte only when that byte reads back as the very same character, never as a look-alike.
+const std::unordered_map<char16_t, unsigned char>& Cp1251Bytes()
+{
+    static const std::unordered_map<char16_t, unsigned char> table = [] {
+        std::unordered_map<char16_t, unsigned char> bytes;
+        for (int b = 0x80; b <= 0xFF; ++b) {
+            const char byte = static_cast<char>(b);
+            const QString decoded = FromCp1251(QByteArrayView(&byte, 1));
+            if (decoded.size() == 1 && decoded[0] != QChar::ReplacementCharacter)
+                bytes.emplace(decoded[0].unicode(), static_cast<unsigned char>(b));
+        }
+        return bytes;
+    }();
+    return table;
 }
 
 void AppendText(QByteArray& out, const QString& text)
@@ -69,12 +87,8 @@ void AppendText(QByteArray& out, const QString& text)
             out += static_cast<char>(u);
             continue;
         }
-        // '?' back from the codec means Windows-1251 has no such character (a real '?' is ASCII).
-        // The codec may also answer with a look-alike ("best fit"); only a byte that reads back as the
-        // same character is written as one.
-        const QByteArray byte = ToCp1251(QString(ch));
-        if (byte.size() == 1 && byte[0] != '?' && FromCp1251(byte) == QString(ch)) {
-            AppendHex(out, static_cast<unsigned char>(byte[0]));
+        if (const auto it = Cp1251Bytes().find(u); it != Cp1251Bytes().end()) {
+            AppendHex(out, it->second);
         } else {
             // Signed 16-bit as the format wants; '?' is the fallback for readers without \u.
             out += "\\u" + QByteArray::number(u > 0x7FFF ? int(u) - 65536 : int(u)) + "?";

@@ -81,7 +81,8 @@ private slots:
     void refusesBinaryAndKeepsTheDocument();
     void viewDocumentRoundTrip();
     void savesPlainText();
-    void wordProcessorReadsOurRtf();
+    void wordProcessorReadsOurText();
+    void wordProcessorReadsOurFormats();
 };
 
 void TestRtfDocument::writerOutputIsReadBackUnchanged()
@@ -243,43 +244,69 @@ void TestRtfDocument::savesPlainText()
     QCOMPARE(BlockTexts(again), QStringLiteral("А\nb\tc\n\n?ё"));
 }
 
-void TestRtfDocument::wordProcessorReadsOurRtf()
+namespace {
+
+// Runs the word processor's converter on our RTF and returns what it wrote; on failure it returns
+// nothing and says why in `error`.
+QString ConvertWithOffice(const QString& office, const QByteArray& rtfData, const QString& format,
+                          const QString& extension, QString& error)
 {
-    const QString office = QStandardPaths::findExecutable(QStringLiteral("libreoffice"));
-    if (office.isEmpty())
-        QSKIP("libreoffice is not on PATH: the check that a word processor reads our RTF did not run");
     QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    QTextDocument document;
-    QVERIFY(kv::LoadRichText(document, kv::WriteRtf(EveryFormat())));
     const QString rtfPath = dir.filePath(QStringLiteral("result.rtf"));
     QFile rtf(rtfPath);
-    QVERIFY(rtf.open(QIODevice::WriteOnly));
-    rtf.write(kv::SaveRtf(document));
+    if (!dir.isValid() || !rtf.open(QIODevice::WriteOnly)) {
+        error = QStringLiteral("cannot write the RTF file");
+        return {};
+    }
+    rtf.write(rtfData);
     rtf.close();
 
     QProcess process;
     // A profile of its own keeps the run from touching, or waiting on, anybody's real one.
     const QString profile = QUrl::fromLocalFile(dir.filePath(QStringLiteral("profile"))).toString();
     process.start(office, {QStringLiteral("-env:UserInstallation=") + profile, QStringLiteral("--headless"),
-                           QStringLiteral("--convert-to"), QStringLiteral("txt:Text (encoded):UTF8"),
-                           QStringLiteral("--outdir"), dir.path(), rtfPath});
-    QVERIFY(process.waitForFinished(240000));
-    QCOMPARE(process.exitCode(), 0);
-    QFile txt(dir.filePath(QStringLiteral("result.txt")));
-    QVERIFY2(txt.open(QIODevice::ReadOnly), process.readAllStandardError().constData());
-    QString text = QString::fromUtf8(txt.readAll());
+                           QStringLiteral("--convert-to"), format, QStringLiteral("--outdir"), dir.path(), rtfPath});
+    if (!process.waitForFinished(240000) || process.exitCode() != 0) {
+        error = QStringLiteral("the converter failed: ") + QString::fromLocal8Bit(process.readAllStandardError());
+        return {};
+    }
+    QFile out(dir.filePath(QStringLiteral("result.") + extension));
+    if (!out.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("no output: ") + QString::fromLocal8Bit(process.readAllStandardError());
+        return {};
+    }
+    QString text = QString::fromUtf8(out.readAll());
     text.remove(QChar(0xFEFF));
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return text;
+}
+
+QString FindOffice()
+{
+    return QStandardPaths::findExecutable(QStringLiteral("libreoffice"));
+}
+
+} // namespace
+
+void TestRtfDocument::wordProcessorReadsOurText()
+{
+    const QString office = FindOffice();
+    if (office.isEmpty())
+        QSKIP("libreoffice is not on PATH: the check that a word processor reads our RTF did not run");
+    QTextDocument document;
+    QVERIFY(kv::LoadRichText(document, kv::WriteRtf(EveryFormat())));
+    QString error;
+    const QString text = ConvertWithOffice(office, kv::SaveRtf(document), QStringLiteral("txt:Text (encoded):UTF8"),
+                                           QStringLiteral("txt"), error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
     QStringList lines = text.split(u'\n');
     while (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
 
-    QStringList expected = EveryFormat().plainText().split(u'\n');
     // A line break inside a paragraph comes out of the text filter as a line end of its own.
-    for (QString& line : expected)
-        line.replace(QChar(QChar::LineSeparator), u'\n');
-    expected = expected.join(u'\n').split(u'\n');
+    QString wanted = EveryFormat().plainText();
+    wanted.replace(QChar(QChar::LineSeparator), u'\n');
+    const QStringList expected = wanted.split(u'\n');
     QCOMPARE(lines.size(), expected.size());
     for (int i = 0; i < lines.size(); ++i) {
         // The text filter is free to drop the optional hyphen and keep the rest as it is.
@@ -289,6 +316,24 @@ void TestRtfDocument::wordProcessorReadsOurRtf()
         got.remove(QChar(0x00AD));
         QCOMPARE(got, want);
     }
+}
+
+void TestRtfDocument::wordProcessorReadsOurFormats()
+{
+    const QString office = FindOffice();
+    if (office.isEmpty())
+        QSKIP("libreoffice is not on PATH: the check that a word processor reads our formats did not run");
+    QString error;
+    const QString html =
+        ConvertWithOffice(office, kv::WriteRtf(EveryFormat()), QStringLiteral("html"), QStringLiteral("html"), error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    const QString marks[] = {QStringLiteral("<b>Заголовок</b>"),  QStringLiteral("font-size: 18pt"),
+                             QStringLiteral("курсив</i>"),        QStringLiteral("подчёркнуто</u>"),
+                             QStringLiteral("color=\"#c00000\""), QStringLiteral("color=\"#0080ff\""),
+                             QStringLiteral("font-size: 10pt"),   QStringLiteral("align=\"center\""),
+                             QStringLiteral("align=\"right\""),   QStringLiteral("align=\"justify\"")};
+    for (const QString& mark : marks)
+        QVERIFY2(html.contains(mark), qPrintable(mark));
 }
 
 QTEST_MAIN(TestRtfDocument)
