@@ -1,6 +1,9 @@
 #include "database/TestGridModel.h"
 
 #include "database/FallbackText.h"
+#include "platform/Codec.h"
+
+#include <algorithm>
 
 namespace kv {
 
@@ -32,22 +35,28 @@ thread_local void* g_collectRows = nullptr;
 
 TestGridModel::TestGridModel(QObject* parent) : QAbstractTableModel(parent) {}
 
+// Where the name sits in a test record: a length byte, then up to 80 bytes of text.
+constexpr int kFioOffset = 4;
+constexpr int kShortStringMax = 80;
+
 bool TestGridModel::Collect(const TvsDBTestRec& rec)
 {
-    auto* rows = static_cast<std::vector<Row>*>(g_collectRows);
+    auto* sink = static_cast<Rows*>(g_collectRows);
     Row row;
     row.id = rec.Id();
-    row.fio = rec.Fio();
+    row.nameLength = static_cast<quint8>(std::min<int>(static_cast<quint8>(rec.bytes[kFioOffset]), kShortStringMax));
+    row.nameAt = static_cast<quint32>(sink->names.size());
+    sink->names.append(rec.bytes.data() + kFioOffset + 1, row.nameLength);
     row.date = rec.Date();
     for (int n = 0; n < 4; ++n)
         row.scores[n] = rec.TypeScore(n + 1);
-    rows->push_back(std::move(row));
+    sink->rows.push_back(row);
     return false;
 }
 
 bool TestGridModel::Load(const QString& testsFile)
 {
-    std::vector<Row> rows;
+    Rows rows;
     g_collectRows = &rows;
     std::unique_ptr<TvsDBTestList> kept;
     try {
@@ -60,7 +69,8 @@ bool TestGridModel::Load(const QString& testsFile)
 
     beginResetModel();
     m_emptyRow = kept == nullptr;
-    m_rows = m_emptyRow ? std::vector<Row>() : std::move(rows);
+    m_rows = m_emptyRow ? std::vector<Row>() : std::move(rows.rows);
+    m_names = m_emptyRow ? QByteArray() : std::move(rows.names);
     endResetModel();
     return !m_emptyRow;
 }
@@ -86,7 +96,7 @@ QString TestGridModel::CellText(int row, int column) const
     case ColId:
         return QString::number(r.id);
     case ColFio:
-        return r.fio;
+        return FromCp1251(QByteArrayView(m_names).sliced(r.nameAt, r.nameLength));
     case ColDate:
         return ShortDateText(r.date);
     case ColScore1:

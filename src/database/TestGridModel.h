@@ -46,17 +46,26 @@ public:
     static int DesignedWidth(int column);
 
 private:
+    // Names stay as their Windows-1251 bytes in one shared block and are decoded when painted:
+    // a QString per row would cost an allocation and a conversion for every test at opening.
     struct Row
     {
         quint32 id = 0;
-        QString fio;
+        quint32 nameAt = 0;
+        quint8 nameLength = 0;
         double date = 0;
         qint32 scores[4] = {};
+    };
+    struct Rows
+    {
+        std::vector<Row> rows;
+        QByteArray names;
     };
 
     static bool Collect(const TvsDBTestRec& rec);
 
     std::vector<Row> m_rows;
+    QByteArray m_names;
     bool m_emptyRow = true;
 };
 

@@ -152,6 +152,20 @@ private slots:
             QVERIFY(!Row(*grid.Model(), 0)[2].contains(u':'));
     }
 
+    // The names are kept as raw bytes: a damaged length byte still gives at most 80 characters, and
+    // each row gets its own name back.
+    void namesFromRawBytes()
+    {
+        Fixture f;
+        TvsDBTestRec damaged = kvtest::TestRecord(1, QString(80, u'Я'), kEvening);
+        damaged.bytes[4] = char(200);
+        kvtest::WriteData(f.dir, u"tests.dat"_qs,
+                          kvtest::Bytes(damaged) + kvtest::Bytes(kvtest::TestRecord(2, u"Ёж"_qs, kEvening)));
+        TfmTestGrid grid(f.context, f.catalogue);
+        QCOMPARE(grid.Model()->CellText(0, TestGridModel::ColFio), QString(80, u'Я'));
+        QCOMPARE(grid.Model()->CellText(1, TestGridModel::ColFio), u"Ёж"_qs);
+    }
+
     void escapeCloses()
     {
         Fixture f;
