@@ -27,29 +27,31 @@ extern "C" {
  * min(length, 80) bytes are text. The date is an IEEE 754 double counting days since 1899-12-30
  * (local time, the fraction is the time of day). */
 #define KVENDARRES_RECORD_SIZE 681
-#define KVENDARRES_OFS_ID 0              /* uint32 test number */
-#define KVENDARRES_OFS_FIO 4             /* short string: respondent's name */
-#define KVENDARRES_OFS_DATE 85           /* double */
-#define KVENDARRES_OFS_AGE 93            /* int32 */
-#define KVENDARRES_OFS_SEX 97            /* uint8: 0 no answer, 1 male, 2 female */
-#define KVENDARRES_OFS_SOCIAL 98         /* short string: family status */
-#define KVENDARRES_OFS_CHILDREN 179      /* short string */
+#define KVENDARRES_OFS_ID 0         /* uint32 test number */
+#define KVENDARRES_OFS_FIO 4        /* short string: respondent's name */
+#define KVENDARRES_OFS_DATE 85      /* double */
+#define KVENDARRES_OFS_AGE 93       /* int32 */
+#define KVENDARRES_OFS_SEX 97       /* uint8: 0 no answer, 1 male, 2 female */
+#define KVENDARRES_OFS_SOCIAL 98    /* short string: family status */
+#define KVENDARRES_OFS_CHILDREN 179 /* short string */
 #define KVENDARRES_OFS_PLACE_OF_LIVING 260
 #define KVENDARRES_OFS_EDUCATION 341
 #define KVENDARRES_OFS_SOCIAL_STATUS 422
-#define KVENDARRES_OFS_BUSINESS 503      /* short string: field of activity */
+#define KVENDARRES_OFS_BUSINESS 503 /* short string: field of activity */
 #define KVENDARRES_OFS_MATERIAL_LEVEL 584
-#define KVENDARRES_OFS_TYPE_SCORE1 665   /* four int32 group totals as saved, groups 1..4 */
+#define KVENDARRES_OFS_TYPE_SCORE1 665 /* four int32 group totals as saved, groups 1..4 */
 #define KVENDARRES_SHORT_STRING_MAX 80
 
 /* Text in Windows-1251: length bytes at data (data[length] is 0). An empty text may have a null data. */
-typedef struct KvText {
+typedef struct KvText
+{
     const char* data;
     int32_t length;
 } KvText;
 
 /* One ranked value. groupNumber is the catalogue group the value belongs to (1..4). */
-typedef struct KvResultValue {
+typedef struct KvResultValue
+{
     KvText name;
     int32_t groupNumber;
     KvText groupName;
@@ -59,7 +61,8 @@ typedef struct KvResultValue {
 /* One ranked group. number is whatever the result list holds: the catalogue number (1..4) for a
  * live test, the group's 0-based position for a test rebuilt from the database. A module that needs
  * the catalogue group should read groupNumber of the group's values. */
-typedef struct KvResultGroup {
+typedef struct KvResultGroup
+{
     int32_t number;
     KvText name;
     int32_t score;
@@ -68,7 +71,8 @@ typedef struct KvResultGroup {
 } KvResultGroup;
 
 /* The ranking: groups by descending score, each group's values by descending score. */
-typedef struct KvResultList {
+typedef struct KvResultList
+{
     const KvResultGroup* groups;
     int32_t count;
 } KvResultList;
@@ -88,7 +92,8 @@ typedef struct KvResultList {
  * module that writes its document and stops leaves the position at the end, and nothing is shown.
  * Seek back to where the document starts (usually 0) before returning. The document is RTF
  * (starting with "{\rtf") or plain Windows-1251 text. */
-typedef struct KvStream {
+typedef struct KvStream
+{
     void* context;
     int32_t (*write)(void* context, const void* data, int32_t size);
     int32_t (*read)(void* context, void* data, int32_t size);
