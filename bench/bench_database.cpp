@@ -5,7 +5,9 @@
 
 #include "database/uvsDataBase.h"
 
+#include "PlainRead.h"
 #include <QCoreApplication>
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QStringList>
@@ -36,21 +38,7 @@ double MedianMs(int repeats, const std::function<void()>& run)
     return times[times.size() / 2];
 }
 
-// What any program has to pay to get the bytes at all: read() in 1 MB blocks, touching each block.
-volatile unsigned g_sink;
-void PlainRead(const QString& fileName)
-{
-    const int fd = ::open(QFile::encodeName(fileName).constData(), O_RDONLY);
-    if (fd < 0)
-        return;
-    std::vector<char> block(1 << 20);
-    unsigned sum = 0;
-    ssize_t n;
-    while ((n = ::read(fd, block.data(), block.size())) > 0)
-        sum += unsigned(block[size_t(n) - 1]);
-    ::close(fd);
-    g_sink = sum;
-}
+using kvbench::PlainRead;
 
 double AppendMs(const QString& fileName, int repeats)
 {

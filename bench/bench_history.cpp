@@ -13,7 +13,9 @@
 #include "platform/AppContext.h"
 #include "platform/Dialogs.h"
 
+#include "PlainRead.h"
 #include <QApplication>
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -40,20 +42,7 @@ double Median(std::vector<double> v)
     return v[v.size() / 2];
 }
 
-volatile unsigned g_sink;
-void PlainRead(const QString& fileName)
-{
-    const int fd = ::open(QFile::encodeName(fileName).constData(), O_RDONLY);
-    if (fd < 0)
-        return;
-    std::vector<char> block(1 << 20);
-    unsigned sum = 0;
-    ssize_t n;
-    while ((n = ::read(fd, block.data(), block.size())) > 0)
-        sum += unsigned(block[size_t(n) - 1]);
-    ::close(fd);
-    g_sink = sum;
-}
+using kvbench::PlainRead;
 
 double PlainReadMs(const QString& fileName)
 {
