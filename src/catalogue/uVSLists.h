@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 namespace kv {
@@ -37,7 +38,8 @@ public:
     // Appends a record the caller made and returns its 0-based index.
     int Append(std::unique_ptr<T> item)
     {
-        m_items.push_back(std::move(item));
+        Slot slot(item.release());
+        m_items.push_back(std::move(slot));
         return Count() - 1;
     }
 
@@ -67,6 +69,18 @@ public:
     }
 
 protected:
+    // Appends a record that lives in storage the derived list owns and frees as a whole; the list
+    // only forgets it on Delete and Clear. Such records must need no destructor.
+    int AppendHeld(T* item)
+    {
+        static_assert(std::is_trivially_destructible_v<T>, "a held record is never destroyed");
+        m_items.push_back(Slot(item, Release{false}));
+        return Count() - 1;
+    }
+
+    // Room for count more records, so that appending many at once moves no slot twice.
+    void ReserveMore(int count) { m_items.reserve(m_items.size() + static_cast<size_t>(count)); }
+
     // Releases the record at index without removing its slot; Clear and Delete empty the slot next.
     void FreeItem(int index)
     {
@@ -106,7 +120,18 @@ private:
         } while (l < right);
     }
 
-    std::vector<std::unique_ptr<T>> m_items;
+    struct Release
+    {
+        bool owned = true;
+        void operator()(T* item) const
+        {
+            if (owned)
+                delete item;
+        }
+    };
+    using Slot = std::unique_ptr<T, Release>;
+
+    std::vector<Slot> m_items;
 };
 
 } // namespace kv

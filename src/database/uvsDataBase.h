@@ -1,11 +1,14 @@
 #pragma once
 
 #include "catalogue/uVSLists.h"
+#include "platform/BulkMemory.h"
 
 #include <QDateTime>
 #include <QString>
 
+#include <algorithm>
 #include <array>
+#include <cstring>
 #include <memory>
 
 namespace kv {
@@ -73,10 +76,79 @@ public:
 static_assert(sizeof(TvsDBTestRec) == TvsDBTestRec::kSize, "a test record must be its bytes alone");
 static_assert(sizeof(TvsDBValueRec) == TvsDBValueRec::kSize, "a value record must be its bytes alone");
 
-class TvsDBTestList final : public TvsList<TvsDBTestRec>
+// The database lists hold what the readers copy out of a file in a few large blocks rather than a
+// heap block per record: a whole tests.dat is 100,000 records, and allocating and first touching
+// them one by one costs many times the read itself. Each record is still a private copy the list
+// owns. Delete and Clear forget a record; its room goes back with its block when the list is
+// destroyed. Records appended with Append keep their own heap block, as in any TvsList.
+template <typename Rec> class TvsDBList : public TvsList<Rec>
+{
+public:
+    TvsDBList() = default;
+    ~TvsDBList() override
+    {
+        // The slots point into the blocks, so they go first.
+        this->Clear();
+        for (const Block& block : m_blocks)
+            FreeBulk(block.first, block.capacity * sizeof(Rec));
+    }
+
+    // Room for count records in one piece, for a reader to fill straight from the file; nothing is
+    // in the list until Keep takes the first records of it.
+    char* Room(size_t count)
+    {
+        NewBlock(count);
+        return reinterpret_cast<char*>(m_blocks.back().first);
+    }
+    // Appends the next count records of the last Room.
+    void Keep(size_t count)
+    {
+        Block& block = m_blocks.back();
+        count = std::min(count, block.capacity - block.used);
+        this->ReserveMore(static_cast<int>(count));
+        for (size_t i = 0; i < count; ++i)
+            this->AppendHeld(block.first + block.used++);
+    }
+
+    // Appends a copy of rec.
+    int AppendCopy(const Rec& rec)
+    {
+        if (m_blocks.empty() || m_blocks.back().used == m_blocks.back().capacity) {
+            // Filtered reads keep a few records, whole reads many: start small and double.
+            const size_t last = m_blocks.empty() ? 0 : m_blocks.back().capacity;
+            NewBlock(std::clamp<size_t>(last * 2, 16, 65536));
+        }
+        Block& block = m_blocks.back();
+        Rec* slot = block.first + block.used;
+        std::memcpy(static_cast<void*>(slot), &rec, sizeof(Rec));
+        ++block.used;
+        return this->AppendHeld(slot);
+    }
+
+private:
+    struct Block
+    {
+        Rec* first;
+        size_t capacity;
+        size_t used;
+    };
+
+    void NewBlock(size_t count)
+    {
+        if (count > size_t(-1) / sizeof(Rec))
+            throw std::bad_alloc();
+        m_blocks.reserve(m_blocks.size() + 1);
+        // Left uninitialised: every byte is written by the file or by AppendCopy before it is read.
+        m_blocks.push_back(Block{static_cast<Rec*>(AllocateBulk(count * sizeof(Rec))), count, 0});
+    }
+
+    std::vector<Block> m_blocks;
+};
+
+class TvsDBTestList final : public TvsDBList<TvsDBTestRec>
 {
 };
-class TvsDBValueList final : public TvsList<TvsDBValueRec>
+class TvsDBValueList final : public TvsDBList<TvsDBValueRec>
 {
 };
 

@@ -189,6 +189,9 @@ private slots:
     void appendNumbers();
     void readersOnMissingEmptyAndTrailing();
     void readersAcrossBlocks();
+    void wholeReadOfALargeFile();
+    void filteredReadKeepingEveryRecord();
+    void readListsReleaseMixedRecords();
     void readersFilter();
     void readerWithRaisingFilterGivesNone();
     void checkDataDir();
@@ -420,6 +423,85 @@ void TestDatabase::readersAcrossBlocks()
         QCOMPARE(list->Items(i).Id(), quint32(i + 1));
         QCOMPARE(list->Items(i).Fio(), QStringLiteral("Имя %1").arg(i + 1));
     }
+}
+
+void TestDatabase::wholeReadOfALargeFile()
+{
+    // Large enough to be read by two threads, which meet in the middle of a record; the file then
+    // ends with a partial record.
+    QTemporaryDir dir;
+    const QString tests = dir.filePath(QStringLiteral("tests.dat"));
+    const int count = 30000;
+    QByteArray bytes;
+    bytes.reserve(qsizetype(count) * TvsDBTestRec::kSize + 100);
+    for (int i = 1; i <= count; ++i) {
+        TvsDBTestRec r = TestWithId(quint32(i), QStringLiteral("Испытуемый %1").arg(i));
+        r.SetTypeScore(4, -i);
+        bytes += Bytes(r);
+    }
+    WriteFile(tests, bytes + QByteArray(100, 'x'));
+    const auto list = ReadTests(tests);
+    QVERIFY(list);
+    QCOMPARE(list->Count(), count);
+    for (int i = 0; i < count; ++i) {
+        const TvsDBTestRec& r = list->Items(i);
+        if (r.Id() != quint32(i + 1) || r.TypeScore(4) != -(i + 1) ||
+            r.Fio() != QStringLiteral("Испытуемый %1").arg(i + 1))
+            QFAIL(qPrintable(QStringLiteral("record %1 came out wrong").arg(i)));
+    }
+    // A record that lies across the threads' seam reads back byte for byte.
+    const qsizetype seam = (qsizetype(count) * TvsDBTestRec::kSize / 2) / (2 << 20) * (2 << 20);
+    const int across = int(seam / TvsDBTestRec::kSize);
+    QCOMPARE(Bytes(list->Items(across)), bytes.mid(qsizetype(across) * TvsDBTestRec::kSize, TvsDBTestRec::kSize));
+}
+
+void TestDatabase::filteredReadKeepingEveryRecord()
+{
+    // Kept records are copied into blocks that grow as the list does; every block seam must hold.
+    QTemporaryDir dir;
+    const QString values = dir.filePath(QStringLiteral("values.dat"));
+    QList<qint32> testIds;
+    for (int i = 0; i < 7000; ++i)
+        testIds.append(i % 5 == 0 ? 1 : 2);
+    WriteFile(values, ValueRecords(testIds));
+    const auto all = ReadValues(values);
+    const auto kept = ReadValues(values, [](const TvsDBValueRec&) { return true; });
+    WantedTestId = 1;
+    const auto ones = ReadValues(values, IsWantedValue);
+    QVERIFY(all && kept && ones);
+    QCOMPARE(kept->Count(), 7000);
+    QCOMPARE(ones->Count(), 1400);
+    for (int i = 0; i < kept->Count(); ++i)
+        QCOMPARE(Bytes(kept->Items(i)), Bytes(all->Items(i)));
+    for (int i = 0; i < ones->Count(); ++i)
+        QCOMPARE(ones->Items(i).Id(), qint32(5 * i + 1));
+}
+
+void TestDatabase::readListsReleaseMixedRecords()
+{
+    // A list from the reader holds records in its blocks and may be given records of its own; Delete,
+    // Clear and destruction must release each kind the right way (the sanitizer build checks that
+    // nothing is freed twice or leaked).
+    QTemporaryDir dir;
+    const QString tests = dir.filePath(QStringLiteral("tests.dat"));
+    WriteFile(tests, Records({1, 2, 3}));
+    auto list = ReadTests(tests);
+    QVERIFY(list);
+    auto own = std::make_unique<TvsDBTestRec>(TestWithId(10));
+    QCOMPARE(list->Append(std::move(own)), 3);
+    list->Items(1).SetId(20);
+    list->Delete(0);
+    QCOMPARE(list->Count(), 3);
+    QCOMPARE(list->Items(0).Id(), 20u);
+    QCOMPARE(list->Items(2).Id(), 10u);
+    list->Delete(2);
+    QCOMPARE(list->Count(), 2);
+    QCOMPARE(list->Items(1).Id(), 3u);
+    list->Append(std::make_unique<TvsDBTestRec>(TestWithId(11)));
+    list->Clear();
+    QCOMPARE(list->Count(), 0);
+    list->Append(std::make_unique<TvsDBTestRec>(TestWithId(12)));
+    list.reset();
 }
 
 void TestDatabase::readersFilter()
