@@ -3,6 +3,8 @@
 #include "database/FallbackText.h"
 #include "platform/Codec.h"
 
+#include <QFileInfo>
+
 #include <algorithm>
 
 namespace kv {
@@ -46,7 +48,8 @@ bool TestGridModel::Collect(const TvsDBTestRec& rec)
     row.id = rec.Id();
     row.nameLength = static_cast<quint8>(std::min<int>(static_cast<quint8>(rec.bytes[kFioOffset]), kShortStringMax));
     row.nameAt = static_cast<quint32>(sink->names.size());
-    sink->names.append(rec.bytes.data() + kFioOffset + 1, row.nameLength);
+    const char* name = rec.bytes.data() + kFioOffset + 1;
+    sink->names.insert(sink->names.end(), name, name + row.nameLength);
     row.date = rec.Date();
     for (int n = 0; n < 4; ++n)
         row.scores[n] = rec.TypeScore(n + 1);
@@ -57,6 +60,14 @@ bool TestGridModel::Collect(const TvsDBTestRec& rec)
 bool TestGridModel::Load(const QString& testsFile)
 {
     Rows rows;
+    // Room for every row the file can hold, so the rows are never moved while the file is read.
+    // The names get their longest possible size; only the part they fill is ever touched.
+    const qint64 fileSize = QFileInfo(testsFile).size();
+    if (fileSize > 0) {
+        const auto expected = size_t(fileSize / TvsDBTestRec::kSize);
+        rows.rows.reserve(expected);
+        rows.names.reserve(expected * kShortStringMax);
+    }
     g_collectRows = &rows;
     std::unique_ptr<TvsDBTestList> kept;
     try {
@@ -69,8 +80,8 @@ bool TestGridModel::Load(const QString& testsFile)
 
     beginResetModel();
     m_emptyRow = kept == nullptr;
-    m_rows = m_emptyRow ? std::vector<Row>() : std::move(rows.rows);
-    m_names = m_emptyRow ? QByteArray() : std::move(rows.names);
+    m_rows = m_emptyRow ? RowVector() : std::move(rows.rows);
+    m_names = m_emptyRow ? NameBytes() : std::move(rows.names);
     endResetModel();
     return !m_emptyRow;
 }
@@ -96,7 +107,7 @@ QString TestGridModel::CellText(int row, int column) const
     case ColId:
         return QString::number(r.id);
     case ColFio:
-        return FromCp1251(QByteArrayView(m_names).sliced(r.nameAt, r.nameLength));
+        return FromCp1251(QByteArrayView(m_names.data() + r.nameAt, r.nameLength));
     case ColDate:
         return ShortDateText(r.date);
     case ColScore1:

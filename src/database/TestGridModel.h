@@ -1,6 +1,7 @@
 #pragma once
 
 #include "database/uvsDataBase.h"
+#include "platform/BulkMemory.h"
 
 #include <QAbstractTableModel>
 
@@ -56,16 +57,18 @@ private:
         double date = 0;
         qint32 scores[4] = {};
     };
+    using RowVector = std::vector<Row, BulkAllocator<Row>>;
+    using NameBytes = std::vector<char, BulkAllocator<char>>;
     struct Rows
     {
-        std::vector<Row> rows;
-        QByteArray names;
+        RowVector rows;
+        NameBytes names;
     };
 
     static bool Collect(const TvsDBTestRec& rec);
 
-    std::vector<Row> m_rows;
-    QByteArray m_names;
+    RowVector m_rows;
+    NameBytes m_names;
     bool m_emptyRow = true;
 };
 
