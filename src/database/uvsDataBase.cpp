@@ -149,30 +149,25 @@ template <typename Rec, typename List> void ReadAll(int fd, List& list)
     }
 }
 
-// Only the kept records are copied; the rest are looked at where they were read, in a block that
-// stays in the processor's cache between the read and the filter (smaller blocks measured slower:
-// more system calls for the same bytes).
+// Only the kept records are copied; the rest are looked at where they were read, a block of whole
+// records at a time that stays in the processor's cache between the read and the filter (smaller
+// blocks measured slower).
 template <typename Rec, typename List> void ReadFiltered(int fd, List& list, bool (*filter)(const Rec&))
 {
-    std::vector<Rec> block((1 << 20) / sizeof(Rec) + 1);
-    char* const base = reinterpret_cast<char*>(block.data());
+    std::vector<Rec> block((1 << 20) / sizeof(Rec));
     const size_t capacity = block.size() * sizeof(Rec);
-    size_t filled = 0;
+    off_t offset = 0;
     for (;;) {
-        const ssize_t n = ::read(fd, base + filled, capacity - filled);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        filled += size_t(n);
+        const size_t filled = ReadUpTo(fd, reinterpret_cast<char*>(block.data()), capacity, offset);
+        // A short block is the end of the file; a partial record at its end is ignored.
         const size_t whole = filled / sizeof(Rec);
         for (size_t i = 0; i < whole; ++i) {
             if (filter(block[i]))
                 list.AppendCopy(block[i]);
         }
-        const size_t rest = filled - whole * sizeof(Rec);
-        std::memmove(base, base + whole * sizeof(Rec), rest);
-        filled = rest;
+        if (filled < capacity)
+            return;
+        offset += off_t(filled);
     }
 }
 
