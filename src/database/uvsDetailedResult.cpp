@@ -63,13 +63,12 @@ void TfmDetailedResult::Execute(TvsDBTestRec rec, const TvsValueTypeList& list)
 
 void TfmDetailedResult::Compose(const TvsDBTestRec& rec, const TvsValueTypeList& list)
 {
-    const TvsDBTestRec working = rec;
-    const QString fio = working.Fio();
+    const QString fio = rec.Fio();
     setWindowTitle(QStringLiteral("Интерпретация результатов теста. Тестируемый: ") + fio);
     FPrintTitle = fio;
 
     if (!LoadModule()) {
-        BuildFallbackText(working, list);
+        BuildFallbackText(rec, list);
         return;
     }
     // The module goes as soon as the view holds its document, whichever way this block ends.
@@ -80,7 +79,7 @@ void TfmDetailedResult::Compose(const TvsDBTestRec& rec, const TvsValueTypeList&
     } unload{this};
 
     ModuleStream stream;
-    CallBuildResult(working, list, stream.stream());
+    CallBuildResult(rec, list, stream.stream());
     // The document starts where the module left the stream; a module that leaves it at the end of
     // what it wrote has given nothing to show.
     QTextDocument* document = ui->reMain->document();
@@ -127,7 +126,6 @@ void TfmDetailedResult::BuildFallbackText(const TvsDBTestRec& rec, const TvsValu
         QTextEdit* view;
         ~Resume() { view->setUpdatesEnabled(true); }
     } resume{view};
-    view->clear();
     view->setPlainText(BuildFallbackLines(rec, list).join(u'\n'));
     view->moveCursor(QTextCursor::Start);
 }
