@@ -182,7 +182,7 @@ std::string DateText(double days)
     const long long m = mp < 10 ? mp + 3 : mp - 9;
     if (m <= 2)
         ++y;
-    char buffer[32];
+    char buffer[64]; // room for any three numbers, though the range check keeps them short
     std::snprintf(buffer, sizeof buffer, "%02lld.%02lld.%04lld", d, m, y);
     return buffer;
 }
@@ -247,7 +247,7 @@ public:
     void BeginParagraph(bool centred = false)
     {
         m_rtf += centred ? "\\pard\\qc" : "\\pard\\qj";
-        m_rtf += "\\sa120\\f0\\fs24\\plain\\f0\\fs24 ";
+        m_rtf += "\\sa120\\plain\\f0\\fs24 ";
     }
     void Text(const std::string& text) { AppendUtf8(m_rtf, text); }
     void Bold(const std::string& text)
