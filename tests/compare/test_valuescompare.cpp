@@ -86,7 +86,7 @@ private slots:
         auto met = kvtest::AnswerModal([&](QWidget* modal) {
             first = Look(modal);
             // The focus arrives with the window's activation, which may come a little after it is shown.
-            QTest::qWaitFor([&] { return QApplication::focusWidget() == Button(modal, "bbItem1"); });
+            QVERIFY(QTest::qWaitFor([&] { return QApplication::focusWidget() == Button(modal, "bbItem1"); }));
             focused = QApplication::focusWidget();
             modal->close();
         });
@@ -111,7 +111,7 @@ private slots:
         QList<Screen> seen;
         QString finalCaption;
         auto met = kvtest::AnswerModal([&](QWidget* modal) {
-            QTest::qWaitFor([&] { return QApplication::focusWidget() == Button(modal, "bbItem1"); });
+            QVERIFY(QTest::qWaitFor([&] { return QApplication::focusWidget() == Button(modal, "bbItem1"); }));
             seen << Look(modal);
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space); // upper: А over Б
             seen << Look(modal);

@@ -92,7 +92,7 @@ QPushButton* Button(QWidget* window, const char* name)
 void AnswerUpperFromKeyboard(QWidget* dialog, QStringList& questions)
 {
     // The focus arrives with the window's activation, which may come a little after it is shown.
-    QTest::qWaitFor([&] { return QApplication::focusWidget() == Button(dialog, "bbItem1"); });
+    QVERIFY(QTest::qWaitFor([&] { return QApplication::focusWidget() == Button(dialog, "bbItem1"); }));
     while (dialog->isVisible()) {
         questions << Button(dialog, "bbItem1")->text() + QStringLiteral(" / ") + Button(dialog, "bbItem2")->text();
         QWidget* focused = QApplication::focusWidget();
