@@ -92,18 +92,21 @@ QStringList TfmResults::NoteToUser()
     };
 }
 
-void TfmResults::Execute(TvsValueTypeList& resultList)
+void TfmResults::Execute(TvsValueTypeList& resultList, const TvsAnswerLog* answers)
 {
     m_resultList = &resultList;
+    m_answers = answers;
     try {
         if (const QScreen* screen = QGuiApplication::primaryScreen())
             move(screen->availableGeometry().center() - rect().center());
         exec();
     } catch (...) {
         m_resultList = nullptr;
+        m_answers = nullptr;
         throw;
     }
     m_resultList = nullptr;
+    m_answers = nullptr;
 }
 
 void TfmResults::FormCreate()

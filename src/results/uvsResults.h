@@ -1,6 +1,7 @@
 #pragma once
 
 #include "catalogue/uvsValues.h"
+#include "compare/AnswerLog.h"
 #include "platform/AppContext.h"
 #include "results/MailText.h"
 
@@ -28,9 +29,10 @@ public:
     explicit TfmResults(AppContext& context, QWidget* parent = nullptr);
     ~TfmResults() override;
 
-    // Shows the window modally for the lent result list and returns when it closes. The list is
-    // only read, and the window forgets it on every way out.
-    void Execute(TvsValueTypeList& resultList);
+    // Shows the window modally for the lent result list and returns when it closes. The list and the
+    // answer log (none for a caller that has no answers) are only read, and the window forgets both
+    // on every way out.
+    void Execute(TvsValueTypeList& resultList, const TvsAnswerLog* answers = nullptr);
 
     // The list lent for the current run of Execute; nullptr outside it.
     TvsValueTypeList* ResultList() const { return m_resultList; }
@@ -67,6 +69,7 @@ private:
     AppContext& m_context;
     QMenu* pmResults = nullptr;
     TvsValueTypeList* m_resultList = nullptr;
+    const TvsAnswerLog* m_answers = nullptr;
     // Set once the test is in the database; until then closing asks first.
     bool Saved = false;
     std::function<QDateTime()> m_now = [] { return QDateTime::currentDateTime(); };

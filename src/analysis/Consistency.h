@@ -1,0 +1,44 @@
+#pragma once
+
+#include "compare/AnswerLog.h"
+
+#include <QString>
+#include <QtGlobal>
+
+#include <span>
+#include <vector>
+
+namespace kv {
+
+// A circular triad of one respondent: a beat b, b beat c and c beat a.
+struct TvsTriad
+{
+    QString A, B, C;
+    qint32 GroupA = 0, GroupB = 0, GroupC = 0;
+};
+
+// Kendall's consistency of one respondent's paired comparisons.
+struct TvsConsistency
+{
+    bool Valid = false;             // false when the wins cannot come from a complete comparison of n values
+    qint32 N = 0;                   // values compared
+    qint64 Triads = 0;              // d: circular triads
+    qint64 MaxTriads = 0;           // d_max for this n
+    double Zeta = 0;                // coefficient of consistence 1 - d / d_max (1 for n < 3)
+    double PRandom = 0;             // probability that random answers give d or fewer circular triads
+    bool PExact = false;            // PRandom is exact rather than the chi-square approximation
+    std::vector<TvsTriad> Circular; // only from an answer log: which triads were circular
+};
+
+// From the wins of all n values of a test (values that won nothing count with 0). The wins must sum
+// to n(n-1)/2 and each lie in 0 .. n-1, otherwise the result is not Valid. Sums are 64-bit.
+TvsConsistency ConsistencyFromWins(std::span<const qint64> wins);
+
+// From the stored scores of a test without an answer log: only the values that won at least once are
+// stored, so n is the number of values whose wins can sum to n(n-1)/2, the missing ones having 0.
+TvsConsistency ConsistencyFromScores(std::span<const qint64> storedScores);
+
+// From an answer log: wins counted per value, and the circular triads named.
+TvsConsistency ConsistencyFromAnswers(const TvsAnswerLog& answers);
+
+} // namespace kv
