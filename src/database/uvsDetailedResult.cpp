@@ -91,7 +91,7 @@ void TfmDetailedResult::Compose(const TvsDBTestRec& rec, const TvsValueTypeList&
 bool TfmDetailedResult::LoadModule()
 {
     FBuildResult = nullptr;
-    if (!FModule.Open(m_context.exeDir, ModuleFileName()))
+    if (!FModule.Open(m_context.exeDir, ModuleFileName(), m_context.installedModuleDir))
         return false;
     FBuildResult = reinterpret_cast<KvBuildResultFn>(FModule.Symbol("BuildResult"));
     // A library without the entry point is not a module: the built-in text is shown instead.

@@ -2,6 +2,7 @@
 #include "main/kvendar_main.h"
 #include "platform/AppContext.h"
 #include "platform/AppPaths.h"
+#include "platform/AppPlaces.h"
 #include "platform/Dialogs.h"
 #include "platform/ErrorBox.h"
 #include "platform/Translation.h"
@@ -13,12 +14,19 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Orvanta"));
     QCoreApplication::setApplicationName(QStringLiteral("Kvendar"));
+    // Lets the desktop match the windows to the menu entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.kvendar.Kvendar"));
     // The application's help file, a bare name that the help window resolves by its search order.
     app.setProperty("kvHelpFile", QStringLiteral("kvendar"));
     kv::InstallRussianTranslation(app);
 
     kv::QtDialogs dialogs;
     kv::AppContext context{kv::ExecutableDir(), dialogs};
+    // Beside a config.ini the program is portable; otherwise it is installed and works in the
+    // user's own folder, filled from the shipped catalogue at the first start.
+    context.installedDataDir = kv::InstalledDataDir(context.exeDir);
+    context.installedModuleDir = kv::InstalledModuleDir(context.exeDir);
+    context.places = kv::DecideAppPlaces(context.exeDir, context.installedDataDir, kv::UserDataDir());
     kv::TfmMain mainWindow(context);
     mainWindow.show();
     return app.exec();

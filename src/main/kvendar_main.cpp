@@ -7,6 +7,7 @@
 #include "database/uvsTestGrid.h"
 #include "main/NodeTag.h"
 #include "platform/ErrorBox.h"
+#include "platform/Errors.h"
 #include "results/uvsResults.h"
 #include "settings/HelpWindow.h"
 #include "settings/SettingsStore.h"
@@ -139,6 +140,10 @@ void TfmMain::FormCreate()
             LoadGeometry();
     });
     RunHandler(this, m_context.dialogs, [this] { LoadCatalogueAndHooks(); });
+    // A user folder that could not be made is said once, here; the shipped catalogue is shown all
+    // the same, and every save repeats the message instead of writing somewhere else.
+    if (!m_context.places.storageError.isEmpty())
+        RunHandler(this, m_context.dialogs, [this] { throw Error(m_context.places.storageError); });
 }
 
 void TfmMain::LoadCatalogueAndHooks()
@@ -155,8 +160,9 @@ QString TfmMain::CheckedCountText() const
 
 void TfmMain::LoadConfig(const QString& fileName)
 {
-    const QString linesName = ReadCatalogue(m_context.exeDir, fileName, m_valueTypes);
-    QString lines = ReadTextFile(m_context.exeDir + linesName);
+    const QString dir = m_context.catalogueDir();
+    const QString linesName = ReadCatalogue(dir, fileName, m_valueTypes);
+    QString lines = ReadTextFile(dir + linesName);
     lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     lines.replace(u'\r', u'\n');
     ui->meLines->setPlainText(lines);
@@ -300,7 +306,10 @@ void TfmMain::AppendValue(qint32 number, const QString& text, QTreeWidgetItem* n
     heading->addChild(new TvsTreeItem(kAddItemText, NewNodeTag(kAddNode, number, false)));
     tree->setUpdatesEnabled(true);
 
-    AppendValueToItemFile(group.ItemsFile, text);
+    // The shipped catalogue of an installed program is never written to: the value lives until the
+    // next load, as with any item file that cannot be written.
+    if (!m_context.places.catalogueReadOnly)
+        AppendValueToItemFile(group.ItemsFile, text);
 }
 
 void TfmMain::tvSourceDblClick()
@@ -589,7 +598,7 @@ void TfmMain::acHelpExecute()
 {
     auto* help = findChild<TfmHelp*>(QStringLiteral("fmHelp"), Qt::FindDirectChildrenOnly);
     if (help == nullptr)
-        help = new TfmHelp(m_context.exeDir, this);
+        help = new TfmHelp(m_context.exeDir, this, m_context.installedDataDir);
     help->ShowContents();
     help->show();
     help->raise();

@@ -4,9 +4,14 @@
 
 namespace kv {
 
+QString AppContext::catalogueDir() const
+{
+    return places.catalogueDir.isEmpty() ? exeDir : places.catalogueDir;
+}
+
 QString AppContext::dataDir() const
 {
-    return DataDirFor(exeDir);
+    return DataDirFor(places.dataHome.isEmpty() ? exeDir : places.dataHome);
 }
 
 } // namespace kv

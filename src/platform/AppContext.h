@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/AppPlaces.h"
 #include "platform/Dialogs.h"
 #include "settings/SettingsStore.h"
 
@@ -25,7 +26,17 @@ struct AppContext
     PrinterFactory printerFactory = {};
     // The file that stands for the settings key; tests point it into a temporary folder.
     QString settingsFile = DefaultSettingsFile();
+    // Where this run keeps its catalogue and its database (see AppPlaces); left empty, both are the
+    // executable directory, as in a portable run.
+    AppPlaces places = {};
+    // The installed program's folders, looked in after the usual places for the help and the
+    // module. Empty in tests, so that an installed copy on the machine cannot change their outcome.
+    QString installedDataDir = {};
+    QString installedModuleDir = {};
 
+    // The folder of config.ini and the files it names, ending in "/".
+    QString catalogueDir() const;
+    // The database folder, without a trailing separator.
     QString dataDir() const;
 };
 

@@ -6,13 +6,15 @@
 
 namespace kv {
 
-bool Library::Open(const QString& firstDir, const QString& fileName)
+bool Library::Open(const QString& firstDir, const QString& fileName, const QString& lastDir)
 {
     Close();
     m_lastError.clear();
     if (!firstDir.isEmpty() && TryOpen(firstDir + fileName))
         return true;
-    return TryOpen(fileName);
+    if (TryOpen(fileName))
+        return true;
+    return !lastDir.isEmpty() && TryOpen(lastDir + fileName);
 }
 
 bool Library::TryOpen(const QString& path)

@@ -15,9 +15,10 @@ public:
     Library& operator=(const Library&) = delete;
     ~Library() { Close(); }
 
-    // Tries firstDir + fileName, then fileName alone through the system's search. Returns false
-    // (and holds nothing) when neither loads.
-    bool Open(const QString& firstDir, const QString& fileName);
+    // Tries firstDir + fileName, then fileName alone through the system's search, then lastDir +
+    // fileName (an installed program's private folder). Returns false (and holds nothing) when none
+    // loads.
+    bool Open(const QString& firstDir, const QString& fileName, const QString& lastDir = QString());
     void Close();
 
     bool IsOpen() const { return m_handle != nullptr; }

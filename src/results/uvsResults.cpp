@@ -205,6 +205,8 @@ bool TfmResults::FormCloseQuery()
 
 void TfmResults::btSaveClick()
 {
+    if (!m_context.places.storageError.isEmpty())
+        throw Error(m_context.places.storageError);
     const QString dataDir = m_context.dataDir();
     if (!CheckDataDir(dataDir))
         throw Error(QStringLiteral("Невозможно создать базу данных."));

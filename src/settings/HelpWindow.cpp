@@ -16,18 +16,21 @@ const QString kContentsAnchor = QStringLiteral("contents");
 
 } // namespace
 
-QStringList HelpFileCandidates(const QString& exeDir, const QString& baseName)
+QStringList HelpFileCandidates(const QString& exeDir, const QString& baseName, const QString& installedDir)
 {
     const QString fileName = baseName + QStringLiteral(".html");
     QStringList candidates{exeDir + fileName};
     for (const QString& dir : QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation))
         candidates.append(dir + QStringLiteral("/kvendar/") + fileName);
+    // A prefix outside the data folders the desktop names (/opt, say) is still found.
+    if (!installedDir.isEmpty() && !candidates.contains(installedDir + fileName))
+        candidates.append(installedDir + fileName);
     return candidates;
 }
 
-QString FindHelpFile(const QString& exeDir, const QString& baseName)
+QString FindHelpFile(const QString& exeDir, const QString& baseName, const QString& installedDir)
 {
-    for (const QString& candidate : HelpFileCandidates(exeDir, baseName))
+    for (const QString& candidate : HelpFileCandidates(exeDir, baseName, installedDir))
         if (QFileInfo(candidate).isFile())
             return candidate;
     return QString();
@@ -39,8 +42,9 @@ QString ApplicationHelpFile()
     return name.isEmpty() ? QStringLiteral("kvendar") : name;
 }
 
-TfmHelp::TfmHelp(QString exeDir, QWidget* parent)
-    : QWidget(parent, Qt::Window), m_exeDir(std::move(exeDir)), m_browser(new QTextBrowser(this))
+TfmHelp::TfmHelp(QString exeDir, QWidget* parent, QString installedDir)
+    : QWidget(parent, Qt::Window), m_exeDir(std::move(exeDir)), m_installedDir(std::move(installedDir)),
+      m_browser(new QTextBrowser(this))
 {
     setObjectName(QStringLiteral("fmHelp"));
     setWindowTitle(QStringLiteral("Квендар — справка"));
@@ -56,10 +60,10 @@ TfmHelp::TfmHelp(QString exeDir, QWidget* parent)
 void TfmHelp::ShowContents()
 {
     const QString baseName = ApplicationHelpFile();
-    const QString file = FindHelpFile(m_exeDir, baseName);
+    const QString file = FindHelpFile(m_exeDir, baseName, m_installedDir);
     if (file.isEmpty()) {
         QString places;
-        for (const QString& candidate : HelpFileCandidates(m_exeDir, baseName))
+        for (const QString& candidate : HelpFileCandidates(m_exeDir, baseName, m_installedDir))
             places += QStringLiteral("<li>%1</li>").arg(candidate.toHtmlEscaped());
         m_browser->setHtml(QStringLiteral("<h2>Справка недоступна</h2>"
                                           "<p>Не найден файл справки «%1.html». Он должен лежать рядом с "

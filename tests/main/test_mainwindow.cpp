@@ -5,6 +5,7 @@
 #include "platform/PaintHooks.h"
 #include "support/TestSupport.h"
 
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -278,6 +279,68 @@ private slots:
         QCOMPARE(window.findChild<QTreeWidget*>(QStringLiteral("tvSource"))->topLevelItemCount(), 0);
         QCOMPARE(window.ValueTypes().Count(), 4); // the groups were read before the failure
         QVERIFY(!window.findChild<HookedPanel*>(QStringLiteral("pnCheckedTree"))->HasAfterPaint());
+    }
+
+    void unusableUserFolderShowsTheShippedCatalogueReadOnly()
+    {
+        // An installed run whose user folder could not be made: the shipped catalogue is read
+        // where it lies, the reason is told once, and adding a value never writes into it.
+        kvtest::ExeDir exe;
+        kvtest::ExeDir shipped;
+        WriteCatalogue(shipped);
+        kvtest::FakeDialogs dialogs;
+        AppContext context{exe.path(), dialogs};
+        context.places.mode = AppPlaces::Mode::Installed;
+        context.places.catalogueDir = shipped.path();
+        context.places.dataHome = exe.path() + QStringLiteral("nowhere/");
+        context.places.catalogueReadOnly = true;
+        context.places.storageError = QStringLiteral("Не удаётся создать папку данных «/home/u/.local/share/kvendar»");
+        TfmMain window(context);
+        QCOMPARE(dialogs.errors, QStringList{context.places.storageError});
+        auto* source = window.findChild<QTreeWidget*>(QStringLiteral("tvSource"));
+        QCOMPARE(Shape(source).section(QStringLiteral("; "), 3, 3), QStringLiteral("Жизнь: Здоровье, Добавить..."));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        auto met = kvtest::AnswerModal([](QWidget* dialog) {
+            auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("edValue"));
+            QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, QStringLiteral("z"), Qt::NoModifier);
+            QVERIFY(kvtest::ClickButton(dialog, QStringLiteral("ОК")));
+        });
+        DoubleClick(source, Find(source, QStringLiteral("Жизнь"), QStringLiteral("Добавить...")));
+        QVERIFY(*met);
+        QVERIFY(Find(source, QStringLiteral("Жизнь"), QStringLiteral("z")) != nullptr);
+        QCOMPARE(shipped.read(QStringLiteral("g4.txt")), Cp(QStringLiteral("Здоровье")));
+        QCOMPARE(dialogs.errors.size(), 1);
+        QVERIFY(!QFileInfo::exists(exe.file(QStringLiteral("g4.txt"))));
+    }
+
+    void installedRunReadsAndExtendsTheUserCatalogue()
+    {
+        kvtest::ExeDir exe; // no config.ini here: the catalogue lives elsewhere
+        kvtest::ExeDir user;
+        WriteCatalogue(user);
+        kvtest::FakeDialogs dialogs;
+        AppContext context{exe.path(), dialogs};
+        context.places.mode = AppPlaces::Mode::Installed;
+        context.places.catalogueDir = user.path();
+        context.places.dataHome = user.path();
+        TfmMain window(context);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(dialogs.errors.isEmpty());
+        QCOMPARE(window.findChild<QPlainTextEdit*>(QStringLiteral("meLines"))->toPlainText(),
+                 QStringLiteral("Первая строка\nВторая строка"));
+        auto* source = window.findChild<QTreeWidget*>(QStringLiteral("tvSource"));
+        auto met = kvtest::AnswerModal([](QWidget* dialog) {
+            auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("edValue"));
+            QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, QStringLiteral("z"), Qt::NoModifier);
+            QVERIFY(kvtest::ClickButton(dialog, QStringLiteral("ОК")));
+        });
+        DoubleClick(source, Find(source, QStringLiteral("Жизнь"), QStringLiteral("Добавить...")));
+        QVERIFY(*met);
+        QCOMPARE(user.read(QStringLiteral("g4.txt")), Cp(QStringLiteral("Здоровье\r\nz")));
+        QCOMPARE(context.dataDir(), user.path() + QStringLiteral("Data"));
     }
 
     void bottomButtonsFollowTheRightEdge()

@@ -280,6 +280,20 @@ private slots:
         QVERIFY(after.askedOnClose);
     }
 
+    void unusableUserFolderRefusesEverySave()
+    {
+        // The folder the database belongs in could not be made at start-up: the save says so and
+        // writes nothing, not even into a folder it could create.
+        Fixture f;
+        f.context.places.dataHome = f.exe.path();
+        f.context.places.storageError = QStringLiteral("Не удаётся создать папку данных «/x/kvendar»: отказано");
+        const After after = f.Save([](QWidget*) {});
+        QCOMPARE(f.dialogs.errors, QStringList{f.context.places.storageError});
+        QVERIFY(!after.saved);
+        QVERIFY(after.saveEnabled);
+        QVERIFY(!QFileInfo::exists(f.context.dataDir()));
+    }
+
     void writeCutShortLeavesFilesAndWindowUnsaved()
     {
         Fixture f;
