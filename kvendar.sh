@@ -2,21 +2,23 @@
 # Sets up a fresh Debian 12 machine for Kvendar, builds it and either starts it or runs the tests.
 #   ./kvendar.sh run    install what is missing, build, start the program with the shipped catalogue
 #   ./kvendar.sh test   install what is missing, build, run the whole test suite headless
+#   ./kvendar.sh package  install what is missing, build, make the Debian packages in $BUILD_DIR/packages
 # Environment: BUILD_DIR (default build), CMAKE_ARGS (extra configure arguments).
 set -euo pipefail
 
 cd "$(dirname "$0")"
 mode=${1:-}
 case "$mode" in
-  run | test) ;;
+  run | test | package) ;;
   *)
-    echo "usage: $0 run|test" >&2
+    echo "usage: $0 run|test|package" >&2
     exit 2
     ;;
 esac
 
 packages=(cmake make g++ clang libclang-rt-dev qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libjpeg-dev
-  libgl-dev fontconfig fonts-dejavu-core xvfb xdotool imagemagick poppler-utils)
+  libgl-dev fontconfig fonts-dejavu-core xvfb xdotool imagemagick poppler-utils
+  desktop-file-utils appstream lintian dpkg-dev fakeroot file)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -41,6 +43,13 @@ if [ "$mode" = run ]; then
     exit 1
   fi
   exec "$build_dir/bin/kvendar32"
+fi
+
+if [ "$mode" = package ]; then
+  rm -f "$build_dir"/packages/*.deb
+  (cd "$build_dir" && cpack -G DEB)
+  ls "$build_dir"/packages/*.deb
+  exit 0
 fi
 
 ctest --test-dir "$build_dir" --output-on-failure -j "$(nproc)"
