@@ -233,6 +233,26 @@ private slots:
         QCOMPARE(back.toPlainText(), text);
     }
 
+    void installedModuleFolderIsSearchedLast()
+    {
+        // An installed module lies in the program's private folder, which the loader does not know.
+        Fixture f;
+        kvtest::ExeDir moduleDir;
+        InstallModule(moduleDir, u"real"_qs);
+        TvsValueTypeList list;
+        Ranking(list);
+        {
+            TfmDetailedResult window(f.context);
+            window.Compose(Respondent(), list);
+            QVERIFY(!window.View()->toPlainText().contains(u"Интерпретация результатов теста"_qs));
+        }
+        f.context.installedModuleDir = moduleDir.path();
+        TfmDetailedResult window(f.context);
+        window.Compose(Respondent(), list);
+        QVERIFY(window.View()->toPlainText().contains(u"Интерпретация результатов теста"_qs));
+        QVERIFY(!window.ModuleLoaded());
+    }
+
     // The module is gone once the document is in the view, and the next window without a module
     // of its own falls back to the built-in text rather than finding the old one still loaded.
     void moduleReleasedBeforeShowing()

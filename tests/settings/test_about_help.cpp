@@ -179,11 +179,13 @@ private slots:
         QTest::addColumn<bool>("besideExe");
         QTest::addColumn<bool>("inUserData");
         QTest::addColumn<bool>("inSystemData");
-        QTest::addColumn<QString>("found"); // exe, user, system or nothing
-        QTest::newRow("beside the executable first") << true << true << true << QStringLiteral("exe");
-        QTest::newRow("then the user's data") << false << true << true << QStringLiteral("user");
-        QTest::newRow("then the system's data") << false << false << true << QStringLiteral("system");
-        QTest::newRow("nowhere") << false << false << false << QString();
+        QTest::addColumn<bool>("inInstalled"); // an installed program's share/kvendar outside the data dirs
+        QTest::addColumn<QString>("found");    // exe, user, system, installed or nothing
+        QTest::newRow("beside the executable first") << true << true << true << true << QStringLiteral("exe");
+        QTest::newRow("then the user's data") << false << true << true << true << QStringLiteral("user");
+        QTest::newRow("then the system's data") << false << false << true << true << QStringLiteral("system");
+        QTest::newRow("then the installed folder") << false << false << false << true << QStringLiteral("installed");
+        QTest::newRow("nowhere") << false << false << false << false << QString();
     }
 
     void helpFileSearchOrder()
@@ -191,23 +193,34 @@ private slots:
         QFETCH(bool, besideExe);
         QFETCH(bool, inUserData);
         QFETCH(bool, inSystemData);
+        QFETCH(bool, inInstalled);
         QFETCH(QString, found);
         DataDirs data;
         kvtest::ExeDir exe;
+        kvtest::ExeDir installed;
         const QString exeFile = exe.file(QStringLiteral("kvendar.html"));
         const QString userFile = data.home() + QStringLiteral("/kvendar/kvendar.html");
         const QString systemFile = data.system() + QStringLiteral("/kvendar/kvendar.html");
+        const QString installedFile = installed.file(QStringLiteral("kvendar.html"));
         if (besideExe)
             Put(exeFile, "<p>exe</p>");
         if (inUserData)
             Put(userFile, "<p>user</p>");
         if (inSystemData)
             Put(systemFile, "<p>system</p>");
-        const QString expected = found == QLatin1String("exe")    ? exeFile
-                                 : found == QLatin1String("user") ? userFile
-                                 : found.isEmpty()                ? QString()
-                                                                  : systemFile;
-        QCOMPARE(FindHelpFile(exe.path(), QStringLiteral("kvendar")), expected);
+        if (inInstalled)
+            Put(installedFile, "<p>installed</p>");
+        const QString expected = found == QLatin1String("exe")         ? exeFile
+                                 : found == QLatin1String("user")      ? userFile
+                                 : found == QLatin1String("system")    ? systemFile
+                                 : found == QLatin1String("installed") ? installedFile
+                                                                       : QString();
+        QCOMPARE(FindHelpFile(exe.path(), QStringLiteral("kvendar"), installed.path()), expected);
+        // Without an installed folder the search is the one it always was.
+        if (found != QLatin1String("installed"))
+            QCOMPARE(FindHelpFile(exe.path(), QStringLiteral("kvendar")), expected);
+        else
+            QCOMPARE(FindHelpFile(exe.path(), QStringLiteral("kvendar")), QString());
     }
 
     void menuAndF1ShowTheSameContents()
