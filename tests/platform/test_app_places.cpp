@@ -60,6 +60,9 @@ struct Machine
 
     Machine()
     {
+        // Without its own folder every path below would be an absolute path on the real machine.
+        if (!root.isValid())
+            qFatal("no temporary folder: %s", qPrintable(root.errorString()));
         QDir().mkpath(exe());
         const QString source = QStringLiteral(KVENDAR_SHIPPED_DATA_DIR "/");
         for (const QString& name : kShippedFiles)
