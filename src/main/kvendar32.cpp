@@ -5,12 +5,14 @@
 #include "platform/AppPlaces.h"
 #include "platform/Dialogs.h"
 #include "platform/ErrorBox.h"
+#include "platform/ProcessSignals.h"
 #include "platform/Translation.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[])
 {
+    kv::IgnoreFileSizeSignal();
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Orvanta"));
     QCoreApplication::setApplicationName(QStringLiteral("Kvendar"));
