@@ -14,11 +14,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#ifndef KVENDAR_DATA_FROM_BIN
-#define KVENDAR_DATA_FROM_BIN "../share/kvendar"
-#endif
-#ifndef KVENDAR_MODULE_FROM_BIN
-#define KVENDAR_MODULE_FROM_BIN "../lib/kvendar"
+// The build says where the install puts these, relative to the executable's folder.
+#if !defined(KVENDAR_DATA_FROM_BIN) || !defined(KVENDAR_MODULE_FROM_BIN)
+#error "KVENDAR_DATA_FROM_BIN and KVENDAR_MODULE_FROM_BIN must come from the build"
 #endif
 
 namespace kv {

@@ -3,24 +3,31 @@
 // test options. It is built with the tests and installed nowhere.
 //
 // KVENDAR_DRIVE=save (the default): choose three values, answer every pair, save the test, close
-// the results and the main window; the process then ends with the program's own exit code.
+// the results, open the saved test from the history as a detailed result (saying whether the
+// interpretation module composed it), close everything and the main window; the process then ends
+// with the program's own exit code.
 // KVENDAR_DRIVE=error: expect one error box at start-up, print its text and leave.
 // Anything unexpected (a message box during a save, a window that never comes, a minute without
 // progress) prints why and ends the process with exit code 3.
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMessageBox>
-#include <QPointer>
+#include <QTableView>
+#include <QTextEdit>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QtTest/QTest>
 
 #include <cstdio>
 #include <cstdlib>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -68,7 +75,10 @@ private:
         Choose,
         Compare,
         Saved,
-        Closed
+        ResultsClosed,
+        History,
+        Detailed,
+        Done
     };
 
     void Tick()
@@ -94,11 +104,15 @@ private:
                 Fail(QStringLiteral("no error box came"));
             return;
         }
-        if (m_stage == Stage::Choose)
+        if (m_stage == Stage::Choose) {
             Choose(main);
-        else if (m_stage == Stage::Closed) {
+        } else if (m_stage == Stage::ResultsClosed) {
+            Say(QStringLiteral("test saved"));
+            m_stage = Stage::History;
+            QTimer::singleShot(0, Child<QAction>(main, "miTestResults"), &QAction::trigger);
+        } else if (m_stage == Stage::Done) {
             m_timer.stop();
-            Say(QStringLiteral("test saved, leaving"));
+            Say(QStringLiteral("leaving"));
             ClickLater(Child<QAbstractButton>(main, "bbExit"));
         }
     }
@@ -144,12 +158,41 @@ private:
                 m_stage = Stage::Saved;
                 ClickLater(save);
             } else if (m_stage == Stage::Saved && !save->isEnabled()) {
-                m_stage = Stage::Closed;
+                m_stage = Stage::ResultsClosed;
                 ClickLater(Child<QAbstractButton>(modal, "btClose"));
             }
             return;
         }
-        Fail(QStringLiteral("unexpected window %1 at stage %2").arg(name).arg(int(m_stage)));
+        if (name == QLatin1String("TfmTestGrid") && m_stage == Stage::History) {
+            auto* grid = Child<QTableView>(modal, "sgTest");
+            if (grid->model() == nullptr || grid->model()->rowCount() == 0)
+                Fail(QStringLiteral("the history lists no test"));
+            const QModelIndex first = grid->model()->index(0, 0);
+            grid->setCurrentIndex(first);
+            m_stage = Stage::Detailed;
+            QTimer::singleShot(0, grid, [grid, first] { emit grid->doubleClicked(first); });
+            return;
+        }
+        if (name == QLatin1String("TfmDetailedResult") && m_stage == Stage::Detailed) {
+            const QString text = Child<QTextEdit>(modal, "reMain")->toPlainText();
+            if (text.trimmed().isEmpty())
+                Fail(QStringLiteral("the detailed result is empty"));
+            // The module's document opens with its own title; the built-in text does not.
+            const bool byModule = text.contains(QStringLiteral("Интерпретация результатов теста"));
+            Say(QStringLiteral("detailed result composed by the %1").arg(byModule ? u"module"_qs : u"program"_qs));
+            m_stage = Stage::Done;
+            ClickLater(Child<QAbstractButton>(modal, "btClose"));
+            return;
+        }
+        if (name == QLatin1String("TfmTestGrid") && m_stage == Stage::Done) {
+            QTimer::singleShot(0, modal, [modal] { static_cast<QDialog*>(modal)->reject(); });
+            return;
+        }
+        // A window whose closing click is still on its way is left alone until it has gone.
+        static const QStringList known{u"TfmValuesCompare"_qs, u"TfmResults"_qs, u"TfmTestGrid"_qs,
+                                       u"TfmDetailedResult"_qs};
+        if (!known.contains(name))
+            Fail(QStringLiteral("unexpected window %1 at stage %2").arg(name).arg(int(m_stage)));
     }
 
     bool m_expectError;
