@@ -1,5 +1,7 @@
 #include "results/uvsResults.h"
 
+#include "analysis/ConsistencyText.h"
+
 #include "database/SaveTest.h"
 #include "database/uvsDataBase.h"
 #include "platform/ErrorBox.h"
@@ -97,6 +99,7 @@ void TfmResults::Execute(TvsValueTypeList& resultList, const TvsAnswerLog* answe
     m_resultList = &resultList;
     m_answers = answers;
     try {
+        ShowConsistency();
         if (const QScreen* screen = QGuiApplication::primaryScreen())
             move(screen->availableGeometry().center() - rect().center());
         exec();
@@ -107,6 +110,22 @@ void TfmResults::Execute(TvsValueTypeList& resultList, const TvsAnswerLog* answe
     }
     m_resultList = nullptr;
     m_answers = nullptr;
+}
+
+void TfmResults::ShowConsistency()
+{
+    TvsConsistency consistency;
+    if (m_answers) {
+        consistency = ConsistencyFromAnswers(*m_answers);
+    } else {
+        std::vector<qint64> scores;
+        for (int g = 0; g < m_resultList->Count(); ++g)
+            if (const TvsValueList* values = m_resultList->Items(g).Values.get())
+                for (int v = 0; v < values->Count(); ++v)
+                    scores.push_back(values->Items(v).Score);
+        consistency = ConsistencyFromScores(scores);
+    }
+    ui->reConsistency->setPlainText(ConsistencyLines(consistency, m_answers != nullptr).join(u'\n'));
 }
 
 void TfmResults::FormCreate()

@@ -58,6 +58,8 @@ protected:
 
 private:
     void FormCreate();
+    // Fills the consistency tab from the answer log, or from the scores when there is none.
+    void ShowConsistency();
     void pcDataChange();
     bool edAgeKeyPress(const QKeyEvent& event) const;
     void laSendClick();
