@@ -275,6 +275,16 @@ TvsConsistency ConsistencyFromScores(std::span<const qint64> storedScores)
     return ConsistencyFromWins(wins);
 }
 
+TvsConsistency ConsistencyFromResults(const TvsValueTypeList& resultList)
+{
+    std::vector<qint64> scores;
+    for (int g = 0; g < resultList.Count(); ++g)
+        if (const TvsValueList* values = resultList.Items(g).Values.get())
+            for (int v = 0; v < values->Count(); ++v)
+                scores.push_back(values->Items(v).Score);
+    return ConsistencyFromScores(scores);
+}
+
 TvsConsistency ConsistencyFromAnswers(const TvsAnswerLog& answers)
 {
     // In memory the answers carry the values' positions; read back from a file they carry only

@@ -114,17 +114,8 @@ void TfmResults::Execute(TvsValueTypeList& resultList, const TvsAnswerLog* answe
 
 void TfmResults::ShowConsistency()
 {
-    TvsConsistency consistency;
-    if (m_answers) {
-        consistency = ConsistencyFromAnswers(*m_answers);
-    } else {
-        std::vector<qint64> scores;
-        for (int g = 0; g < m_resultList->Count(); ++g)
-            if (const TvsValueList* values = m_resultList->Items(g).Values.get())
-                for (int v = 0; v < values->Count(); ++v)
-                    scores.push_back(values->Items(v).Score);
-        consistency = ConsistencyFromScores(scores);
-    }
+    const TvsConsistency consistency =
+        m_answers ? ConsistencyFromAnswers(*m_answers) : ConsistencyFromResults(*m_resultList);
     ui->reConsistency->setPlainText(ConsistencyLines(consistency, m_answers != nullptr).join(u'\n'));
 }
 
