@@ -93,6 +93,12 @@ const QString kNames[3] = {QStringLiteral("tests.dat"), QStringLiteral("values.d
     throw Error(RecoveryErrorText(error, fileName));
 }
 
+struct FdCloser
+{
+    int fd;
+    ~FdCloser() { ::close(fd); }
+};
+
 } // namespace
 
 QString TestsFileName(const QString& dataDir)
@@ -168,29 +174,34 @@ QString RecoveryErrorText(int error, const QString& fileName)
         .arg(ReasonText(error), QDir::toNativeSeparators(fileName));
 }
 
+bool ClearJournal(int fd)
+{
+    return TruncateFile(fd, 0) && SyncFile(fd);
+}
+
 RecoveryOutcome RecoverLocked(const QString& dataDir, const int (&fds)[3])
 {
     const QString journal = JournalFileName(dataDir);
     const QByteArray path = QFile::encodeName(journal);
-    const int jfd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    const int jfd = ::open(path.constData(), O_RDWR | O_CLOEXEC);
     if (jfd < 0) {
-        // The writer we waited for finished and took its journal with it.
         if (errno == ENOENT)
             return RecoveryOutcome::Clean;
         Fail(errno, journal);
     }
+    const FdCloser closer{jfd};
     QByteArray bytes;
-    const bool read = ReadWhole(jfd, bytes);
-    const int readError = errno;
-    ::close(jfd);
-    if (!read)
-        Fail(readError, journal);
+    if (!ReadWhole(jfd, bytes))
+        Fail(errno, journal);
+    // Empty: the writer we may have waited for finished and retired its journal.
+    if (bytes.isEmpty())
+        return RecoveryOutcome::Clean;
 
     std::vector<JournalEntry> entries;
     if (!DecodeJournal(bytes, entries)) {
         // The journal is made durable before the first append, so one cut short means nothing was
         // appended under it.
-        if (!RemoveFile(journal) || !SyncDirectory(dataDir))
+        if (!ClearJournal(jfd))
             Fail(errno, journal);
         return RecoveryOutcome::TornJournal;
     }
@@ -238,7 +249,7 @@ RecoveryOutcome RecoverLocked(const QString& dataDir, const int (&fds)[3])
     }
     // Only once the files are back on disk may the journal go; a crash before this point finds it
     // again, and putting the files back a second time gives the same bytes.
-    if (!RemoveFile(journal) || !SyncDirectory(dataDir))
+    if (!ClearJournal(jfd))
         Fail(errno, journal);
     return RecoveryOutcome::RolledBack;
 }
@@ -249,7 +260,7 @@ RecoveryOutcome RecoverDataDir(const QString& dataDir, int lockWaitMs)
     struct stat st
     {
     };
-    if (::lstat(QFile::encodeName(journal).constData(), &st) != 0)
+    if (::lstat(QFile::encodeName(journal).constData(), &st) != 0 || st.st_size == 0)
         return RecoveryOutcome::Clean;
 
     // A read-only folder can neither lose its journal nor be trusted to take the cut-back files:

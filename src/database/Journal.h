@@ -10,9 +10,12 @@
 namespace kv {
 
 // The rollback journal of the Data folder. A writer records, before its first append, how long each
-// data file was and the torn-tail bytes its appends will cover; it removes the journal once the
-// appends are on disk. A journal found later belongs to a writer that died half-way, and putting the
-// files back to what it recorded undoes exactly that writer's appends.
+// data file was and the torn-tail bytes its appends will cover; it empties the journal once the
+// appends are on disk. A journal found later with something in it belongs to a writer that died
+// half-way, and putting the files back to what it recorded undoes exactly that writer's appends.
+//
+// The file stays once made, empty between writes: emptying it and making that durable is one fsync
+// of the file, where removing it would take one of the folder as well, on every save.
 
 // The folder's file names, in the order every writer and recovery lock them: two processes that lock
 // in the same order can never deadlock.
@@ -36,19 +39,22 @@ enum class RecoveryOutcome
 {
     Clean,      // no journal: nothing to do
     RolledBack, // a writer's unfinished appends were undone
-    TornJournal // the journal itself was cut short, so nothing had been appended: it was removed
+    TornJournal // the journal itself was cut short, so nothing had been appended: it was emptied
 };
 
-// Called by everything that reads or writes the Data folder before it starts. Without a journal it
-// costs one stat. With one, it takes the locks of all three files (waiting up to lockWaitMs for a
+// Called by everything that reads or writes the Data folder before it starts. Without a journal (or
+// with an empty one) it costs one stat. With one, it takes the locks of all three files (waiting up to lockWaitMs for a
 // writer that still holds them, and then finding the journal gone when that writer finishes), puts
-// the files back, makes that durable and removes the journal. Raises kv::Error in Russian, changing
+// the files back, makes that durable and empties the journal. Raises kv::Error in Russian, changing
 // nothing, when the folder is read-only, a file cannot be written or the locks stay taken.
 RecoveryOutcome RecoverDataDir(const QString& dataDir, int lockWaitMs = kLockWaitMs);
 
 // The same for a writer that already holds the locks of the three files; fds are theirs in the
 // fixed order.
 RecoveryOutcome RecoverLocked(const QString& dataDir, const int (&fds)[3]);
+
+// Empties the journal open on fd durably: the moment a write stands or is undone for good.
+bool ClearJournal(int fd);
 
 // The Russian sentence for a recovery that could not be done.
 QString RecoveryErrorText(int error, const QString& fileName);
