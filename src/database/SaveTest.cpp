@@ -71,7 +71,7 @@ void TvsDBSave::BeginJournal()
     const QString journal = JournalFileName(m_dataDir);
     const QByteArray path = QFile::encodeName(journal);
     m_journalStarted = true;
-    // Recovery under our locks has left any journal empty, so this one holds only our entries.
+    // Recovery under our locks has left any journal zeroed, so this one holds only our entries.
     bool created = false;
     m_journalFd = ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
     if (m_journalFd >= 0)
@@ -81,7 +81,8 @@ void TvsDBSave::BeginJournal()
     if (m_journalFd < 0)
         throw Error(SaveErrorText(errno, journal));
     // The journal must be on disk before any append can be; a journal just made, with its name.
-    if (!WriteAt(m_journalFd, bytes.constData(), bytes.size(), 0) || !SyncFile(m_journalFd))
+    // fdatasync carries a grown size along; over an earlier journal's zeros there is none.
+    if (!WriteAt(m_journalFd, bytes.constData(), bytes.size(), 0) || !SyncFileData(m_journalFd))
         throw Error(SaveErrorText(errno, journal));
     if (created && !SyncDirectory(m_dataDir))
         throw Error(SaveErrorText(errno, journal));
@@ -107,6 +108,9 @@ void TvsDBSave::AppendAnswer(TvsDBAnswerRec& rec)
 
 void TvsDBSave::Commit()
 {
+    m_tests->StartSync();
+    m_values->StartSync();
+    m_answers->StartSync();
     m_tests->Sync();
     m_values->Sync();
     m_answers->Sync();
