@@ -364,6 +364,40 @@ void TvsDBValueRec::SetName(const QString& text)
     PutShort(bytes, kValueName, text);
 }
 
+namespace {
+constexpr int kTestTextOffsets[] = {kTestFio,       kTestSocial,       kTestChildren, kTestPlaceOfLiving,
+                                    kTestEducation, kTestSocialStatus, kTestBussines, kTestMaterialLevel};
+
+template <size_t N> QByteArrayView ShortBytes(const std::array<char, N>& bytes, int offset)
+{
+    const int length = std::min<int>(static_cast<quint8>(bytes[size_t(offset)]), kShortStringChars);
+    return QByteArrayView(bytes.data() + offset + 1, length);
+}
+} // namespace
+
+QByteArrayView TvsDBTestRec::TextBytes(Text field) const
+{
+    return ShortBytes(bytes, kTestTextOffsets[int(field)]);
+}
+
+int TvsDBTestRec::OverlongStrings() const
+{
+    int count = 0;
+    for (const int offset : kTestTextOffsets)
+        count += static_cast<quint8>(bytes[size_t(offset)]) > kShortStringChars;
+    return count;
+}
+
+QByteArrayView TvsDBValueRec::NameBytes() const
+{
+    return ShortBytes(bytes, kValueName);
+}
+
+int TvsDBValueRec::OverlongStrings() const
+{
+    return static_cast<quint8>(bytes[kValueName]) > kShortStringChars;
+}
+
 std::unique_ptr<TvsDBTestList> ReadTests(const QString& fileName, TestFilter filter)
 {
     return ReadRecords<TvsDBTestRec, TvsDBTestList>(fileName, filter);

@@ -1,0 +1,535 @@
+#include "exchange/Export.h"
+
+#include "catalogue/Catalogue.h"
+#include "database/uvsDataBase.h"
+#include "exchange/DataSnapshot.h"
+#include "exchange/TableSink.h"
+#include "platform/Codec.h"
+#include "platform/Errors.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <string>
+
+namespace kv {
+
+namespace {
+
+struct Cancelled
+{
+};
+
+// Windows-1251 to UTF-8 a byte at a time, the table made once through the program's codec: names
+// of a million value records are converted without a QString each.
+class Utf8Table final
+{
+public:
+    Utf8Table()
+    {
+        for (int b = 0; b < 256; ++b) {
+            const char byte = char(b);
+            // A zero byte inside stored text is damage; C strings downstream would end there.
+            const QString text = b == 0 ? QString(QChar::ReplacementCharacter) : FromCp1251(QByteArrayView(&byte, 1));
+            m_codes[size_t(b)] = text.toStdString();
+        }
+    }
+    void Convert(QByteArrayView from, std::string& to) const
+    {
+        to.clear();
+        for (const char byte : from)
+            to += m_codes[static_cast<unsigned char>(byte)];
+    }
+
+private:
+    std::array<std::string, 256> m_codes;
+};
+
+const Utf8Table& Utf8Of()
+{
+    static const Utf8Table table;
+    return table;
+}
+
+QStringList Items(std::initializer_list<const char16_t*> items)
+{
+    QStringList list;
+    for (const char16_t* item : items)
+        list << QString::fromUtf16(item);
+    return list;
+}
+
+// The questionnaire's lists in the results window's order; a stored answer is its item's text.
+const QStringList& SexItems()
+{
+    static const QStringList items = Items({u"Нет ответа", u"Мужской", u"Женский"});
+    return items;
+}
+
+TableSpec TestsSpec()
+{
+    using K = ColumnKind;
+    const auto choice = [](const char* name, const char16_t* label, QStringList items) {
+        return Column{name, QString::fromUtf16(label), K::Choice, std::move(items), true};
+    };
+    TableSpec spec{"tests", QStringLiteral("Тесты"), {}};
+    spec.Columns = {
+        {"test_id", QStringLiteral("Номер теста"), K::Integer, {}, false},
+        {"name", QStringLiteral("Фамилия, имя, отчество"), K::Text, {}, false},
+        {"date", QStringLiteral("Дата и время теста"), K::DateTime, {}, false},
+        {"age", QStringLiteral("Возраст, полных лет"), K::Integer, {}, false},
+        {"sex", QStringLiteral("Пол"), K::Choice, SexItems(), false},
+        choice("family_status", u"Семейное положение",
+               Items({u"Нет ответа", u"Холост", u"Гражданский брак", u"Женат / замужем", u"Разведен / разведена"})),
+        choice("children", u"Наличие детей",
+               Items({u"Нет ответа", u"Нет детей", u"Один ребенок", u"Два ребенка", u"Три и более детей",
+                      u"Врослые самостоятельные дети", u"Другое"})),
+        choice("residence", u"Место проживания",
+               Items({u"Нет ответа", u"Москва", u"Санкт-Петербург", u"Областной, краевой центр", u"Районный центр",
+                      u"Поселок, село"})),
+        choice("education", u"Образование",
+               Items({u"Нет ответа", u"Среднее", u"Среднее специальное", u"Высшее", u"Академическое"})),
+        choice("social_status", u"Социальный статус",
+               Items({u"Нет ответа", u"Учащийся, студент, аспирант", u"Рабочий", u"Безработный",
+                      u"Госслужайщий / бюджетник", u"Сотрудник коммерческой компании", u"Топ-менеджер, руководитель",
+                      u"Бизнесмен / предприниматель", u"Пенсионер", u"Безработный", u"Другое "})),
+        choice("occupation", u"Сфера деятельности",
+               Items({u"Нет ответа", u"Политика", u"Властные структуры", u"СМИ", u"Производство", u"Торговля",
+                      u"Здравоохранение", u"Образование", u"Услуги населению", u"Услуги предприятиям",
+                      u"Частный бизнес", u"Другое"})),
+        choice("income_level", u"Уровень материального благосостояния",
+               Items({u"Нет ответа", u"Недостаточный", u"Низкий", u"Ниже среднего", u"Средний", u"Выше среднего",
+                      u"Высокий"})),
+        {"score_ideological", QStringLiteral("Баллы группы 1 (идеологические ценности)"), K::Integer, {}, false},
+        {"score_material", QStringLiteral("Баллы группы 2 (материальные ценности)"), K::Integer, {}, false},
+        {"score_emotional", QStringLiteral("Баллы группы 3 (эмоциональные ценности)"), K::Integer, {}, false},
+        {"score_vital", QStringLiteral("Баллы группы 4 (витальные ценности)"), K::Integer, {}, false},
+        {"n_values", QStringLiteral("Число ценностей с победами"), K::Integer, {}, false},
+    };
+    return spec;
+}
+
+TableSpec ValuesSpec()
+{
+    using K = ColumnKind;
+    TableSpec spec{"values", QStringLiteral("Ценности тестов"), {}};
+    spec.Columns = {
+        {"test_id", QStringLiteral("Номер теста"), K::Integer, {}, false},
+        {"value_id", QStringLiteral("Номер записи ценности"), K::Integer, {}, false},
+        {"group", QStringLiteral("Номер группы"), K::Integer, {}, false},
+        {"group_name", QStringLiteral("Группа"), K::Text, {}, false},
+        {"value", QStringLiteral("Ценность"), K::Text, {}, false},
+        {"wins", QStringLiteral("Число побед"), K::Integer, {}, false},
+        {"rank", QStringLiteral("Место в тесте (1 — больше всего побед)"), K::Real, {}, false},
+    };
+    return spec;
+}
+
+// One selected value record: what its rank needs.
+struct ValueEntry
+{
+    quint32 TestId;
+    qint32 Wins;
+};
+
+class Exporter final
+{
+public:
+    Exporter(const QString& dataDir, const TestSelection& selection, const ExportProgress& progress)
+        : m_snapshot(dataDir), m_selection(selection), m_progress(progress)
+    {
+        if (!m_snapshot.Exists(DataSnapshot::Tests) && !m_snapshot.Exists(DataSnapshot::Values))
+            throw Error(QStringLiteral("В папке нет базы данных (tests.dat, values.dat): %1")
+                            .arg(QDir::toNativeSeparators(dataDir)));
+        m_total = 2 * (m_snapshot.Records(DataSnapshot::Tests) + m_snapshot.Records(DataSnapshot::Values));
+        LoadGroupNames(dataDir);
+    }
+
+    ExportResult Run(TableSink& sink)
+    {
+        CollectTests();
+        CollectValues();
+        const TableSpec tests = TestsSpec();
+        sink.BeginTable(tests, qint64(m_testRows));
+        WriteTests(sink, tests);
+        sink.EndTable();
+        const TableSpec values = ValuesSpec();
+        sink.BeginTable(values, qint64(m_values.size()));
+        WriteValues(sink, values);
+        sink.EndTable();
+        m_result.Tests = qint64(m_testRows);
+        m_result.Values = qint64(m_values.size());
+        return m_result;
+    }
+
+private:
+    void Advance(size_t records)
+    {
+        m_done += qint64(records);
+        if (m_progress && !m_progress(m_done, m_total))
+            throw Cancelled();
+    }
+
+    // The groups are named as the catalogue beside the data folder names them now, as the history
+    // window does; without a catalogue the names stay empty and the numbers still tell the groups.
+    void LoadGroupNames(const QString& dataDir)
+    {
+        const QString exeDir = QFileInfo(QDir::cleanPath(QDir(dataDir).absolutePath())).path() + u'/';
+        if (!QFileInfo::exists(exeDir + QStringLiteral("config.ini")))
+            return;
+        try {
+            TvsValueTypeList catalogue;
+            ReadCatalogue(exeDir, QStringLiteral("config.ini"), catalogue);
+            for (int g = 0; g < catalogue.Count() && g < 255; ++g)
+                m_groupNames.push_back(catalogue.Items(g).Name.toStdString());
+        } catch (const Error&) {
+            m_groupNames.clear();
+        }
+    }
+
+    void CollectTests()
+    {
+        DataSnapshot::Reader reader(m_snapshot, DataSnapshot::Tests);
+        const char* block;
+        while (const size_t count = reader.Next(block)) {
+            const auto* records = reinterpret_cast<const TvsDBTestRec*>(block);
+            for (size_t i = 0; i < count; ++i) {
+                if (m_selection.Contains(records[i].Id())) {
+                    m_testIds.push_back(records[i].Id());
+                    ++m_testRows;
+                }
+            }
+            Advance(count);
+        }
+        std::sort(m_testIds.begin(), m_testIds.end());
+        m_testIds.erase(std::unique(m_testIds.begin(), m_testIds.end()), m_testIds.end());
+        m_valueCounts.assign(m_testIds.size(), 0);
+    }
+
+    // Position of the test among the selected ones, or -1.
+    qsizetype TestIndex(quint32 id) const
+    {
+        const auto at = std::lower_bound(m_testIds.begin(), m_testIds.end(), id);
+        return at != m_testIds.end() && *at == id ? at - m_testIds.begin() : -1;
+    }
+
+    bool Wanted(const TvsDBValueRec& value)
+    {
+        const quint32 testId = quint32(value.TestId());
+        if (!m_selection.Contains(testId))
+            return false;
+        if (TestIndex(testId) < 0) {
+            ++m_result.SkippedOrphans;
+            return false;
+        }
+        return true;
+    }
+
+    // Ranks need every value of a test, and nothing makes a test's records adjacent in the file:
+    // a first pass keeps the few bytes a rank needs, the second writes the rows in file order.
+    void CollectValues()
+    {
+        DataSnapshot::Reader reader(m_snapshot, DataSnapshot::Values);
+        const char* block;
+        while (const size_t count = reader.Next(block)) {
+            const auto* records = reinterpret_cast<const TvsDBValueRec*>(block);
+            for (size_t i = 0; i < count; ++i)
+                if (Wanted(records[i]))
+                    m_values.push_back(ValueEntry{quint32(records[i].TestId()), records[i].Score()});
+            Advance(count);
+        }
+        m_result.SkippedOrphans = 0; // counted again, and reported, by the writing pass
+
+        std::vector<quint32> order(m_values.size());
+        for (size_t i = 0; i < order.size(); ++i)
+            order[i] = quint32(i);
+        std::sort(order.begin(), order.end(), [this](quint32 a, quint32 b) {
+            const ValueEntry& x = m_values[a];
+            const ValueEntry& y = m_values[b];
+            return x.TestId != y.TestId ? x.TestId < y.TestId : x.Wins > y.Wins;
+        });
+        m_ranks.assign(m_values.size(), 0);
+        for (size_t first = 0; first < order.size();) {
+            const quint32 testId = m_values[order[first]].TestId;
+            size_t end = first;
+            while (end < order.size() && m_values[order[end]].TestId == testId)
+                ++end;
+            m_valueCounts[size_t(TestIndex(testId))] = qint32(end - first);
+            // Ties share the mean of the places they take: places p .. q give (p + q) / 2.
+            for (size_t p = first; p < end;) {
+                size_t q = p;
+                while (q + 1 < end && m_values[order[q + 1]].Wins == m_values[order[p]].Wins)
+                    ++q;
+                const float rank = float(p - first + 1 + q - first + 1) / 2.0f;
+                for (size_t k = p; k <= q; ++k)
+                    m_ranks[order[k]] = rank;
+                p = q + 1;
+            }
+            first = end;
+        }
+    }
+
+    void SetText(Cell& cell, std::string& scratch, QByteArrayView bytes)
+    {
+        Utf8Of().Convert(bytes, scratch);
+        cell.Empty = false;
+        cell.Text = scratch;
+    }
+
+    static void SetInt(Cell& cell, qint64 value)
+    {
+        cell.Empty = false;
+        cell.Int = value;
+    }
+
+    void SetChoice(Cell& cell, std::string& scratch, QByteArrayView bytes, const Column& column)
+    {
+        SetText(cell, scratch, bytes);
+        const QString text = FromCp1251(bytes);
+        cell.Int = column.Items.indexOf(text);
+    }
+
+    void WriteTests(TableSink& sink, const TableSpec& spec)
+    {
+        std::vector<Cell> cells(spec.Columns.size());
+        std::vector<std::string> scratch(spec.Columns.size());
+        DataSnapshot::Reader reader(m_snapshot, DataSnapshot::Tests);
+        const char* block;
+        using T = TvsDBTestRec::Text;
+        while (const size_t count = reader.Next(block)) {
+            const auto* records = reinterpret_cast<const TvsDBTestRec*>(block);
+            for (size_t i = 0; i < count; ++i) {
+                const TvsDBTestRec& test = records[i];
+                if (!m_selection.Contains(test.Id()))
+                    continue;
+                std::fill(cells.begin(), cells.end(), Cell{});
+                SetInt(cells[0], test.Id());
+                SetText(cells[1], scratch[1], test.TextBytes(T::Fio));
+                SetDate(cells[2], test.Date());
+                SetInt(cells[3], test.Age());
+                const quint8 sex = test.Sex();
+                scratch[4] = sex < SexItems().size() ? SexItems().at(sex).toStdString() : std::to_string(sex);
+                cells[4].Empty = false;
+                cells[4].Int = sex;
+                cells[4].Text = scratch[4];
+                const T texts[] = {T::Social,       T::Children, T::PlaceOfLiving, T::Education,
+                                   T::SocialStatus, T::Bussines, T::MaterialLevel};
+                for (size_t t = 0; t < std::size(texts); ++t)
+                    SetChoice(cells[5 + t], scratch[5 + t], test.TextBytes(texts[t]), spec.Columns[5 + t]);
+                for (int g = 1; g <= 4; ++g)
+                    SetInt(cells[size_t(11 + g)], test.TypeScore(g));
+                SetInt(cells[16], m_valueCounts[size_t(TestIndex(test.Id()))]);
+                sink.Row(cells);
+            }
+            Advance(count);
+        }
+    }
+
+    static void SetDate(Cell& cell, double date)
+    {
+        const QDateTime moment = RecordDateToDateTime(date);
+        if (!moment.isValid())
+            return;
+        // The record's own day and time, not a local clock reading: no zone shifts a test taken in
+        // the hour that a change to summer time skips.
+        const double whole = std::trunc(date);
+        qint64 ms = std::llround(std::fabs(date - whole) * 86400000.0);
+        qint64 days = qint64(whole);
+        if (ms >= 86400000) {
+            ms -= 86400000;
+            days += date >= 0 ? 1 : -1;
+        }
+        cell.Empty = false;
+        cell.Days = days;
+        cell.Ms = qint32(ms);
+    }
+
+    void WriteValues(TableSink& sink, const TableSpec& spec)
+    {
+        std::vector<Cell> cells(spec.Columns.size());
+        std::string name;
+        DataSnapshot::Reader reader(m_snapshot, DataSnapshot::Values);
+        const char* block;
+        size_t row = 0;
+        while (const size_t count = reader.Next(block)) {
+            const auto* records = reinterpret_cast<const TvsDBValueRec*>(block);
+            for (size_t i = 0; i < count; ++i) {
+                const TvsDBValueRec& value = records[i];
+                if (!Wanted(value))
+                    continue;
+                std::fill(cells.begin(), cells.end(), Cell{});
+                SetInt(cells[0], quint32(value.TestId()));
+                SetInt(cells[1], value.Id());
+                SetInt(cells[2], value.TypeNumber());
+                const size_t group = value.TypeNumber();
+                if (group >= 1 && group <= m_groupNames.size()) {
+                    cells[3].Empty = false;
+                    cells[3].Text = m_groupNames[group - 1];
+                }
+                SetText(cells[4], name, value.NameBytes());
+                SetInt(cells[5], value.Score());
+                cells[6].Empty = false;
+                cells[6].Real = m_ranks[row++];
+                sink.Row(cells);
+            }
+            Advance(count);
+        }
+    }
+
+    DataSnapshot m_snapshot;
+    const TestSelection& m_selection;
+    const ExportProgress& m_progress;
+    qint64 m_total = 0;
+    qint64 m_done = 0;
+    ExportResult m_result;
+    std::vector<std::string> m_groupNames;
+    std::vector<quint32> m_testIds; // selected tests, sorted, each once
+    size_t m_testRows = 0;          // selected test records, a number twice counting twice
+    std::vector<qint32> m_valueCounts;
+    std::vector<ValueEntry> m_values;
+    std::vector<float> m_ranks;
+};
+
+// The folder an export writes into: made when missing, and taken away again when the export
+// fails while it is still empty.
+class OutputFolder final
+{
+public:
+    explicit OutputFolder(const QString& path) : m_path(path)
+    {
+        const QFileInfo info(path);
+        if (info.exists() && !info.isDir())
+            throw Error(QStringLiteral("Вывод должен быть папкой, а это файл: %1").arg(QDir::toNativeSeparators(path)));
+        if (!info.exists()) {
+            if (!QDir().mkpath(path))
+                throw Error(QStringLiteral("Не удалось создать папку: %1").arg(QDir::toNativeSeparators(path)));
+            m_created = true;
+        }
+    }
+    ~OutputFolder()
+    {
+        if (m_created && !m_kept)
+            QDir().rmdir(m_path);
+    }
+    void Keep() { m_kept = true; }
+
+private:
+    QString m_path;
+    bool m_created = false;
+    bool m_kept = false;
+};
+
+} // namespace
+
+ExportResult ExportTables(const QString& dataDir, ExportFormat format, const TestSelection& selection,
+                          const QString& output, const ExportProgress& progress)
+{
+    Exporter exporter(dataDir, selection, progress);
+    std::unique_ptr<OutputFolder> folder;
+    std::unique_ptr<TableSink> sink;
+    if (format == ExportFormat::Xlsx) {
+        if (QFileInfo(output).isDir())
+            throw Error(
+                QStringLiteral("Для xlsx вывод — файл книги, а это папка: %1").arg(QDir::toNativeSeparators(output)));
+        sink = MakeXlsxSink(output);
+    } else {
+        folder = std::make_unique<OutputFolder>(output);
+        sink = format == ExportFormat::Csv ? MakeCsvSink(output) : MakeSavSink(output);
+    }
+    try {
+        ExportResult result = exporter.Run(*sink);
+        sink->Commit();
+        if (folder)
+            folder->Keep();
+        return result;
+    } catch (const Cancelled&) {
+        ExportResult result;
+        result.Cancelled = true;
+        return result;
+    } catch (const std::bad_alloc&) {
+        throw Error(QStringLiteral("Экспорт не выполнен: недостаточно памяти"));
+    }
+}
+
+int RunExport(const QStringList& args, QTextStream& out, QTextStream& err)
+{
+    const QString usage = QStringLiteral(
+        "Использование: kvendar-data export [--format csv|xlsx|sav] [--tests СПИСОК] ПАПКА_ДАННЫХ ВЫВОД");
+    QString formatName = QStringLiteral("csv");
+    QString list;
+    bool haveList = false;
+    QStringList positional;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& arg = args.at(i);
+        const auto option = [&](const QString& name, QString& value) {
+            if (arg == name) {
+                if (i + 1 >= args.size())
+                    return false;
+                value = args.at(++i);
+                return true;
+            }
+            if (arg.startsWith(name + u'=')) {
+                value = arg.mid(name.size() + 1);
+                return true;
+            }
+            return false;
+        };
+        if (option(QStringLiteral("--format"), formatName))
+            continue;
+        if (option(QStringLiteral("--tests"), list)) {
+            haveList = true;
+            continue;
+        }
+        if (arg.startsWith(u'-') && arg != u"-") {
+            err << QStringLiteral("Неизвестный или неполный параметр «%1»").arg(arg) << Qt::endl << usage << Qt::endl;
+            return 2;
+        }
+        positional << arg;
+    }
+    if (positional.size() != 2) {
+        err << usage << Qt::endl;
+        return 2;
+    }
+    ExportFormat format;
+    if (formatName == u"csv")
+        format = ExportFormat::Csv;
+    else if (formatName == u"xlsx")
+        format = ExportFormat::Xlsx;
+    else if (formatName == u"sav")
+        format = ExportFormat::Sav;
+    else {
+        err << QStringLiteral("Неизвестный формат «%1»: допустимы csv, xlsx, sav").arg(formatName) << Qt::endl;
+        return 2;
+    }
+    TestSelection selection;
+    try {
+        if (haveList)
+            selection = TestSelection::Parse(list);
+    } catch (const Error& e) {
+        err << e.message() << Qt::endl;
+        return 2;
+    }
+    if (!QFileInfo(positional.at(0)).isDir()) {
+        err << QStringLiteral("Папка данных не найдена: %1").arg(QDir::toNativeSeparators(positional.at(0)))
+            << Qt::endl;
+        return 2;
+    }
+    try {
+        const ExportResult result = ExportTables(positional.at(0), format, selection, positional.at(1));
+        out << QStringLiteral("Экспортировано: тестов %1, значений %2").arg(result.Tests).arg(result.Values)
+            << Qt::endl;
+        if (result.SkippedOrphans > 0)
+            out << QStringLiteral("Пропущено записей без теста: %1 (подробнее: kvendar-data check)")
+                       .arg(result.SkippedOrphans)
+                << Qt::endl;
+        return 0;
+    } catch (const Error& e) {
+        err << e.message() << Qt::endl;
+        return 1;
+    }
+}
+
+} // namespace kv
