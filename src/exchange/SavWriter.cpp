@@ -36,19 +36,26 @@ std::string_view FitWidth(std::string_view text)
     return text.substr(0, end);
 }
 
+struct Output
+{
+    int fd = -1;
+    int error = 0; // errno of the first failed write
+};
+
 ssize_t WriteToFile(const void* data, size_t length, void* context)
 {
-    const int fd = *static_cast<const int*>(context);
+    Output& output = *static_cast<Output*>(context);
     const char* at = static_cast<const char*>(data);
     size_t left = length;
     while (left > 0) {
-        const ssize_t n = ::write(fd, at, left);
+        const ssize_t n = ::write(output.fd, at, left);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            if (n == 0)
-                errno = EIO;
-            return -1;
+            output.error = n < 0 ? errno : EIO;
+            // A short count, not -1: ReadStat compares the result with the length unsigned, and
+            // would take -1 for success.
+            return ssize_t(length - left);
         }
         at += n;
         left -= size_t(n);
@@ -68,8 +75,7 @@ public:
         m_spec = &spec;
         m_files.push_back(
             std::make_unique<StagedFile>(m_folder + u'/' + QLatin1String(spec.Name) + QStringLiteral(".sav")));
-        m_fd = m_files.back()->fd();
-        m_writeErrno = 0;
+        m_output = Output{m_files.back()->fd(), 0};
         m_writer = readstat_writer_init();
         if (!m_writer)
             throw std::bad_alloc();
@@ -79,7 +85,7 @@ public:
         m_otherText.clear();
         for (const Column& column : spec.Columns)
             AddVariables(column);
-        Check(readstat_begin_writing_sav(m_writer, &m_fd, long(rows)));
+        Check(readstat_begin_writing_sav(m_writer, &m_output, long(rows)));
     }
 
     void Row(const std::vector<Cell>& cells) override
@@ -194,8 +200,8 @@ private:
         if (error == READSTAT_OK)
             return;
         const StagedFile& file = *m_files.back();
-        if (error == READSTAT_ERROR_WRITE)
-            throw Error(WriteErrorText(errno ? errno : EIO, file.FinalName()));
+        if (error == READSTAT_ERROR_WRITE || m_output.error != 0)
+            throw Error(WriteErrorText(m_output.error ? m_output.error : EIO, file.FinalName()));
         throw Error(QStringLiteral("Экспорт не выполнен: %1 (%2)")
                         .arg(QString::fromUtf8(readstat_error_message(error)), file.FinalName()));
     }
@@ -211,8 +217,7 @@ private:
     const TableSpec* m_spec = nullptr;
     std::vector<std::unique_ptr<StagedFile>> m_files;
     readstat_writer_t* m_writer = nullptr;
-    int m_fd = -1;
-    int m_writeErrno = 0;
+    Output m_output;
     std::vector<readstat_variable_t*> m_variables;
     std::vector<readstat_variable_t*> m_otherText; // the text beside a Choice, or nullptr
     std::string m_text;

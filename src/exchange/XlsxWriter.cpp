@@ -4,9 +4,16 @@
 
 #include "platform/Errors.h"
 
+#include <QFile>
+#include <QtEndian>
+
 #include <xlsxwriter.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 namespace kv {
 
@@ -26,7 +33,6 @@ public:
         m_file.CloseFd();
         lxw_workbook_options options{};
         options.constant_memory = LXW_TRUE;
-        options.use_zip64 = LXW_TRUE;
         m_workbook = workbook_new_opt(m_file.TempPath().constData(), &options);
         if (!m_workbook)
             throw Error(WriteErrorText(errno, fileName));
@@ -87,7 +93,7 @@ public:
         ++m_row;
     }
 
-    void EndTable() override {}
+    void EndTable() override { FinishSheet(); }
 
     void Commit() override
     {
@@ -95,13 +101,74 @@ public:
         m_workbook = nullptr;
         if (error != LXW_NO_ERROR)
             throw Error(WriteErrorText(error == LXW_ERROR_CREATING_XLSX_FILE ? errno : EIO, m_file.FinalName()));
+        VerifySheetSizes();
         m_file.Sync();
         m_file.Commit();
     }
 
 private:
+    // The library writes a sheet's rows into a temporary file without looking at what the writes
+    // return: a full disk would leave a workbook with the rows cut off and no error. So the file is
+    // checked here, and its size kept to compare with what ends up in the workbook.
+    void FinishSheet()
+    {
+        if (!m_sheet)
+            return;
+        FILE* rows = m_sheet->optimize_tmpfile;
+        if (rows && (std::fflush(rows) != 0 || std::ferror(rows)))
+            throw Error(WriteErrorText(errno ? errno : EIO, m_file.FinalName()));
+        m_sheetBytes.push_back(rows ? qint64(std::ftell(rows)) : 0);
+        m_sheet = nullptr;
+    }
+
+    // The workbook's sheets are copied once more inside the library before they are packed, again
+    // unchecked; a sheet that came out shorter than its rows were is the sign of that failing.
+    void VerifySheetSizes() const
+    {
+        std::vector<qint64> found(m_sheetBytes.size(), -1);
+        QFile file(QFile::decodeName(m_file.TempPath()));
+        bool ok = file.open(QIODevice::ReadOnly);
+        // The zip's directory sits at its end: the end record within the last 64 KB, the entries
+        // just before it. Only those few bytes are read back.
+        const qint64 tailSize = std::min<qint64>(file.size(), 22 + 65535);
+        ok = ok && file.seek(file.size() - tailSize);
+        const QByteArray tail = ok ? file.read(tailSize) : QByteArray();
+        const qsizetype end = tail.lastIndexOf(QByteArrayView("PK\x05\x06", 4));
+        ok = ok && end >= 0 && end + 22 <= tail.size();
+        QByteArray directory;
+        int entries = 0;
+        if (ok) {
+            entries = qFromLittleEndian<quint16>(tail.constData() + end + 10);
+            const quint32 size = qFromLittleEndian<quint32>(tail.constData() + end + 12);
+            const quint32 offset = qFromLittleEndian<quint32>(tail.constData() + end + 16);
+            ok = file.seek(offset);
+            directory = ok ? file.read(size) : QByteArray();
+            ok = ok && directory.size() == qsizetype(size);
+        }
+        qsizetype at = 0;
+        for (int entry = 0; ok && entry < entries; ++entry) {
+            const auto u16 = [&](qsizetype from) { return qFromLittleEndian<quint16>(directory.constData() + from); };
+            const auto u32 = [&](qsizetype from) { return qFromLittleEndian<quint32>(directory.constData() + from); };
+            ok = at + 46 <= directory.size() && u32(at) == 0x02014b50;
+            if (!ok)
+                break;
+            const qsizetype nameLength = u16(at + 28);
+            const QByteArray name = directory.mid(at + 46, nameLength);
+            int number = 0;
+            if (std::sscanf(name.constData(), "xl/worksheets/sheet%d.xml", &number) == 1 && number >= 1 &&
+                size_t(number) <= found.size())
+                found[size_t(number) - 1] = u32(at + 24);
+            at += 46 + nameLength + u16(at + 30) + u16(at + 32);
+        }
+        for (size_t i = 0; ok && i < found.size(); ++i)
+            ok = found[i] >= m_sheetBytes[i];
+        if (!ok)
+            throw Error(WriteErrorText(EIO, m_file.FinalName()));
+    }
+
     void NewSheet()
     {
+        FinishSheet();
         ++m_part;
         const std::string name =
             m_part == 1 ? std::string(m_spec->Name) : std::string(m_spec->Name) + '_' + std::to_string(m_part);
@@ -128,6 +195,7 @@ private:
     lxw_worksheet* m_sheet = nullptr;
     const TableSpec* m_spec = nullptr;
     int m_part = 0;
+    std::vector<qint64> m_sheetBytes; // what each sheet's rows took before packing
     qint64 m_row = 0;
     std::string m_text;
 };
