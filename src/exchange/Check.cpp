@@ -106,7 +106,23 @@ DataCheckReport CheckDataFolder(const QString& dataDir)
         report.ReadFailed |= reader.failed();
     }
     report.TestsWithoutValues = qint64(std::count(hasValues.begin(), hasValues.end(), false));
-    report.Answers = snapshot.Records(DataSnapshot::Answers);
+    {
+        DataSnapshot::Reader reader(snapshot, DataSnapshot::Answers);
+        const char* block;
+        while (const size_t count = reader.Next(block)) {
+            const auto* records = reinterpret_cast<const TvsDBAnswerRec*>(block);
+            for (size_t i = 0; i < count; ++i) {
+                const TvsDBAnswerRec& answer = records[i];
+                report.OrphanAnswers += !std::binary_search(ids.begin(), ids.end(), answer.TestId());
+                report.OverlongStrings += answer.OverlongStrings();
+                report.BadGroups += answer.UpperGroup() < 1 || answer.UpperGroup() > 4 || answer.LowerGroup() < 1 ||
+                                    answer.LowerGroup() > 4;
+                report.BadChoices += !answer.ChoiceKnown();
+            }
+            report.Answers += qint64(count);
+        }
+        report.ReadFailed |= reader.failed();
+    }
     return report;
 }
 

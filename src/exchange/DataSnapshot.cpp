@@ -19,7 +19,6 @@ namespace kv {
 
 namespace {
 
-constexpr int kAnswerRecordSize = 181;
 constexpr size_t kBlockBytes = size_t(1) << 20;
 
 QString OpenErrorText(int error, const QString& fileName)
@@ -42,7 +41,7 @@ int DataSnapshot::RecordSize(FileKind kind)
     case Values:
         return TvsDBValueRec::kSize;
     default:
-        return kAnswerRecordSize;
+        return TvsDBAnswerRec::kSize;
     }
 }
 

@@ -69,19 +69,32 @@ const QStringList& SexItems()
     return items;
 }
 
+Column Col(const char* name, const char16_t* label, ColumnKind kind, QStringList items = {})
+{
+    Column column;
+    column.Name = name;
+    column.Label = QString::fromUtf16(label);
+    column.Kind = kind;
+    column.Items = std::move(items);
+    return column;
+}
+
 TableSpec TestsSpec()
 {
     using K = ColumnKind;
     const auto choice = [](const char* name, const char16_t* label, QStringList items) {
-        return Column{name, QString::fromUtf16(label), K::Choice, std::move(items), true};
+        Column column = Col(name, label, K::Choice);
+        column.Items = std::move(items);
+        column.KeepsOtherText = true;
+        return column;
     };
     TableSpec spec{"tests", QStringLiteral("Тесты"), {}};
     spec.Columns = {
-        {"test_id", QStringLiteral("Номер теста"), K::Integer, {}, false},
-        {"name", QStringLiteral("Фамилия, имя, отчество"), K::Text, {}, false},
-        {"date", QStringLiteral("Дата и время теста"), K::DateTime, {}, false},
-        {"age", QStringLiteral("Возраст, полных лет"), K::Integer, {}, false},
-        {"sex", QStringLiteral("Пол"), K::Choice, SexItems(), false},
+        Col("test_id", u"Номер теста", K::Integer),
+        Col("name", u"Фамилия, имя, отчество", K::Text),
+        Col("date", u"Дата и время теста", K::DateTime),
+        Col("age", u"Возраст, полных лет", K::Integer),
+        Col("sex", u"Пол", K::Choice, SexItems()),
         choice("family_status", u"Семейное положение",
                Items({u"Нет ответа", u"Холост", u"Гражданский брак", u"Женат / замужем", u"Разведен / разведена"})),
         choice("children", u"Наличие детей",
@@ -103,11 +116,11 @@ TableSpec TestsSpec()
         choice("income_level", u"Уровень материального благосостояния",
                Items({u"Нет ответа", u"Недостаточный", u"Низкий", u"Ниже среднего", u"Средний", u"Выше среднего",
                       u"Высокий"})),
-        {"score_ideological", QStringLiteral("Баллы группы 1 (идеологические ценности)"), K::Integer, {}, false},
-        {"score_material", QStringLiteral("Баллы группы 2 (материальные ценности)"), K::Integer, {}, false},
-        {"score_emotional", QStringLiteral("Баллы группы 3 (эмоциональные ценности)"), K::Integer, {}, false},
-        {"score_vital", QStringLiteral("Баллы группы 4 (витальные ценности)"), K::Integer, {}, false},
-        {"n_values", QStringLiteral("Число ценностей с победами"), K::Integer, {}, false},
+        Col("score_ideological", u"Баллы группы 1 (идеологические ценности)", K::Integer),
+        Col("score_material", u"Баллы группы 2 (материальные ценности)", K::Integer),
+        Col("score_emotional", u"Баллы группы 3 (эмоциональные ценности)", K::Integer),
+        Col("score_vital", u"Баллы группы 4 (витальные ценности)", K::Integer),
+        Col("n_values", u"Число ценностей теста", K::Integer),
     };
     return spec;
 }
@@ -117,14 +130,28 @@ TableSpec ValuesSpec()
     using K = ColumnKind;
     TableSpec spec{"values", QStringLiteral("Ценности тестов"), {}};
     spec.Columns = {
-        {"test_id", QStringLiteral("Номер теста"), K::Integer, {}, false},
-        {"value_id", QStringLiteral("Номер записи ценности"), K::Integer, {}, false},
-        {"group", QStringLiteral("Номер группы"), K::Integer, {}, false},
-        {"group_name", QStringLiteral("Группа"), K::Text, {}, false},
-        {"value", QStringLiteral("Ценность"), K::Text, {}, false},
-        {"wins", QStringLiteral("Число побед"), K::Integer, {}, false},
-        {"rank", QStringLiteral("Место в тесте (1 — больше всего побед)"), K::Real, {}, false},
+        Col("test_id", u"Номер теста", K::Integer),
+        Col("value_id", u"Номер записи ценности", K::Integer),
+        Col("group", u"Номер группы", K::Integer),
+        Col("group_name", u"Группа", K::Text),
+        Col("value", u"Ценность", K::Text),
+        Col("wins", u"Число побед", K::Integer),
+        Col("rank", u"Место в тесте (1 — больше всего побед)", K::Real),
     };
+    return spec;
+}
+
+TableSpec AnswersSpec()
+{
+    using K = ColumnKind;
+    TableSpec spec{"answers", QStringLiteral("Ответы на вопросы"), {}};
+    spec.Columns = {
+        Col("test_id", u"Номер теста", K::Integer), Col("question", u"Номер вопроса по порядку", K::Integer),
+        Col("upper", u"Верхняя ценность", K::Text), Col("upper_group", u"Группа верхней ценности", K::Integer),
+        Col("lower", u"Нижняя ценность", K::Text),  Col("lower_group", u"Группа нижней ценности", K::Integer),
+        Col("chosen", u"Выбор", K::Integer),        Col("response_ms", u"Время ответа, мс", K::Integer),
+    };
+    spec.Columns[6].CodeLabels = {{1, QStringLiteral("верхняя")}, {2, QStringLiteral("нижняя")}};
     return spec;
 }
 
@@ -135,6 +162,31 @@ struct ValueEntry
     qint32 Wins;
 };
 
+// A value that won nothing has no value record; the answer log still names it.
+struct UnrecordedValue
+{
+    quint32 TestId;
+    quint8 Group;
+    std::string Name; // UTF-8
+};
+
+// Which value of which test a name stands for, in eight bytes: comparing every answer's names
+// with the value records needs no copy of the names.
+quint64 ValueKey(quint32 testId, quint8 group, QByteArrayView name)
+{
+    quint64 hash = 14695981039346656037ull;
+    const auto mix = [&hash](unsigned char byte) {
+        hash ^= byte;
+        hash *= 1099511628211ull;
+    };
+    for (int shift = 0; shift < 32; shift += 8)
+        mix(static_cast<unsigned char>(testId >> shift));
+    mix(group);
+    for (const char byte : name)
+        mix(static_cast<unsigned char>(byte));
+    return hash;
+}
+
 class Exporter final
 {
 public:
@@ -144,7 +196,8 @@ public:
         if (!m_snapshot.Exists(DataSnapshot::Tests) && !m_snapshot.Exists(DataSnapshot::Values))
             throw Error(QStringLiteral("В папке нет базы данных (tests.dat, values.dat): %1")
                             .arg(QDir::toNativeSeparators(dataDir)));
-        m_total = 2 * (m_snapshot.Records(DataSnapshot::Tests) + m_snapshot.Records(DataSnapshot::Values));
+        m_total = 2 * (m_snapshot.Records(DataSnapshot::Tests) + m_snapshot.Records(DataSnapshot::Values) +
+                       m_snapshot.Records(DataSnapshot::Answers));
         LoadGroupNames(dataDir);
     }
 
@@ -152,6 +205,8 @@ public:
     {
         CollectTests();
         CollectValues();
+        CollectUnrecordedValues();
+        RankValues();
         const TableSpec tests = TestsSpec();
         sink.BeginTable(tests, qint64(m_testRows));
         WriteTests(sink, tests);
@@ -160,8 +215,17 @@ public:
         sink.BeginTable(values, qint64(m_values.size()));
         WriteValues(sink, values);
         sink.EndTable();
+        // Tests saved before the answer log existed have no answers; without any the table is
+        // left out rather than written empty.
+        if (m_snapshot.Exists(DataSnapshot::Answers)) {
+            const TableSpec answers = AnswersSpec();
+            sink.BeginTable(answers, m_answerRows);
+            WriteAnswers(sink, answers);
+            sink.EndTable();
+        }
         m_result.Tests = qint64(m_testRows);
         m_result.Values = qint64(m_values.size());
+        m_result.Answers = m_answerRows;
         return m_result;
     }
 
@@ -232,17 +296,74 @@ private:
     // a first pass keeps the few bytes a rank needs, the second writes the rows in file order.
     void CollectValues()
     {
+        // Only an answer log can name values that have no record.
+        const bool keys = m_snapshot.Records(DataSnapshot::Answers) > 0;
         DataSnapshot::Reader reader(m_snapshot, DataSnapshot::Values);
         const char* block;
         while (const size_t count = reader.Next(block)) {
             const auto* records = reinterpret_cast<const TvsDBValueRec*>(block);
-            for (size_t i = 0; i < count; ++i)
-                if (Wanted(records[i]))
-                    m_values.push_back(ValueEntry{quint32(records[i].TestId()), records[i].Score()});
+            for (size_t i = 0; i < count; ++i) {
+                const TvsDBValueRec& value = records[i];
+                if (!Wanted(value))
+                    continue;
+                m_values.push_back(ValueEntry{quint32(value.TestId()), value.Score()});
+                if (keys)
+                    m_valueKeys.push_back(ValueKey(quint32(value.TestId()), value.TypeNumber(), value.NameBytes()));
+            }
             Advance(count);
         }
+        m_storedValues = m_values.size();
         m_result.SkippedOrphans = 0; // counted again, and reported, by the writing pass
+        std::sort(m_valueKeys.begin(), m_valueKeys.end());
+    }
 
+    bool WantedAnswer(const TvsDBAnswerRec& answer)
+    {
+        if (!m_selection.Contains(answer.TestId()))
+            return false;
+        if (TestIndex(answer.TestId()) < 0) {
+            ++m_result.SkippedOrphans;
+            return false;
+        }
+        return true;
+    }
+
+    void CollectUnrecordedValues()
+    {
+        std::vector<quint64> seen;
+        DataSnapshot::Reader reader(m_snapshot, DataSnapshot::Answers);
+        const char* block;
+        while (const size_t count = reader.Next(block)) {
+            const auto* records = reinterpret_cast<const TvsDBAnswerRec*>(block);
+            for (size_t i = 0; i < count; ++i) {
+                const TvsDBAnswerRec& answer = records[i];
+                if (!WantedAnswer(answer))
+                    continue;
+                ++m_answerRows;
+                const std::pair<quint8, QByteArrayView> names[] = {{answer.UpperGroup(), answer.UpperBytes()},
+                                                                   {answer.LowerGroup(), answer.LowerBytes()}};
+                for (const auto& [group, name] : names) {
+                    const quint64 key = ValueKey(answer.TestId(), group, name);
+                    if (std::binary_search(m_valueKeys.begin(), m_valueKeys.end(), key))
+                        continue;
+                    const auto at = std::lower_bound(seen.begin(), seen.end(), key);
+                    if (at != seen.end() && *at == key)
+                        continue;
+                    seen.insert(at, key);
+                    std::string utf8;
+                    Utf8Of().Convert(name, utf8);
+                    m_unrecorded.push_back(UnrecordedValue{answer.TestId(), group, std::move(utf8)});
+                    m_values.push_back(ValueEntry{answer.TestId(), 0});
+                }
+            }
+            Advance(count);
+        }
+        m_result.SkippedOrphans = 0;
+        std::vector<quint64>().swap(m_valueKeys);
+    }
+
+    void RankValues()
+    {
         std::vector<quint32> order(m_values.size());
         for (size_t i = 0; i < order.size(); ++i)
             order[i] = quint32(i);
@@ -377,6 +498,50 @@ private:
             }
             Advance(count);
         }
+        for (size_t k = 0; k < m_unrecorded.size(); ++k) {
+            const UnrecordedValue& value = m_unrecorded[k];
+            std::fill(cells.begin(), cells.end(), Cell{});
+            SetInt(cells[0], value.TestId);
+            SetInt(cells[2], value.Group);
+            if (value.Group >= 1 && value.Group <= m_groupNames.size()) {
+                cells[3].Empty = false;
+                cells[3].Text = m_groupNames[value.Group - 1];
+            }
+            cells[4].Empty = false;
+            cells[4].Text = value.Name;
+            SetInt(cells[5], 0);
+            cells[6].Empty = false;
+            cells[6].Real = m_ranks[m_storedValues + k];
+            sink.Row(cells);
+        }
+    }
+
+    void WriteAnswers(TableSink& sink, const TableSpec& spec)
+    {
+        std::vector<Cell> cells(spec.Columns.size());
+        std::string upper;
+        std::string lower;
+        DataSnapshot::Reader reader(m_snapshot, DataSnapshot::Answers);
+        const char* block;
+        while (const size_t count = reader.Next(block)) {
+            const auto* records = reinterpret_cast<const TvsDBAnswerRec*>(block);
+            for (size_t i = 0; i < count; ++i) {
+                const TvsDBAnswerRec& answer = records[i];
+                if (!WantedAnswer(answer))
+                    continue;
+                std::fill(cells.begin(), cells.end(), Cell{});
+                SetInt(cells[0], answer.TestId());
+                SetInt(cells[1], answer.Question());
+                SetText(cells[2], upper, answer.UpperBytes());
+                SetInt(cells[3], answer.UpperGroup());
+                SetText(cells[4], lower, answer.LowerBytes());
+                SetInt(cells[5], answer.LowerGroup());
+                SetInt(cells[6], answer.Chosen());
+                SetInt(cells[7], answer.ResponseMs());
+                sink.Row(cells);
+            }
+            Advance(count);
+        }
     }
 
     DataSnapshot m_snapshot;
@@ -389,7 +554,11 @@ private:
     std::vector<quint32> m_testIds; // selected tests, sorted, each once
     size_t m_testRows = 0;          // selected test records, a number twice counting twice
     std::vector<qint32> m_valueCounts;
-    std::vector<ValueEntry> m_values;
+    std::vector<ValueEntry> m_values; // the selected value records in file order, then m_unrecorded
+    size_t m_storedValues = 0;
+    std::vector<quint64> m_valueKeys; // sorted; only while the answers are looked through
+    std::vector<UnrecordedValue> m_unrecorded;
+    qint64 m_answerRows = 0;
     std::vector<float> m_ranks;
 };
 
@@ -519,7 +688,10 @@ int RunExport(const QStringList& args, QTextStream& out, QTextStream& err)
     }
     try {
         const ExportResult result = ExportTables(positional.at(0), format, selection, positional.at(1));
-        out << QStringLiteral("Экспортировано: тестов %1, значений %2").arg(result.Tests).arg(result.Values)
+        out << QStringLiteral("Экспортировано: тестов %1, значений %2, ответов %3")
+                   .arg(result.Tests)
+                   .arg(result.Values)
+                   .arg(result.Answers)
             << Qt::endl;
         if (result.SkippedOrphans > 0)
             out << QStringLiteral("Пропущено записей без теста: %1 (подробнее: kvendar-data check)")

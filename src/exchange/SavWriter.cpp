@@ -156,7 +156,15 @@ private:
         case ColumnKind::Integer:
             variable = readstat_add_variable(m_writer, column.Name, READSTAT_TYPE_DOUBLE, 0);
             readstat_variable_set_format(variable, "F11.0");
-            readstat_variable_set_measure(variable, READSTAT_MEASURE_SCALE);
+            readstat_variable_set_measure(variable, column.CodeLabels.empty() ? READSTAT_MEASURE_SCALE
+                                                                              : READSTAT_MEASURE_NOMINAL);
+            if (!column.CodeLabels.empty()) {
+                const std::string setName = std::string(column.Name) + "_labels";
+                readstat_label_set_t* labels = readstat_add_label_set(m_writer, READSTAT_TYPE_DOUBLE, setName.c_str());
+                for (const auto& [code, label] : column.CodeLabels)
+                    readstat_label_double_value(labels, double(code), Utf8(label).c_str());
+                readstat_variable_set_label_set(variable, labels);
+            }
             break;
         case ColumnKind::Real:
             variable = readstat_add_variable(m_writer, column.Name, READSTAT_TYPE_DOUBLE, 0);

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kv {
@@ -28,6 +29,7 @@ struct Column
     ColumnKind Kind;
     QStringList Items;           // Choice: the items in the questionnaire's order, item 0 "Нет ответа"
     bool KeepsOtherText = false; // Choice: an answer matching no item is kept beside the code
+    std::vector<std::pair<int, QString>> CodeLabels; // Integer: what some codes mean (SPSS value labels)
 };
 
 struct TableSpec

@@ -70,6 +70,21 @@ TvsDBValueRec Value(qint32 id, qint32 testId, quint8 group = 1, qint32 wins = 1)
     return rec;
 }
 
+TvsDBAnswerRec Answer(quint32 id, quint32 testId)
+{
+    TvsDBAnswerRec rec;
+    rec.SetId(id);
+    rec.SetTestId(testId);
+    rec.SetQuestion(1);
+    rec.SetUpperGroup(1);
+    rec.SetUpper(QStringLiteral("Ценность %1").arg(2 * testId - 1));
+    rec.SetLowerGroup(3);
+    rec.SetLower(QStringLiteral("Ценность %1").arg(2 * testId));
+    rec.SetChosen(TvsDBAnswerRec::kChoseUpper);
+    rec.SetResponseMs(900);
+    return rec;
+}
+
 // A data folder of tests 1 .. count with two values each.
 QByteArray TestsBytes(int count)
 {
@@ -116,7 +131,7 @@ QList<QByteArray> CsvIds(const QString& fileName)
     return ids;
 }
 
-using Damage = std::function<void(QByteArray& tests, QByteArray& values)>;
+using Damage = std::function<void(QByteArray& tests, QByteArray& values, QByteArray& answers)>;
 
 } // namespace
 
@@ -293,37 +308,39 @@ private slots:
         QTest::addColumn<Damage>("damage");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("expected");
-        const auto none = [](QByteArray&, QByteArray&) {};
-        QTest::newRow("clean") << Damage(none) << 0 << u"Тестов: 3\nЗначений: 6\nОтветов: 0\nПроблем не найдено.\n"_s;
-        QTest::newRow("torn tests.dat") << Damage([](QByteArray& t, QByteArray&) { t += QByteArray(100, 'x'); }) << 1
-                                        << u"tests.dat: в конце оборванная запись, байт: 100"_s;
-        QTest::newRow("torn values.dat") << Damage([](QByteArray&, QByteArray& v) {
+        const auto none = [](QByteArray&, QByteArray&, QByteArray&) {};
+        QTest::newRow("clean") << Damage(none) << 0 << u"Тестов: 3\nЗначений: 6\nОтветов: 3\nПроблем не найдено.\n"_s;
+        QTest::newRow("torn tests.dat") << Damage([](QByteArray& t, QByteArray&, QByteArray&) {
+            t += QByteArray(100, 'x');
+        }) << 1 << u"tests.dat: в конце оборванная запись, байт: 100"_s;
+        QTest::newRow("torn values.dat") << Damage([](QByteArray&, QByteArray& v, QByteArray&) {
             v.chop(10);
-        }) << 1 << u"Значений: 5\nОтветов: 0\nvalues.dat: в конце оборванная запись, байт: 84"_s;
+        }) << 1 << u"Значений: 5\nОтветов: 3\nvalues.dat: в конце оборванная запись, байт: 84"_s;
         QTest::newRow("tests.dat shorter than a record")
-            << Damage([](QByteArray& t, QByteArray&) { t.truncate(680); }) << 1
-            << u"Тестов: 0\nЗначений: 6\nОтветов: 0\ntests.dat: в конце оборванная запись, байт: 680\nЗначений, "
-               "чей тест не существует: 6"_s;
+            << Damage([](QByteArray& t, QByteArray&, QByteArray&) { t.truncate(680); }) << 1
+            << u"Тестов: 0\nЗначений: 6\nОтветов: 3\ntests.dat: в конце оборванная запись, байт: 680\nЗначений, "
+               "чей тест не существует: 6\nОтветов, чей тест не существует: 3\n"_s;
         QTest::newRow("value of a missing test")
-            << Damage([](QByteArray&, QByteArray& v) { v += kvtest::Bytes(Value(7, 9)); }) << 1
+            << Damage([](QByteArray&, QByteArray& v, QByteArray&) { v += kvtest::Bytes(Value(7, 9)); }) << 1
             << u"Значений, чей тест не существует: 1\n"_s;
-        QTest::newRow("test without values") << Damage([](QByteArray& t, QByteArray&) { t += kvtest::Bytes(Test(4)); })
-                                             << 1 << u"Тестов без значений: 1\n"_s;
+        QTest::newRow("test without values")
+            << Damage([](QByteArray& t, QByteArray&, QByteArray&) { t += kvtest::Bytes(Test(4)); }) << 1
+            << u"Тестов без значений: 1\n"_s;
         QTest::newRow("duplicate test number")
-            << Damage([](QByteArray& t, QByteArray&) { t += kvtest::Bytes(Test(2)); }) << 1
+            << Damage([](QByteArray& t, QByteArray&, QByteArray&) { t += kvtest::Bytes(Test(2)); }) << 1
             << u"Тестов с повторяющимся номером: 1\n"_s;
-        QTest::newRow("length bytes over 80") << Damage([](QByteArray& t, QByteArray& v) {
+        QTest::newRow("length bytes over 80") << Damage([](QByteArray& t, QByteArray& v, QByteArray&) {
             t[4] = char(81);          // the first test's name
             t[681 + 584] = char(255); // the second test's last answer
             v[13] = char(200);        // the first value's name
         }) << 1 << u"Строк с длиной больше 80 символов: 3\n"_s;
-        QTest::newRow("dates that are not finite") << Damage([](QByteArray& t, QByteArray&) {
+        QTest::newRow("dates that are not finite") << Damage([](QByteArray& t, QByteArray&, QByteArray&) {
             for (const double date : {std::nan(""), std::numeric_limits<double>::infinity(), 1e300}) {
                 TvsDBTestRec rec = Test(1, date);
                 t += kvtest::Bytes(rec);
             }
         }) << 1 << u"Тестов с повторяющимся номером: 3\nНедопустимых дат: 3\n"_s;
-        QTest::newRow("group numbers outside 1-4") << Damage([](QByteArray&, QByteArray& v) {
+        QTest::newRow("group numbers outside 1-4") << Damage([](QByteArray&, QByteArray& v, QByteArray&) {
             v[8] = 0;
             v[94 + 8] = 5;
         }) << 1 << u"Записей с номером группы вне 1–4: 2\n"_s;
@@ -337,9 +354,13 @@ private slots:
         QTemporaryDir dir;
         QByteArray tests = TestsBytes(3);
         QByteArray values = ValuesBytes(3);
-        damage(tests, values);
+        QByteArray answers;
+        for (quint32 t = 1; t <= 3; ++t)
+            answers += kvtest::Bytes(Answer(t, t));
+        damage(tests, values, answers);
         WriteFile(dir.filePath(u"tests.dat"_s), tests);
         WriteFile(dir.filePath(u"values.dat"_s), values);
+        WriteFile(dir.filePath(u"answers.dat"_s), answers);
         const Run run = RunTool({u"check"_s, dir.path()});
         QCOMPARE(run.status, status);
         QVERIFY2(run.out.contains(expected), qPrintable(run.out));

@@ -61,6 +61,33 @@ def read_values(path):
     return values
 
 
+def read_answers(path):
+    data = open(path, "rb").read()
+    answers = []
+    for k in range(len(data) // 181):
+        r = data[k * 181:(k + 1) * 181]
+        aid, tid, question, ugroup = struct.unpack_from("<IIIB", r, 0)
+        answers.append({"id": aid, "test": tid, "question": question, "upper_group": ugroup, "upper": short(r, 13),
+                        "lower_group": r[94], "lower": short(r, 95), "chosen": r[176],
+                        "ms": struct.unpack_from("<I", r, 177)[0]})
+    return answers
+
+
+def with_unrecorded(tests, values, answers):
+    """The value records, then the values that only the answers of an existing test name (they won
+    nothing), each once, in order of first mention; and the answers of existing tests."""
+    ids = {t["id"] for t in tests}
+    known = {(v["test"], v["group"], v["name"]) for v in values}
+    rows = list(values)
+    kept = [a for a in answers if a["test"] in ids]
+    for a in kept:
+        for group, name in ((a["upper_group"], a["upper"]), (a["lower_group"], a["lower"])):
+            if (a["test"], group, name) not in known:
+                known.add((a["test"], group, name))
+                rows.append({"id": None, "test": a["test"], "group": group, "wins": 0, "name": name})
+    return rows, kept
+
+
 def mean_ranks(values):
     ranks = []
     for v in values:
@@ -103,6 +130,7 @@ CHOICES = list(LISTS)
 TESTS_HEADER = ["test_id", "name", "date", "age", "sex"] + CHOICES + [
     "score_ideological", "score_material", "score_emotional", "score_vital", "n_values"]
 VALUES_HEADER = ["test_id", "value_id", "group", "group_name", "value", "wins", "rank"]
+ANSWERS_HEADER = ["test_id", "question", "upper", "upper_group", "lower", "lower_group", "chosen", "response_ms"]
 GROUPS = ["Идеологические ценности", "Материальные, вещные ценности", "Эмоциональные ценности",
           "Витальные ценности"]
 
@@ -114,12 +142,16 @@ def run_export(tool, fmt, data, out):
 
 # --- CSV ----------------------------------------------------------------------------------------
 
-def verify_csv(tool, data, work, tests, values, ranks):
+def answer_row(a):
+    return [a["test"], a["question"], a["upper"], a["upper_group"], a["lower"], a["lower_group"], a["chosen"], a["ms"]]
+
+
+def verify_csv(tool, data, work, tests, values, ranks, answers):
     out = os.path.join(work, "csv")
     run_export(tool, "csv", data, out)
-    eq(sorted(os.listdir(out)), ["tests.csv", "values.csv"], "csv files")
+    eq(sorted(os.listdir(out)), ["answers.csv", "tests.csv", "values.csv"], "csv files")
     tables = {}
-    for name in ("tests", "values"):
+    for name in ("tests", "values", "answers"):
         raw = open(os.path.join(out, name + ".csv"), "rb").read()
         check(raw.startswith(b"\xef\xbb\xbf"), name + ".csv starts with a byte-order mark")
         rows = list(csv.reader(io.StringIO(raw[3:].decode("utf-8"), newline=""), strict=True))
@@ -142,15 +174,18 @@ def verify_csv(tool, data, work, tests, values, ranks):
 
     eq(tables["values"][0], VALUES_HEADER, "values.csv header")
     for row, v, rank in zip(tables["values"][1:], values, ranks):
-        expected = [str(v["test"]), str(v["id"]), str(v["group"]), GROUPS[v["group"] - 1], v["name"], str(v["wins"])]
-        eq(row[:6], expected, "values.csv row of value %d" % v["id"])
-        eq(float(row[6]), rank, "values.csv rank of value %d" % v["id"])
+        expected = [str(v["test"]), "" if v["id"] is None else str(v["id"]), str(v["group"]), GROUPS[v["group"] - 1],
+                    v["name"], str(v["wins"])]
+        eq(row[:6], expected, "values.csv row of %s" % v["name"])
+        eq(float(row[6]), rank, "values.csv rank of %s" % v["name"])
     eq(len(tables["values"]), len(values) + 1, "values.csv rows")
+    eq(tables["answers"][0], ANSWERS_HEADER, "answers.csv header")
+    eq(tables["answers"][1:], [[str(x) for x in answer_row(a)] for a in answers], "answers.csv rows")
 
 
 # --- XLSX ---------------------------------------------------------------------------------------
 
-def verify_xlsx(tool, data, work, tests, values, ranks):
+def verify_xlsx(tool, data, work, tests, values, ranks, answers):
     import openpyxl
     out = os.path.join(work, "export.xlsx")
     run_export(tool, "xlsx", data, out)
@@ -162,7 +197,7 @@ def verify_xlsx(tool, data, work, tests, values, ranks):
         # reads that back in every cell, openpyxl only in shared strings, not in inline ones.
         return unescape(value) if isinstance(value, str) else value
 
-    eq(book.sheetnames, ["tests", "values"], "xlsx sheets")
+    eq(book.sheetnames, ["tests", "values", "answers"], "xlsx sheets")
     sheet = book["tests"]
     eq(sheet.freeze_panes, "A2", "tests sheet header frozen")
     eq(book["values"].freeze_panes, "A2", "values sheet header frozen")
@@ -188,8 +223,11 @@ def verify_xlsx(tool, data, work, tests, values, ranks):
     eq(list(rows[0]), VALUES_HEADER, "values sheet header")
     for row, v, rank in zip(rows[1:], values, ranks):
         eq([text(x) for x in row], [v["test"], v["id"], v["group"], GROUPS[v["group"] - 1], v["name"], v["wins"], rank],
-           "xlsx value %d" % v["id"])
+           "xlsx value %s" % v["name"])
     eq(len(rows), len(values) + 1, "values sheet rows")
+    rows = list(book["answers"].iter_rows(values_only=True))
+    eq(list(rows[0]), ANSWERS_HEADER, "answers sheet header")
+    eq([[text(x) for x in row] for row in rows[1:]], [answer_row(a) for a in answers], "answers sheet rows")
 
 
 # --- SAV ----------------------------------------------------------------------------------------
@@ -203,10 +241,10 @@ def readstat_rows(path):
     return list(csv.reader(io.StringIO(result.stdout.decode("utf-8"), newline="")))
 
 
-def verify_sav(tool, data, work, tests, values, ranks):
+def verify_sav(tool, data, work, tests, values, ranks, answers):
     out = os.path.join(work, "sav")
     run_export(tool, "sav", data, out)
-    eq(sorted(os.listdir(out)), ["tests.sav", "values.sav"], "sav files")
+    eq(sorted(os.listdir(out)), ["answers.sav", "tests.sav", "values.sav"], "sav files")
     meta_file = os.path.join(work, "tests.json")
     subprocess.run(["extract_metadata", os.path.join(out, "tests.sav"), meta_file], capture_output=True)
     meta = {v["name"]: v for v in json.load(open(meta_file))["variables"]}
@@ -245,9 +283,18 @@ def verify_sav(tool, data, work, tests, values, ranks):
     rows = readstat_rows(os.path.join(out, "values.sav"))
     eq(rows[0], VALUES_HEADER, "sav values variables")
     for row, v, rank in zip(rows[1:], values, ranks):
-        eq([float(row[0]), float(row[1]), float(row[2]), row[3], row[4], float(row[5]), float(row[6])],
-           [v["test"], v["id"], v["group"], GROUPS[v["group"] - 1], v["name"], v["wins"], rank],
-           "sav value %d" % v["id"])
+        eq([float(row[0]), float(row[1]) if row[1] else None, float(row[2]), row[3], row[4], float(row[5]),
+            float(row[6])], [v["test"], v["id"], v["group"], GROUPS[v["group"] - 1], v["name"], v["wins"], rank],
+           "sav value %s" % v["name"])
+    eq(len(rows), len(values) + 1, "sav values rows")
+    rows = readstat_rows(os.path.join(out, "answers.sav"))
+    eq(rows[0], ANSWERS_HEADER, "sav answers variables")
+    eq([[float(x) if k not in (2, 4) else x for k, x in enumerate(row)] for row in rows[1:]],
+       [answer_row(a) for a in answers], "sav answers rows")
+    subprocess.run(["extract_metadata", os.path.join(out, "answers.sav"), meta_file], capture_output=True)
+    meta = {v["name"]: v for v in json.load(open(meta_file))["variables"]}
+    eq({int(c["code"]): c["label"] for c in meta["chosen"]["categories"]}, {1: "верхняя", 2: "нижняя"},
+       "sav value labels of chosen")
 
 
 def main():
@@ -269,11 +316,12 @@ def main():
         shutil.copytree(fixture, root)
         data = os.path.join(root, "Data")
         tests = read_tests(os.path.join(data, "tests.dat"))
-        values = read_values(os.path.join(data, "values.dat"))
+        values, answers = with_unrecorded(tests, read_values(os.path.join(data, "values.dat")),
+                                          read_answers(os.path.join(data, "answers.dat")))
         ranks = mean_ranks(values)
-        verify_csv(tool, data, work, tests, values, ranks)
-        verify_xlsx(tool, data, work, tests, values, ranks)
-        verify_sav(tool, data, work, tests, values, ranks)
+        verify_csv(tool, data, work, tests, values, ranks, answers)
+        verify_xlsx(tool, data, work, tests, values, ranks, answers)
+        verify_sav(tool, data, work, tests, values, ranks, answers)
     for failure in failures:
         print("FAIL: " + failure)
     print("%d mismatches" % len(failures))

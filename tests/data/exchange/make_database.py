@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the small export fixture: Data/tests.dat, Data/values.dat and a catalogue beside them.
+"""Writes the small export fixture: the three files of Data/ and a catalogue beside them.
 
 The records are laid out here by hand, field by field, so that the export tests compare the
 program's output with a reading that shares no code with it. Run it again after changing a case;
@@ -48,8 +48,19 @@ VALUES = [
     (5, 2, 3, 2, "Любовь"),
     (6, 3, 4, 1, "Здоровье"),
     (7, 2, 2, 1, "Дом"),
-    (8, 7, 3, 3, "Дружба"),
-    (9, 7, 1, 0, "Долг"),
+    (8, 7, 3, 2, "Дружба"),
+    (9, 7, 1, 1, "Долг"),
+]
+
+# Id, TestId, Question, UpperGroup, Upper, LowerGroup, Lower, Chosen, ResponseMs. Test 7 compared
+# three values; the third won nothing, so only the answers name it. The last answer belongs to no
+# test.
+QUIET = 'Покой, "тишина"'
+ANSWERS = [
+    (1, 7, 1, 3, "Дружба", 1, "Долг", 1, 1520),
+    (2, 7, 2, 1, "Долг", 4, QUIET, 1, 830),
+    (3, 7, 3, 4, QUIET, 3, "Дружба", 2, 4294967295),
+    (4, 9, 1, 1, "Никто", 2, "Ничто", 2, 100),
 ]
 
 GROUPS = ["Идеологические ценности", "Материальные, вещные ценности", "Эмоциональные ценности",
@@ -67,6 +78,12 @@ def main():
         for v in VALUES:
             rec = struct.pack("<iiBi", v[0], v[1], v[2], v[3]) + short(v[4])
             assert len(rec) == 94
+            f.write(rec)
+    with open(os.path.join(HERE, "Data", "answers.dat"), "wb") as f:
+        for a in ANSWERS:
+            rec = struct.pack("<IIIB", *a[0:4]) + short(a[4]) + bytes([a[5]]) + short(a[6])
+            rec += bytes([a[7]]) + struct.pack("<I", a[8])
+            assert len(rec) == 181
             f.write(rec)
     ini = ["[MAIN]", "Lines=lines.txt", "", "[ValueTypes]"]
     for n, name in enumerate(GROUPS, 1):
