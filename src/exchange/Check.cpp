@@ -59,6 +59,7 @@ DataCheckReport CheckDataFolder(const QString& dataDir)
                         .arg(QDir::toNativeSeparators(dataDir)));
 
     DataCheckReport report;
+    report.RolledBack = snapshot.Recovery() == RecoveryOutcome::RolledBack;
     report.TornTestsBytes = snapshot.TornBytes(DataSnapshot::Tests);
     report.TornValuesBytes = snapshot.TornBytes(DataSnapshot::Values);
     report.TornAnswersBytes = snapshot.TornBytes(DataSnapshot::Answers);
@@ -142,6 +143,8 @@ int RunCheck(const QStringList& args, QTextStream& out, QTextStream& err)
     out << QStringLiteral("Тестов: %1").arg(report.Tests) << Qt::endl;
     out << QStringLiteral("Значений: %1").arg(report.Values) << Qt::endl;
     out << QStringLiteral("Ответов: %1").arg(report.Answers) << Qt::endl;
+    if (report.RolledBack)
+        out << QStringLiteral("Незавершенное сохранение теста отменено перед проверкой.") << Qt::endl;
     const QStringList problems = report.Problems();
     if (problems.isEmpty()) {
         out << QStringLiteral("Проблем не найдено.") << Qt::endl;

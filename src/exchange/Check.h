@@ -26,6 +26,8 @@ struct DataCheckReport
     qint64 BadGroups = 0;       // value or answer records whose group number is not 1 .. 4
     qint64 BadChoices = 0;      // answer records whose choice is neither 1 nor 2
     bool ReadFailed = false;    // a file could not be read to its end
+    // A save that died half-way was undone before the check: reported, but no problem is left.
+    bool RolledBack = false;
 
     bool Clean() const;
     // One Russian line per problem found, empty when clean.

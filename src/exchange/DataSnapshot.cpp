@@ -1,5 +1,6 @@
 #include "exchange/DataSnapshot.h"
 
+#include "database/Journal.h"
 #include "database/RecordFile.h"
 #include "database/uvsDataBase.h"
 #include "platform/Errors.h"
@@ -66,6 +67,9 @@ DataSnapshot::DataSnapshot(const QString& dataDir)
         throw Error(QStringLiteral("Папка не найдена: %1").arg(QDir::toNativeSeparators(dataDir)));
     if (!S_ISDIR(st.st_mode))
         throw Error(QStringLiteral("Это не папка: %1").arg(QDir::toNativeSeparators(dataDir)));
+
+    // A save that died half-way is undone first, as the program does before it reads.
+    m_recovery = RecoverDataDir(dataDir);
 
     try {
         for (int k = 0; k < FileCount; ++k) {

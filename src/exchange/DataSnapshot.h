@@ -1,5 +1,7 @@
 #pragma once
 
+#include "database/Journal.h"
+
 #include <QString>
 
 #include <vector>
@@ -21,8 +23,8 @@ public:
         FileCount
     };
 
-    // Raises kv::Error (in Russian) when the folder is missing or not a folder, or a file that exists
-    // cannot be opened or stays locked by another program.
+    // Raises kv::Error (in Russian) when the folder is missing or not a folder, an unfinished save
+    // cannot be undone, or a file that exists cannot be opened or stays locked by another program.
     explicit DataSnapshot(const QString& dataDir);
     ~DataSnapshot();
     DataSnapshot(const DataSnapshot&) = delete;
@@ -30,6 +32,9 @@ public:
 
     static int RecordSize(FileKind kind);
     static QString FileName(FileKind kind);
+
+    // What the recovery before the snapshot did.
+    RecoveryOutcome Recovery() const { return m_recovery; }
 
     bool Exists(FileKind kind) const { return m_files[kind].fd >= 0; }
     qint64 Size(FileKind kind) const { return m_files[kind].size; }
@@ -63,6 +68,7 @@ private:
         qint64 size = 0;
     };
     File m_files[FileCount];
+    RecoveryOutcome m_recovery = RecoveryOutcome::Clean;
 };
 
 } // namespace kv

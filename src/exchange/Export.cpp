@@ -1,5 +1,6 @@
 #include "exchange/Export.h"
 
+#include "analysis/Consistency.h"
 #include "catalogue/Catalogue.h"
 #include "database/uvsDataBase.h"
 #include "exchange/DataSnapshot.h"
@@ -121,6 +122,9 @@ TableSpec TestsSpec()
         Col("score_emotional", u"Баллы группы 3 (эмоциональные ценности)", K::Integer),
         Col("score_vital", u"Баллы группы 4 (витальные ценности)", K::Integer),
         Col("n_values", u"Число ценностей теста", K::Integer),
+        Col("circular_triads", u"Число циклических триад", K::Integer),
+        Col("consistency", u"Коэффициент согласованности (1 — без противоречий)", K::Real),
+        Col("p_random", u"Вероятность такой согласованности при случайных ответах", K::Real),
     };
     return spec;
 }
@@ -271,6 +275,8 @@ private:
         std::sort(m_testIds.begin(), m_testIds.end());
         m_testIds.erase(std::unique(m_testIds.begin(), m_testIds.end()), m_testIds.end());
         m_valueCounts.assign(m_testIds.size(), 0);
+        m_hasAnswers.assign(m_testIds.size(), false);
+        m_consistency.assign(m_testIds.size(), Figures{});
     }
 
     // Position of the test among the selected ones, or -1.
@@ -340,6 +346,7 @@ private:
                 if (!WantedAnswer(answer))
                     continue;
                 ++m_answerRows;
+                m_hasAnswers[size_t(TestIndex(answer.TestId()))] = true;
                 const std::pair<quint8, QByteArrayView> names[] = {{answer.UpperGroup(), answer.UpperBytes()},
                                                                    {answer.LowerGroup(), answer.LowerBytes()}};
                 for (const auto& [group, name] : names) {
@@ -378,7 +385,9 @@ private:
             size_t end = first;
             while (end < order.size() && m_values[order[end]].TestId == testId)
                 ++end;
-            m_valueCounts[size_t(TestIndex(testId))] = qint32(end - first);
+            const size_t test = size_t(TestIndex(testId));
+            m_valueCounts[test] = qint32(end - first);
+            Consistency(test, first, end, order);
             // Ties share the mean of the places they take: places p .. q give (p + q) / 2.
             for (size_t p = first; p < end;) {
                 size_t q = p;
@@ -393,6 +402,18 @@ private:
         }
     }
 
+    // With an answer log every value of the test is known, those that won nothing included; without
+    // one the number of values is what the stored wins can add up to.
+    void Consistency(size_t test, size_t first, size_t end, const std::vector<quint32>& order)
+    {
+        m_wins.clear();
+        for (size_t k = first; k < end; ++k)
+            m_wins.push_back(m_values[order[k]].Wins);
+        const TvsConsistency figures = m_hasAnswers[test] ? ConsistencyFromWins(m_wins) : ConsistencyFromScores(m_wins);
+        if (figures.Valid)
+            m_consistency[test] = Figures{true, figures.Triads, figures.Zeta, figures.PRandom};
+    }
+
     void SetText(Cell& cell, std::string& scratch, QByteArrayView bytes)
     {
         Utf8Of().Convert(bytes, scratch);
@@ -404,6 +425,12 @@ private:
     {
         cell.Empty = false;
         cell.Int = value;
+    }
+
+    static void SetReal(Cell& cell, double value)
+    {
+        cell.Empty = false;
+        cell.Real = value;
     }
 
     void SetChoice(Cell& cell, std::string& scratch, QByteArrayView bytes, const Column& column)
@@ -442,7 +469,13 @@ private:
                     SetChoice(cells[5 + t], scratch[5 + t], test.TextBytes(texts[t]), spec.Columns[5 + t]);
                 for (int g = 1; g <= 4; ++g)
                     SetInt(cells[size_t(11 + g)], test.TypeScore(g));
-                SetInt(cells[16], m_valueCounts[size_t(TestIndex(test.Id()))]);
+                const size_t index = size_t(TestIndex(test.Id()));
+                SetInt(cells[16], m_valueCounts[index]);
+                if (const Figures& figures = m_consistency[index]; figures.Valid) {
+                    SetInt(cells[17], figures.Triads);
+                    SetReal(cells[18], figures.Zeta);
+                    SetReal(cells[19], figures.PRandom);
+                }
                 sink.Row(cells);
             }
             Advance(count);
@@ -554,6 +587,16 @@ private:
     std::vector<quint32> m_testIds; // selected tests, sorted, each once
     size_t m_testRows = 0;          // selected test records, a number twice counting twice
     std::vector<qint32> m_valueCounts;
+    struct Figures
+    {
+        bool Valid = false; // false when the wins cannot come from one complete comparison
+        qint64 Triads = 0;
+        double Zeta = 0;
+        double PRandom = 0;
+    };
+    std::vector<Figures> m_consistency; // per selected test
+    std::vector<bool> m_hasAnswers;     // per selected test
+    std::vector<qint64> m_wins;
     std::vector<ValueEntry> m_values; // the selected value records in file order, then m_unrecorded
     size_t m_storedValues = 0;
     std::vector<quint64> m_valueKeys; // sorted; only while the answers are looked through

@@ -1,6 +1,7 @@
 // The data tool's export and check on small databases made here: exit statuses, test lists, and
 // that nothing half-written is ever left behind.
 #include "database/ForeignLock.h"
+#include "database/Journal.h"
 #include "database/test_testgrid_fixtures.h"
 #include "exchange/Check.h"
 #include "exchange/Export.h"
@@ -365,6 +366,25 @@ private slots:
         QCOMPARE(run.status, status);
         QVERIFY2(run.out.contains(expected), qPrintable(run.out));
         QCOMPARE(run.err, QString());
+    }
+
+    // A save that died after appending its test record left a journal: check and export see the
+    // folder as it was before that save, as the program would.
+    void unfinishedSaveIsUndoneFirst()
+    {
+        QTemporaryDir dir;
+        const QString data = dir.path();
+        WriteFile(data + u"/tests.dat"_s, TestsBytes(3) + kvtest::Bytes(Test(4)));
+        WriteFile(data + u"/values.dat"_s, ValuesBytes(3));
+        WriteFile(JournalFileName(data), EncodeJournal({{u"tests.dat"_s, 3 * TvsDBTestRec::kSize, {}},
+                                                        {u"values.dat"_s, 6 * TvsDBValueRec::kSize, {}},
+                                                        {u"answers.dat"_s, 0, {}}}));
+        const Run run = RunTool({u"check"_s, data});
+        QCOMPARE(run.status, 0);
+        QVERIFY2(run.out.startsWith(u"Тестов: 3\nЗначений: 6\nОтветов: 0\nНезавершенное сохранение теста отменено"_s),
+                 qPrintable(run.out + run.err));
+        QVERIFY(!QFileInfo::exists(JournalFileName(data)));
+        QCOMPARE(QFileInfo(data + u"/tests.dat"_s).size(), 3 * TvsDBTestRec::kSize);
     }
 
     void checkUnusable_data()

@@ -98,6 +98,22 @@ def mean_ranks(values):
     return ranks
 
 
+def kendall(wins, complete):
+    """Circular triads and the coefficient of consistence, or None when the wins cannot come from
+    one complete comparison. Without an answer log the values that won nothing are missing, and n
+    is what the wins add up to."""
+    total = sum(wins)
+    n = len(wins)
+    if not complete:
+        while n * (n - 1) // 2 < total:
+            n += 1
+    if n * (n - 1) // 2 != total or any(w < 0 or w > n - 1 for w in wins):
+        return None
+    d = n * (n - 1) * (n - 2) // 6 - sum(w * (w - 1) // 2 for w in wins)
+    dmax = (n ** 3 - n) // 24 if n % 2 else (n ** 3 - 4 * n) // 24
+    return d, (1 - d / dmax) if dmax else 1.0
+
+
 EPOCH = datetime.datetime(1899, 12, 30)
 
 
@@ -128,7 +144,8 @@ LISTS = {
 }
 CHOICES = list(LISTS)
 TESTS_HEADER = ["test_id", "name", "date", "age", "sex"] + CHOICES + [
-    "score_ideological", "score_material", "score_emotional", "score_vital", "n_values"]
+    "score_ideological", "score_material", "score_emotional", "score_vital", "n_values", "circular_triads",
+    "consistency", "p_random"]
 VALUES_HEADER = ["test_id", "value_id", "group", "group_name", "value", "wins", "rank"]
 ANSWERS_HEADER = ["test_id", "question", "upper", "upper_group", "lower", "lower_group", "chosen", "response_ms"]
 GROUPS = ["Идеологические ценности", "Материальные, вещные ценности", "Эмоциональные ценности",
@@ -169,7 +186,14 @@ def verify_csv(tool, data, work, tests, values, ranks, answers):
         expected = [str(t["id"]), t["fio"], when.isoformat(timespec="milliseconds") if when else "", str(t["age"]),
                     SEX[t["sex"]] if t["sex"] < 3 else str(t["sex"])] + t["texts"] + [
                         str(s) for s in t["scores"]] + [str(counts[t["id"]])]
-        eq(row, expected, "tests.csv row of test %d" % t["id"])
+        eq(row[:17], expected, "tests.csv row of test %d" % t["id"])
+        mine = [v for v in values if v["test"] == t["id"]]
+        figures = kendall([v["wins"] for v in mine], any(a["test"] == t["id"] for a in answers))
+        if figures is None:
+            eq(row[17:], ["", "", ""], "tests.csv no consistency for test %d" % t["id"])
+        else:
+            eq([int(row[17]), float(row[18])], [figures[0], figures[1]], "tests.csv consistency of test %d" % t["id"])
+            check(0 < float(row[19]) <= 1, "tests.csv p_random of test %d: %s" % (t["id"], row[19]))
     eq(len(tables["tests"]), len(tests) + 1, "tests.csv rows")
 
     eq(tables["values"][0], VALUES_HEADER, "values.csv header")
