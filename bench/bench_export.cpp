@@ -22,23 +22,43 @@
 #include <functional>
 #include <vector>
 
+#include <ctime>
+
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace {
 
-double MedianMs(int repeats, const std::function<void()>& run)
+double CpuMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+}
+
+struct Timing
+{
+    double wallMs;
+    double cpuMs; // user and system time of the process: what the work costs when the machine is busy
+};
+
+// Medians of wall and processor time, after one unmeasured run.
+Timing Median(int repeats, const std::function<void()>& run)
 {
     run();
-    std::vector<double> times;
+    std::vector<double> wall;
+    std::vector<double> cpu;
     for (int i = 0; i < repeats; ++i) {
         QElapsedTimer timer;
+        const double cpuStart = CpuMs();
         timer.start();
         run();
-        times.push_back(double(timer.nsecsElapsed()) / 1e6);
+        wall.push_back(double(timer.nsecsElapsed()) / 1e6);
+        cpu.push_back(CpuMs() - cpuStart);
     }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    std::sort(wall.begin(), wall.end());
+    std::sort(cpu.begin(), cpu.end());
+    return {wall[wall.size() / 2], cpu[cpu.size() / 2]};
 }
 
 qint64 FolderBytes(const QString& folder)
@@ -110,19 +130,22 @@ int main(int argc, char** argv)
 
     const int repeats = args.size() > 3 ? args.at(3).toInt() : 5;
     const QString csv = out.filePath(QStringLiteral("csv"));
-    const double exportMs =
-        MedianMs(repeats, [&] { kv::ExportTables(data, kv::ExportFormat::Csv, kv::TestSelection(), csv); });
+    const Timing exported =
+        Median(repeats, [&] { kv::ExportTables(data, kv::ExportFormat::Csv, kv::TestSelection(), csv); });
     const qint64 written = FolderBytes(csv);
     const QStringList inputs = {data + QStringLiteral("/tests.dat"), data + QStringLiteral("/values.dat"),
                                 data + QStringLiteral("/answers.dat")};
-    const double readMs = MedianMs(repeats, [&] {
+    const Timing read = Median(repeats, [&] {
         for (const QString& input : inputs)
             kvbench::PlainRead(input);
     });
     const QString plain = out.filePath(QStringLiteral("plain"));
-    const double writeMs = MedianMs(repeats, [&] { PlainWrite(plain, written); });
-    std::printf("plain read of the inputs: %.1f ms\nplain write of %.1f MB: %.1f ms\ncsv export: %.1f ms = %.2f x "
-                "(read + write)\n",
-                readMs, written / 1e6, writeMs, exportMs, exportMs / (readMs + writeMs));
+    const Timing write = Median(repeats, [&] { PlainWrite(plain, written); });
+    std::printf("                       wall ms   cpu ms\n");
+    std::printf("plain read of inputs %9.1f %8.1f\n", read.wallMs, read.cpuMs);
+    std::printf("plain write %6.1f MB %9.1f %8.1f\n", written / 1e6, write.wallMs, write.cpuMs);
+    std::printf("csv export           %9.1f %8.1f\n", exported.wallMs, exported.cpuMs);
+    std::printf("export / (read + write): wall %.2f, cpu %.2f\n", exported.wallMs / (read.wallMs + write.wallMs),
+                exported.cpuMs / (read.cpuMs + write.cpuMs));
     return 0;
 }

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <string>
 
 namespace kv {
@@ -35,18 +36,37 @@ public:
             const char byte = char(b);
             // A zero byte inside stored text is damage; C strings downstream would end there.
             const QString text = b == 0 ? QString(QChar::ReplacementCharacter) : FromCp1251(QByteArrayView(&byte, 1));
-            m_codes[size_t(b)] = text.toStdString();
+            const QByteArray utf8 = text.toUtf8().left(3);
+            m_codes[size_t(b)].length = quint8(utf8.size());
+            m_codes[size_t(b)].special = b == ',' || b == '"' || b == '\r' || b == '\n';
+            std::memcpy(m_codes[size_t(b)].bytes, utf8.constData(), size_t(utf8.size()));
         }
     }
-    void Convert(QByteArrayView from, std::string& to) const
+    // Returns whether the text holds a character that CSV has to quote, found on the way.
+    bool Convert(QByteArrayView from, std::string& to) const
     {
-        to.clear();
-        for (const char byte : from)
-            to += m_codes[static_cast<unsigned char>(byte)];
+        // Every Windows-1251 character is at most three bytes of UTF-8.
+        to.resize(size_t(from.size()) * 3);
+        char* out = to.data();
+        bool special = false;
+        for (const char byte : from) {
+            const Code& code = m_codes[static_cast<unsigned char>(byte)];
+            std::memcpy(out, code.bytes, 3);
+            out += code.length;
+            special |= code.special;
+        }
+        to.resize(size_t(out - to.data()));
+        return special;
     }
 
 private:
-    std::array<std::string, 256> m_codes;
+    struct Code
+    {
+        quint8 length = 0;
+        char bytes[3] = {};
+        bool special = false;
+    };
+    std::array<Code, 256> m_codes;
 };
 
 const Utf8Table& Utf8Of()
@@ -274,16 +294,22 @@ private:
         }
         std::sort(m_testIds.begin(), m_testIds.end());
         m_testIds.erase(std::unique(m_testIds.begin(), m_testIds.end()), m_testIds.end());
+        m_lastTestIndex = kUnknown;
         m_valueCounts.assign(m_testIds.size(), 0);
         m_hasAnswers.assign(m_testIds.size(), false);
         m_consistency.assign(m_testIds.size(), Figures{});
     }
 
-    // Position of the test among the selected ones, or -1.
+    // Position of the test among the selected ones, or -1. A test's records follow one another,
+    // so the last answer is nearly always the next one too.
     qsizetype TestIndex(quint32 id) const
     {
+        if (id == m_lastTestId && m_lastTestIndex != kUnknown)
+            return m_lastTestIndex;
         const auto at = std::lower_bound(m_testIds.begin(), m_testIds.end(), id);
-        return at != m_testIds.end() && *at == id ? at - m_testIds.begin() : -1;
+        m_lastTestId = id;
+        m_lastTestIndex = at != m_testIds.end() && *at == id ? at - m_testIds.begin() : -1;
+        return m_lastTestIndex;
     }
 
     bool Wanted(const TvsDBValueRec& value)
@@ -304,6 +330,7 @@ private:
     {
         // Only an answer log can name values that have no record.
         const bool keys = m_snapshot.Records(DataSnapshot::Answers) > 0;
+        m_values.reserve(size_t(m_snapshot.Records(DataSnapshot::Values)));
         DataSnapshot::Reader reader(m_snapshot, DataSnapshot::Values);
         const char* block;
         while (const size_t count = reader.Next(block)) {
@@ -371,14 +398,34 @@ private:
 
     void RankValues()
     {
+        // Ranks need each test's values together. A save writes them one after another, so in any
+        // file the program wrote they already are: then each run is ordered on its own, and only a
+        // file where a test's values are scattered pays for ordering all of them at once.
         std::vector<quint32> order(m_values.size());
         for (size_t i = 0; i < order.size(); ++i)
             order[i] = quint32(i);
-        std::sort(order.begin(), order.end(), [this](quint32 a, quint32 b) {
+        const auto byTestThenWins = [this](quint32 a, quint32 b) {
             const ValueEntry& x = m_values[a];
             const ValueEntry& y = m_values[b];
             return x.TestId != y.TestId ? x.TestId < y.TestId : x.Wins > y.Wins;
-        });
+        };
+        std::vector<bool> started(m_testIds.size());
+        bool adjacent = true;
+        for (size_t first = 0; adjacent && first < order.size();) {
+            size_t end = first + 1;
+            while (end < order.size() && m_values[end].TestId == m_values[first].TestId)
+                ++end;
+            const size_t test = size_t(TestIndex(m_values[first].TestId));
+            adjacent = !started[test];
+            started[test] = true;
+            std::sort(order.begin() + qsizetype(first), order.begin() + qsizetype(end), byTestThenWins);
+            first = end;
+        }
+        if (!adjacent) {
+            for (size_t i = 0; i < order.size(); ++i)
+                order[i] = quint32(i);
+            std::sort(order.begin(), order.end(), byTestThenWins);
+        }
         m_ranks.assign(m_values.size(), 0);
         for (size_t first = 0; first < order.size();) {
             const quint32 testId = m_values[order[first]].TestId;
@@ -416,7 +463,7 @@ private:
 
     void SetText(Cell& cell, std::string& scratch, QByteArrayView bytes)
     {
-        Utf8Of().Convert(bytes, scratch);
+        cell.MayNeedQuotes = Utf8Of().Convert(bytes, scratch);
         cell.Empty = false;
         cell.Text = scratch;
     }
@@ -433,17 +480,27 @@ private:
         cell.Real = value;
     }
 
-    void SetChoice(Cell& cell, std::string& scratch, QByteArrayView bytes, const Column& column)
+    // Matched as stored bytes against the items in Windows-1251: no text is decoded for it.
+    void SetChoice(Cell& cell, std::string& scratch, QByteArrayView bytes, const std::vector<QByteArray>& items)
     {
         SetText(cell, scratch, bytes);
-        const QString text = FromCp1251(bytes);
-        cell.Int = column.Items.indexOf(text);
+        cell.Int = -1;
+        for (size_t i = 0; i < items.size(); ++i) {
+            if (items[i] == bytes) {
+                cell.Int = qint64(i);
+                break;
+            }
+        }
     }
 
     void WriteTests(TableSink& sink, const TableSpec& spec)
     {
         std::vector<Cell> cells(spec.Columns.size());
         std::vector<std::string> scratch(spec.Columns.size());
+        std::vector<std::vector<QByteArray>> items(spec.Columns.size());
+        for (size_t c = 0; c < spec.Columns.size(); ++c)
+            for (const QString& item : spec.Columns[c].Items)
+                items[c].push_back(ToCp1251(item));
         DataSnapshot::Reader reader(m_snapshot, DataSnapshot::Tests);
         const char* block;
         using T = TvsDBTestRec::Text;
@@ -466,7 +523,7 @@ private:
                 const T texts[] = {T::Social,       T::Children, T::PlaceOfLiving, T::Education,
                                    T::SocialStatus, T::Bussines, T::MaterialLevel};
                 for (size_t t = 0; t < std::size(texts); ++t)
-                    SetChoice(cells[5 + t], scratch[5 + t], test.TextBytes(texts[t]), spec.Columns[5 + t]);
+                    SetChoice(cells[5 + t], scratch[5 + t], test.TextBytes(texts[t]), items[5 + t]);
                 for (int g = 1; g <= 4; ++g)
                     SetInt(cells[size_t(11 + g)], test.TypeScore(g));
                 const size_t index = size_t(TestIndex(test.Id()));
@@ -484,11 +541,11 @@ private:
 
     static void SetDate(Cell& cell, double date)
     {
-        const QDateTime moment = RecordDateToDateTime(date);
-        if (!moment.isValid())
+        // Beyond any calendar; IsoDateTime and the writers refuse days no year can hold. The record's
+        // own day and time are taken as they are, not through a local clock: no zone shifts a test
+        // taken in the hour that a change to summer time skips.
+        if (!std::isfinite(date) || std::fabs(date) > 1e9)
             return;
-        // The record's own day and time, not a local clock reading: no zone shifts a test taken in
-        // the hour that a change to summer time skips.
         const double whole = std::trunc(date);
         qint64 ms = std::llround(std::fabs(date - whole) * 86400000.0);
         qint64 days = qint64(whole);
@@ -585,7 +642,10 @@ private:
     ExportResult m_result;
     std::vector<std::string> m_groupNames;
     std::vector<quint32> m_testIds; // selected tests, sorted, each once
-    size_t m_testRows = 0;          // selected test records, a number twice counting twice
+    static constexpr qsizetype kUnknown = -2;
+    mutable quint32 m_lastTestId = 0;
+    mutable qsizetype m_lastTestIndex = kUnknown;
+    size_t m_testRows = 0; // selected test records, a number twice counting twice
     std::vector<qint32> m_valueCounts;
     struct Figures
     {

@@ -43,11 +43,12 @@ struct TableSpec
 struct Cell
 {
     bool Empty = true;
-    qint64 Int = 0;        // Integer; Choice: the item's index, or -1 when the text matches none
-    double Real = 0;       // Real
-    std::string_view Text; // Text, Choice
-    qint64 Days = 0;       // DateTime: days since 1899-12-30
-    qint32 Ms = 0;         //           and milliseconds into that day
+    qint64 Int = 0;            // Integer; Choice: the item's index, or -1 when the text matches none
+    double Real = 0;           // Real
+    std::string_view Text;     // Text, Choice
+    bool MayNeedQuotes = true; // false when Text is known to hold no comma, quote, CR or LF
+    qint64 Days = 0;           // DateTime: days since 1899-12-30
+    qint32 Ms = 0;             //           and milliseconds into that day
 };
 
 // Takes the tables one after another, rows in order. Files are written under temporary names;
@@ -103,5 +104,8 @@ QString WriteErrorText(int error, const QString& fileName);
 
 // ISO 8601 local date and time, "2026-12-10T14:03:05.120"; empty for a day outside years 1 .. 9999.
 QString IsoDateTime(qint64 days, qint32 ms);
+// The same into out (kIsoDateTimeLength bytes); returns the length written, 0 for no text.
+constexpr size_t kIsoDateTimeLength = 23;
+size_t FormatIsoDateTime(qint64 days, qint32 ms, char* out);
 
 } // namespace kv

@@ -82,7 +82,8 @@ public:
                     const double serial = double(cell.Days) + cell.Ms / 86400000.0;
                     error = worksheet_write_number(m_sheet, lxw_row_t(m_row), col, serial, m_dateFormat);
                 } else {
-                    m_text = IsoDateTime(cell.Days, cell.Ms).toStdString();
+                    char text[kIsoDateTimeLength];
+                    m_text.assign(text, FormatIsoDateTime(cell.Days, cell.Ms, text));
                     if (!m_text.empty())
                         error = worksheet_write_string(m_sheet, lxw_row_t(m_row), col, m_text.c_str(), nullptr);
                 }

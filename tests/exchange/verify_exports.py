@@ -321,6 +321,20 @@ def verify_sav(tool, data, work, tests, values, ranks, answers):
        "sav value labels of chosen")
 
 
+def verify_selection(tool, data, work, values):
+    """Only the listed tests, and their values ranked as before. Tests 1 and 3 keep their values
+    together in the file, unlike test 2, so the ranking takes its other path."""
+    out = os.path.join(work, "selected")
+    result = subprocess.run([tool, "export", "--tests", "1,3-6", data, out], capture_output=True, text=True)
+    eq(result.returncode, 0, "export --tests exit status (%s)" % result.stderr.strip())
+    rows = list(csv.reader(open(os.path.join(out, "values.csv"), encoding="utf-8-sig", newline="")))
+    chosen = [v for v in values if v["test"] in (1, 3)]
+    eq([(r[0], r[4], float(r[6])) for r in rows[1:]],
+       [(str(v["test"]), v["name"], rank) for v, rank in zip(chosen, mean_ranks(chosen))], "ranks of tests 1 and 3")
+    tests = list(csv.reader(open(os.path.join(out, "tests.csv"), encoding="utf-8-sig", newline="")))
+    eq([r[0] for r in tests[1:]], ["1", "3"], "tests listed")
+
+
 def main():
     tool, fixture = sys.argv[1], sys.argv[2]
     missing = []
@@ -346,6 +360,7 @@ def main():
         verify_csv(tool, data, work, tests, values, ranks, answers)
         verify_xlsx(tool, data, work, tests, values, ranks, answers)
         verify_sav(tool, data, work, tests, values, ranks, answers)
+        verify_selection(tool, data, work, values)
     for failure in failures:
         print("FAIL: " + failure)
     print("%d mismatches" % len(failures))
