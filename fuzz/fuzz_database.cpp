@@ -67,7 +67,9 @@ void RebuildEveryTest(const Folder& folder)
     const auto answers = ReadAnswers(folder.data + QStringLiteral("/answers.dat"));
     if (!tests)
         return;
-    for (int t = 0; t < tests->Count(); ++t) {
+    // A few tests reach every path of the rebuilding; each costs two filtered reads, and a filtered
+    // read clears a megabyte block, which would otherwise be most of the fuzzer's time.
+    for (int t = 0; t < std::min(tests->Count(), 3); ++t) {
         WantedTestId = qint32(tests->Items(t).Id());
         const auto mine = ReadValues(folder.data + QStringLiteral("/values.dat"), IsWantedValue);
         if (!mine)

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -110,17 +111,20 @@ DataSnapshot::~DataSnapshot()
 DataSnapshot::Reader::Reader(const DataSnapshot& snapshot, FileKind kind)
     : m_fd(snapshot.m_files[kind].fd), m_recordSize(RecordSize(kind)), m_end(snapshot.Records(kind) * RecordSize(kind))
 {
-    m_block.resize(kBlockBytes / size_t(m_recordSize) * size_t(m_recordSize));
+    // Never more than the file holds, and left uninitialised: the reads fill it.
+    const size_t wanted = size_t(std::min<qint64>(qint64(kBlockBytes / size_t(m_recordSize)), m_end / m_recordSize));
+    m_capacity = std::max<size_t>(wanted, 1) * size_t(m_recordSize);
+    m_block.reset(new char[m_capacity]);
 }
 
 size_t DataSnapshot::Reader::Next(const char*& records)
 {
     if (m_fd < 0 || m_failed || m_at >= m_end)
         return 0;
-    const size_t want = size_t(std::min<qint64>(qint64(m_block.size()), m_end - m_at));
+    const size_t want = size_t(std::min<qint64>(qint64(m_capacity), m_end - m_at));
     size_t filled = 0;
     while (filled < want) {
-        const ssize_t n = ::pread(m_fd, m_block.data() + filled, want - filled, off_t(m_at + qint64(filled)));
+        const ssize_t n = ::pread(m_fd, m_block.get() + filled, want - filled, off_t(m_at + qint64(filled)));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -132,7 +136,7 @@ size_t DataSnapshot::Reader::Next(const char*& records)
     }
     const size_t whole = filled / size_t(m_recordSize);
     m_at += qint64(whole) * m_recordSize;
-    records = m_block.data();
+    records = m_block.get();
     return whole;
 }
 

@@ -4,7 +4,7 @@
 
 #include <QString>
 
-#include <vector>
+#include <memory>
 
 namespace kv {
 
@@ -58,7 +58,8 @@ public:
         qint64 m_end;
         qint64 m_at = 0;
         bool m_failed = false;
-        std::vector<char> m_block;
+        std::unique_ptr<char[]> m_block;
+        size_t m_capacity = 0;
     };
 
 private:
