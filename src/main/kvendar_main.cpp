@@ -15,13 +15,16 @@
 
 #include "ui_kvendar_main.h"
 
+#include <QAccessible>
 #include <QCloseEvent>
 #include <QCollator>
+#include <QDir>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QTextBrowser>
 #include <QTreeWidgetItemIterator>
 #include <QtWidgets/qdrawutil.h>
 
@@ -120,6 +123,11 @@ TfmMain::TfmMain(AppContext& context, QWidget* parent)
             Guarded(this, dialogs, &TfmMain::UpdateCheckedCount));
     connect(ui->tvChecked, &QTreeWidget::currentItemChanged, this,
             Guarded(this, dialogs, &TfmMain::UpdateCheckedCount));
+    // Item views take no name from a buddy label, so the labels above them are given as names.
+    ui->tvSource->setAccessibleName(ui->laValues->text());
+    ui->tvChecked->setAccessibleName(ui->laCheckedValues->text());
+    ui->meLines->setAccessibleName(QStringLiteral("Инструкция"));
+    UpdateCheckedCount();
     ui->pnBottom->installEventFilter(this);
     ui->tvSource->installEventFilter(this);
     ui->tvChecked->installEventFilter(this);
@@ -275,6 +283,14 @@ void TfmMain::UpdateCheckedCount()
             ++count;
     m_checkedCount = count;
     ui->pnCheckedTree->update();
+    // The count is painted, so a screen reader hears it only as the description of the tree it
+    // counts, and is told each time it changes.
+    const QString text = CheckedCountText();
+    if (ui->tvChecked->accessibleDescription() != text) {
+        ui->tvChecked->setAccessibleDescription(text);
+        QAccessibleEvent changed(ui->tvChecked, QAccessible::DescriptionChanged);
+        QAccessible::updateAccessibility(&changed);
+    }
 }
 
 void TfmMain::AddValueNode(QTreeWidgetItem* node)
@@ -464,9 +480,9 @@ void TfmMain::CreateSettingsKey() const
     SettingsStore(m_context.settingsFile).CreateKey();
 }
 
-void TfmMain::DeleteSettingsKey() const
+bool TfmMain::DeleteSettingsKey() const
 {
-    SettingsStore(m_context.settingsFile).DeleteKey();
+    return SettingsStore(m_context.settingsFile).DeleteKey();
 }
 
 void TfmMain::LoadGeometry()
@@ -545,12 +561,10 @@ void TfmMain::showEvent(QShowEvent* event)
 
 void TfmMain::closeEvent(QCloseEvent* event)
 {
-    // A geometry that could not be stored keeps the window open, so the user sees the message and
-    // can switch the setting off before leaving.
-    if (RunHandler(this, m_context.dialogs, [this] { FormClose(); }))
-        event->accept();
-    else
-        event->ignore();
+    // A geometry that cannot be stored is reported, and the window closes all the same: losing its
+    // position is better than a program that cannot be quit.
+    RunHandler(this, m_context.dialogs, [this] { FormClose(); });
+    event->accept();
 }
 
 void TfmMain::FormClose()
@@ -572,10 +586,16 @@ void TfmMain::miSettingsClick()
     dialog.SetSaveForm(SettingsKeyExists());
     if (dialog.exec() != QDialog::Accepted)
         return;
-    if (dialog.SaveForm())
+    if (dialog.SaveForm()) {
         CreateSettingsKey();
-    else
-        DeleteSettingsKey();
+    } else if (!DeleteSettingsKey()) {
+        // While the file stays, the setting stays on; the user has to know to remove it by hand.
+        m_context.dialogs.Message(this, Dialogs::Kind::Warning,
+                                  QStringLiteral("Не удалось удалить файл настроек %1. Размер и позиция формы "
+                                                 "по-прежнему будут сохраняться. Удалите этот файл вручную.")
+                                      .arg(QDir::toNativeSeparators(m_context.settingsFile)),
+                                  QMessageBox::Ok);
+    }
 }
 
 void TfmMain::miAboutClick()
@@ -594,6 +614,8 @@ void TfmMain::acHelpExecute()
     help->show();
     help->raise();
     help->activateWindow();
+    // The keyboard lands in the text, so the arrows scroll it and Escape closes the window.
+    help->Browser()->setFocus();
 }
 
 } // namespace kv

@@ -57,7 +57,6 @@ protected:
 private:
     void FormCreate();
     void pcDataChange();
-    bool edAgeKeyPress(const QKeyEvent& event) const;
     void laSendClick();
     void btPrintClick();
     void miSelectAllClick();
