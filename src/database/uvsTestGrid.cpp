@@ -117,6 +117,8 @@ void TfmTestGrid::sgTestDblClick()
         RestoreResults(*values, result);
     }
     detailed.Execute(rec, result);
+    // The detailed window has no owner, so nothing else gives the keyboard back to the list.
+    activateWindow();
 }
 
 void TfmTestGrid::RestoreResults(const TvsDBValueList& values, TvsValueTypeList& result) const

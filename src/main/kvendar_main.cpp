@@ -75,6 +75,24 @@ void DrawSunkenEdge(QPainter& painter, const QRect& rect, int sides, const QPale
     }
 }
 
+// The windows opened from here have no owner, so nothing hands the keyboard back when they close:
+// without a window manager it would go nowhere. Held for the run of such a window.
+class TakeFocusBack
+{
+public:
+    explicit TakeFocusBack(QWidget* window) : m_window(window) {}
+    ~TakeFocusBack()
+    {
+        if (m_window->isVisible())
+            m_window->activateWindow();
+    }
+    TakeFocusBack(const TakeFocusBack&) = delete;
+    TakeFocusBack& operator=(const TakeFocusBack&) = delete;
+
+private:
+    QWidget* m_window;
+};
+
 QList<TvsTreeItem*> AllNodes(QTreeWidget* tree)
 {
     QList<TvsTreeItem*> nodes;
@@ -128,6 +146,8 @@ TfmMain::TfmMain(AppContext& context, QWidget* parent)
     ui->tvChecked->setAccessibleName(ui->laCheckedValues->text());
     ui->meLines->setAccessibleName(QStringLiteral("Инструкция"));
     UpdateCheckedCount();
+    // The keyboard starts in the catalogue, where choosing begins.
+    ui->tvSource->setFocus();
     ui->pnBottom->installEventFilter(this);
     ui->tvSource->installEventFilter(this);
     ui->tvChecked->installEventFilter(this);
@@ -295,6 +315,7 @@ void TfmMain::UpdateCheckedCount()
 
 void TfmMain::AddValueNode(QTreeWidgetItem* node)
 {
+    const TakeFocusBack focusBack(this);
     const qint32 number = NodeTag(node)->TypeNumber;
     TfmAddValueDialog dialog;
     if (dialog.Execute(m_valueTypes.Items(number - 1).Name))
@@ -343,6 +364,7 @@ void TfmMain::miTestRunClick()
 
 void TfmMain::bbTestClick()
 {
+    const TakeFocusBack focusBack(this);
     if (!CheckSelection())
         return;
     if (!RunComparison())
@@ -575,6 +597,7 @@ void TfmMain::FormClose()
 
 void TfmMain::miTestResultsClick()
 {
+    const TakeFocusBack focusBack(this);
     // Each opening reads the database afresh; the window lives for its modal run only.
     TfmTestGrid grid(m_context, m_valueTypes);
     grid.exec();
@@ -582,6 +605,7 @@ void TfmMain::miTestResultsClick()
 
 void TfmMain::miSettingsClick()
 {
+    const TakeFocusBack focusBack(this);
     TfmSettings dialog;
     dialog.SetSaveForm(SettingsKeyExists());
     if (dialog.exec() != QDialog::Accepted)

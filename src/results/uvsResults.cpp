@@ -112,6 +112,8 @@ TfmResults::TfmResults(AppContext& context, QWidget* parent)
     ui->laSend->installEventFilter(this);
 
     RunHandler(this, dialogs, [this] { FormCreate(); });
+    // The keyboard starts in the first question, not on the page tabs, where it would go unseen.
+    ui->edFio->setFocus();
 }
 
 TfmResults::~TfmResults() = default;
