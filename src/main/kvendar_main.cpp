@@ -15,7 +15,6 @@
 
 #include "ui_kvendar_main.h"
 
-#include <QAccessible>
 #include <QCloseEvent>
 #include <QCollator>
 #include <QDir>
@@ -304,13 +303,11 @@ void TfmMain::UpdateCheckedCount()
     m_checkedCount = count;
     ui->pnCheckedTree->update();
     // The count is painted, so a screen reader hears it only as the description of the tree it
-    // counts, and is told each time it changes.
+    // counts; setting the description tells assistive technology of the change. A change of
+    // selection alone leaves the count, and says nothing.
     const QString text = CheckedCountText();
-    if (ui->tvChecked->accessibleDescription() != text) {
+    if (ui->tvChecked->accessibleDescription() != text)
         ui->tvChecked->setAccessibleDescription(text);
-        QAccessibleEvent changed(ui->tvChecked, QAccessible::DescriptionChanged);
-        QAccessible::updateAccessibility(&changed);
-    }
 }
 
 void TfmMain::AddValueNode(QTreeWidgetItem* node)
