@@ -71,10 +71,6 @@ void TfmValuesCompare::NextPair()
     ++m_pairNumber;
     // The counter moves on also for the call that only closes the dialog.
     setWindowTitle(QStringLiteral("Попарное сравнение %1 из %2").arg(m_pairNumber).arg(m_pairTotal));
-    // A screen reader speaks the caption only when the window opens; the description carries the
-    // question and how far along it is to every answer.
-    setAccessibleDescription(
-        QStringLiteral("%1 Вопрос %2 из %3").arg(ui->laQuestion->text()).arg(m_pairNumber).arg(m_pairTotal));
     if (!DrawNextPair(*m_pairLists, m_random, m_item1, m_item2)) {
         m_finished = true;
         done(QDialog::Accepted);
@@ -89,6 +85,10 @@ void TfmValuesCompare::ShowPair()
     ui->bbItem1->setText(ButtonText(m_item1.Name));
     ui->bbItem2->setText(ButtonText(m_item2.Name));
     ui->bbBack->setEnabled(m_pairNumber > 1);
+    // A screen reader speaks the caption only when the window opens; the description carries the
+    // question and how far along it is to every answer, and back.
+    setAccessibleDescription(
+        QStringLiteral("%1 Вопрос %2 из %3").arg(ui->laQuestion->text()).arg(m_pairNumber).arg(m_pairTotal));
     m_shownAtMs = m_nowMs();
 }
 

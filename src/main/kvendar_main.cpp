@@ -15,6 +15,7 @@
 
 #include "ui_kvendar_main.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QCollator>
 #include <QDir>
@@ -147,6 +148,16 @@ TfmMain::TfmMain(AppContext& context, QWidget* parent)
     UpdateCheckedCount();
     // The keyboard starts in the catalogue, where choosing begins.
     ui->tvSource->setFocus();
+    // F10 opens the first menu, as Alt does, for those used to it from other desktops.
+    auto* openMenu = new QAction(this);
+    openMenu->setObjectName(QStringLiteral("acOpenMenu"));
+    openMenu->setShortcut(QKeySequence(Qt::Key_F10));
+    openMenu->setShortcutContext(Qt::WindowShortcut);
+    connect(openMenu, &QAction::triggered, this, [this] {
+        if (!ui->mmMain->actions().isEmpty())
+            ui->mmMain->setActiveAction(ui->mmMain->actions().constFirst());
+    });
+    addAction(openMenu);
     ui->pnBottom->installEventFilter(this);
     ui->tvSource->installEventFilter(this);
     ui->tvChecked->installEventFilter(this);

@@ -15,6 +15,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QScreen>
+#include <QTextEdit>
 #include <QUrl>
 #include <QValidator>
 
@@ -108,9 +109,13 @@ TfmResults::TfmResults(AppContext& context, QWidget* parent)
     connect(ui->btSave, &QPushButton::clicked, this, Guarded(this, dialogs, &TfmResults::btSaveClick));
     connect(ui->btClose, &QPushButton::clicked, this, &QDialog::reject);
     ui->edAge->setValidator(new AgeValidator(ui->edAge));
-    // Neither has a label of its own to be announced by; the mail text is named after its tab.
+    // The pages and their texts have no label of their own to be announced by; a page's text is
+    // named after its tab.
     ui->pcData->setAccessibleName(QStringLiteral("Закладки"));
-    ui->reMail->setAccessibleName(ui->pcData->tabText(ui->pcData->indexOf(ui->tsMail)));
+    for (int i = 0; i < ui->pcData->count(); ++i)
+        for (QTextEdit* text : ui->pcData->widget(i)->findChildren<QTextEdit*>())
+            if (text->accessibleName().isEmpty())
+                text->setAccessibleName(ui->pcData->tabText(i));
     ui->laSend->installEventFilter(this);
 
     RunHandler(this, dialogs, [this] { FormCreate(); });

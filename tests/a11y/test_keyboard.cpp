@@ -19,6 +19,7 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QLineEdit>
+#include <QMenu>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTreeWidget>
@@ -435,6 +436,22 @@ private slots:
         QCOMPARE(FocusName(), QStringLiteral("reHelp"));
         Press(Qt::Key_Escape, Qt::NoModifier, texts.Of(Qt::Key_Escape));
         QVERIFY(!help->isVisible());
+    }
+
+    void menusOpenFromTheKeyboard()
+    {
+        Fixture f;
+        TfmMain window(f.context);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        Press(Qt::Key_F10);
+        QTRY_VERIFY(QApplication::activePopupWidget() != nullptr);
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        QVERIFY(menu != nullptr);
+        QCOMPARE(menu->title(), QStringLiteral("Файл"));
+        // While a menu is open the window system delivers keys to it, not to the focus widget.
+        QTest::keyClick(menu, Qt::Key_Escape);
+        QTRY_VERIFY(QApplication::activePopupWidget() == nullptr);
     }
 
     void settingsAndAbout_data() { AddTextRows(); }
