@@ -195,6 +195,12 @@ void RecordFile::Sync()
         throw Error(SaveErrorText(errno, m_fileName));
 }
 
+void RecordFile::StartSync()
+{
+    if (m_touched)
+        StartWriteback(m_fd);
+}
+
 bool RecordFile::Rollback() noexcept
 {
     if (!m_touched)
