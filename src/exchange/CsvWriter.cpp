@@ -23,18 +23,18 @@ class CsvSink final : public TableSink
 public:
     explicit CsvSink(const QString& folder) : m_folder(folder) { m_buffer.reserve(kFlushAt + 4096); }
 
-    void BeginTable(const TableSpec& spec, qint64) override
+    void BeginTable(const TableLayout& layout, qint64) override
     {
         m_files.push_back(
-            std::make_unique<StagedFile>(m_folder + u'/' + QLatin1String(spec.Name) + QStringLiteral(".csv")));
+            std::make_unique<StagedFile>(m_folder + u'/' + QLatin1String(layout.Name) + QStringLiteral(".csv")));
         m_buffer.assign("\xEF\xBB\xBF");
-        for (size_t c = 0; c < spec.Columns.size(); ++c) {
+        for (size_t c = 0; c < layout.Columns.size(); ++c) {
             if (c > 0)
                 m_buffer += ',';
-            m_buffer += spec.Columns[c].Name;
+            m_buffer += layout.Columns[c].Name;
         }
         m_buffer += "\r\n";
-        m_spec = &spec;
+        m_layout = &layout;
     }
 
     void Row(const std::vector<Cell>& cells) override
@@ -45,7 +45,7 @@ public:
             const Cell& cell = cells[c];
             if (cell.Empty)
                 continue;
-            switch (m_spec->Columns[c].Kind) {
+            switch (m_layout->Columns[c].Kind) {
             case ColumnKind::Integer:
                 AppendNumber(cell.Int);
                 break;
@@ -131,7 +131,7 @@ private:
     }
 
     QString m_folder;
-    const TableSpec* m_spec = nullptr;
+    const TableLayout* m_layout = nullptr;
     std::vector<std::unique_ptr<StagedFile>> m_files;
     std::string m_buffer;
 };

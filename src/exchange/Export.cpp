@@ -100,7 +100,7 @@ Column Col(const char* name, const char16_t* label, ColumnKind kind, QStringList
     return column;
 }
 
-TableSpec TestsSpec()
+TableLayout TestsLayout()
 {
     using K = ColumnKind;
     const auto choice = [](const char* name, const char16_t* label, QStringList items) {
@@ -109,8 +109,8 @@ TableSpec TestsSpec()
         column.KeepsOtherText = true;
         return column;
     };
-    TableSpec spec{"tests", QStringLiteral("Тесты"), {}};
-    spec.Columns = {
+    TableLayout layout{"tests", QStringLiteral("Тесты"), {}};
+    layout.Columns = {
         Col("test_id", u"Номер теста", K::Integer),
         Col("name", u"Фамилия, имя, отчество", K::Text),
         Col("date", u"Дата и время теста", K::DateTime),
@@ -146,14 +146,14 @@ TableSpec TestsSpec()
         Col("consistency", u"Коэффициент согласованности (1 — без противоречий)", K::Real),
         Col("p_random", u"Вероятность такой согласованности при случайных ответах", K::Real),
     };
-    return spec;
+    return layout;
 }
 
-TableSpec ValuesSpec()
+TableLayout ValuesLayout()
 {
     using K = ColumnKind;
-    TableSpec spec{"values", QStringLiteral("Ценности тестов"), {}};
-    spec.Columns = {
+    TableLayout layout{"values", QStringLiteral("Ценности тестов"), {}};
+    layout.Columns = {
         Col("test_id", u"Номер теста", K::Integer),
         Col("value_id", u"Номер записи ценности", K::Integer),
         Col("group", u"Номер группы", K::Integer),
@@ -162,21 +162,21 @@ TableSpec ValuesSpec()
         Col("wins", u"Число побед", K::Integer),
         Col("rank", u"Место в тесте (1 — больше всего побед)", K::Real),
     };
-    return spec;
+    return layout;
 }
 
-TableSpec AnswersSpec()
+TableLayout AnswersLayout()
 {
     using K = ColumnKind;
-    TableSpec spec{"answers", QStringLiteral("Ответы на вопросы"), {}};
-    spec.Columns = {
+    TableLayout layout{"answers", QStringLiteral("Ответы на вопросы"), {}};
+    layout.Columns = {
         Col("test_id", u"Номер теста", K::Integer), Col("question", u"Номер вопроса по порядку", K::Integer),
         Col("upper", u"Верхняя ценность", K::Text), Col("upper_group", u"Группа верхней ценности", K::Integer),
         Col("lower", u"Нижняя ценность", K::Text),  Col("lower_group", u"Группа нижней ценности", K::Integer),
         Col("chosen", u"Выбор", K::Integer),        Col("response_ms", u"Время ответа, мс", K::Integer),
     };
-    spec.Columns[6].CodeLabels = {{1, QStringLiteral("верхняя")}, {2, QStringLiteral("нижняя")}};
-    return spec;
+    layout.Columns[6].CodeLabels = {{1, QStringLiteral("верхняя")}, {2, QStringLiteral("нижняя")}};
+    return layout;
 }
 
 // One selected value record: what its rank needs.
@@ -231,18 +231,18 @@ public:
         CollectValues();
         CollectUnrecordedValues();
         RankValues();
-        const TableSpec tests = TestsSpec();
+        const TableLayout tests = TestsLayout();
         sink.BeginTable(tests, qint64(m_testRows));
         WriteTests(sink, tests);
         sink.EndTable();
-        const TableSpec values = ValuesSpec();
+        const TableLayout values = ValuesLayout();
         sink.BeginTable(values, qint64(m_values.size()));
         WriteValues(sink, values);
         sink.EndTable();
         // Tests saved before the answer log existed have no answers; without any the table is
         // left out rather than written empty.
         if (m_snapshot.Exists(DataSnapshot::Answers)) {
-            const TableSpec answers = AnswersSpec();
+            const TableLayout answers = AnswersLayout();
             sink.BeginTable(answers, m_answerRows);
             WriteAnswers(sink, answers);
             sink.EndTable();
@@ -493,13 +493,13 @@ private:
         }
     }
 
-    void WriteTests(TableSink& sink, const TableSpec& spec)
+    void WriteTests(TableSink& sink, const TableLayout& layout)
     {
-        std::vector<Cell> cells(spec.Columns.size());
-        std::vector<std::string> scratch(spec.Columns.size());
-        std::vector<std::vector<QByteArray>> items(spec.Columns.size());
-        for (size_t c = 0; c < spec.Columns.size(); ++c)
-            for (const QString& item : spec.Columns[c].Items)
+        std::vector<Cell> cells(layout.Columns.size());
+        std::vector<std::string> scratch(layout.Columns.size());
+        std::vector<std::vector<QByteArray>> items(layout.Columns.size());
+        for (size_t c = 0; c < layout.Columns.size(); ++c)
+            for (const QString& item : layout.Columns[c].Items)
                 items[c].push_back(ToCp1251(item));
         DataSnapshot::Reader reader(m_snapshot, DataSnapshot::Tests);
         const char* block;
@@ -558,9 +558,9 @@ private:
         cell.Ms = qint32(ms);
     }
 
-    void WriteValues(TableSink& sink, const TableSpec& spec)
+    void WriteValues(TableSink& sink, const TableLayout& layout)
     {
-        std::vector<Cell> cells(spec.Columns.size());
+        std::vector<Cell> cells(layout.Columns.size());
         std::string name;
         DataSnapshot::Reader reader(m_snapshot, DataSnapshot::Values);
         const char* block;
@@ -606,9 +606,9 @@ private:
         }
     }
 
-    void WriteAnswers(TableSink& sink, const TableSpec& spec)
+    void WriteAnswers(TableSink& sink, const TableLayout& layout)
     {
-        std::vector<Cell> cells(spec.Columns.size());
+        std::vector<Cell> cells(layout.Columns.size());
         std::string upper;
         std::string lower;
         DataSnapshot::Reader reader(m_snapshot, DataSnapshot::Answers);

@@ -70,20 +70,20 @@ public:
 
     ~SavSink() override { FreeWriter(); }
 
-    void BeginTable(const TableSpec& spec, qint64 rows) override
+    void BeginTable(const TableLayout& layout, qint64 rows) override
     {
-        m_spec = &spec;
+        m_layout = &layout;
         m_files.push_back(
-            std::make_unique<StagedFile>(m_folder + u'/' + QLatin1String(spec.Name) + QStringLiteral(".sav")));
+            std::make_unique<StagedFile>(m_folder + u'/' + QLatin1String(layout.Name) + QStringLiteral(".sav")));
         m_output = Output{m_files.back()->fd(), 0};
         m_writer = readstat_writer_init();
         if (!m_writer)
             throw std::bad_alloc();
         readstat_set_data_writer(m_writer, WriteToFile);
-        Check(readstat_writer_set_file_label(m_writer, Utf8(spec.Label).c_str()));
+        Check(readstat_writer_set_file_label(m_writer, Utf8(layout.Label).c_str()));
         m_variables.clear();
         m_otherText.clear();
-        for (const Column& column : spec.Columns)
+        for (const Column& column : layout.Columns)
             AddVariables(column);
         Check(readstat_begin_writing_sav(m_writer, &m_output, long(rows)));
     }
@@ -93,7 +93,7 @@ public:
         Check(readstat_begin_row(m_writer));
         for (size_t c = 0; c < cells.size(); ++c) {
             const Cell& cell = cells[c];
-            const Column& column = m_spec->Columns[c];
+            const Column& column = m_layout->Columns[c];
             readstat_variable_t* variable = m_variables[c];
             if (cell.Empty) {
                 Check(readstat_insert_missing_value(m_writer, variable));
@@ -222,7 +222,7 @@ private:
     }
 
     QString m_folder;
-    const TableSpec* m_spec = nullptr;
+    const TableLayout* m_layout = nullptr;
     std::vector<std::unique_ptr<StagedFile>> m_files;
     readstat_writer_t* m_writer = nullptr;
     Output m_output;

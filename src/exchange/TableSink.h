@@ -32,7 +32,7 @@ struct Column
     std::vector<std::pair<int, QString>> CodeLabels; // Integer: what some codes mean (SPSS value labels)
 };
 
-struct TableSpec
+struct TableLayout
 {
     const char* Name; // tests, values, answers: file and sheet name
     QString Label;
@@ -58,7 +58,7 @@ class TableSink
 {
 public:
     virtual ~TableSink() = default;
-    virtual void BeginTable(const TableSpec& spec, qint64 rows) = 0;
+    virtual void BeginTable(const TableLayout& layout, qint64 rows) = 0;
     virtual void Row(const std::vector<Cell>& cells) = 0;
     virtual void EndTable() = 0;
     virtual void Commit() = 0;

@@ -48,9 +48,9 @@ public:
             workbook_close(m_workbook);
     }
 
-    void BeginTable(const TableSpec& spec, qint64) override
+    void BeginTable(const TableLayout& layout, qint64) override
     {
-        m_spec = &spec;
+        m_layout = &layout;
         m_part = 0;
         NewSheet();
     }
@@ -65,7 +65,7 @@ public:
                 continue;
             const auto col = lxw_col_t(c);
             lxw_error error = LXW_NO_ERROR;
-            switch (m_spec->Columns[c].Kind) {
+            switch (m_layout->Columns[c].Kind) {
             case ColumnKind::Integer:
                 error = worksheet_write_number(m_sheet, lxw_row_t(m_row), col, double(cell.Int), nullptr);
                 break;
@@ -172,12 +172,12 @@ private:
         FinishSheet();
         ++m_part;
         const std::string name =
-            m_part == 1 ? std::string(m_spec->Name) : std::string(m_spec->Name) + '_' + std::to_string(m_part);
+            m_part == 1 ? std::string(m_layout->Name) : std::string(m_layout->Name) + '_' + std::to_string(m_part);
         m_sheet = workbook_add_worksheet(m_workbook, name.c_str());
         if (!m_sheet)
             throw Error(WriteErrorText(EIO, m_file.FinalName()));
-        for (size_t c = 0; c < m_spec->Columns.size(); ++c)
-            Check(worksheet_write_string(m_sheet, 0, lxw_col_t(c), m_spec->Columns[c].Name, m_headerFormat));
+        for (size_t c = 0; c < m_layout->Columns.size(); ++c)
+            Check(worksheet_write_string(m_sheet, 0, lxw_col_t(c), m_layout->Columns[c].Name, m_headerFormat));
         worksheet_freeze_panes(m_sheet, 1, 0);
         m_row = 1;
     }
@@ -194,7 +194,7 @@ private:
     lxw_format* m_dateFormat = nullptr;
     lxw_format* m_headerFormat = nullptr;
     lxw_worksheet* m_sheet = nullptr;
-    const TableSpec* m_spec = nullptr;
+    const TableLayout* m_layout = nullptr;
     int m_part = 0;
     std::vector<qint64> m_sheetBytes; // what each sheet's rows took before packing
     qint64 m_row = 0;

@@ -387,6 +387,10 @@ private slots:
         QFile journal(JournalFileName(data));
         QVERIFY(!journal.exists() || (journal.open(QIODevice::ReadOnly) && !JournalHoldsWrite(journal.readAll())));
         QCOMPARE(QFileInfo(data + u"/tests.dat"_s).size(), 3 * TvsDBTestRec::kSize);
+        // Undone once: the next check finds nothing left to undo.
+        const Run again = RunTool({u"check"_s, data});
+        QCOMPARE(again.status, 0);
+        QVERIFY2(!again.out.contains(u"отменено"_s), qPrintable(again.out));
     }
 
     void checkUnusable_data()
