@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -118,7 +119,7 @@ int OpenLocked(const QString& fileName, int flags, int waitMs)
     return fd;
 }
 
-QString SaveErrorText(int error, const QString& fileName)
+QString FileErrorReason(int error)
 {
     QString reason;
     switch (error) {
@@ -150,7 +151,17 @@ QString SaveErrorText(int error, const QString& fileName)
         reason = QStringLiteral("системная ошибка %1").arg(error);
         break;
     }
-    return QStringLiteral("Тест не сохранен: %1 (%2)").arg(reason, QDir::toNativeSeparators(fileName));
+    return reason;
+}
+
+QString SaveErrorText(int error, const QString& fileName)
+{
+    return QStringLiteral("Тест не сохранен: %1 (%2)").arg(FileErrorReason(error), QDir::toNativeSeparators(fileName));
+}
+
+SaveError::SaveError(int code, const QString& fileName)
+    : Error(SaveErrorText(code, fileName)), m_code(code), m_fileName(fileName)
+{
 }
 
 RecordFile::RecordFile(const QString& fileName, int recordSize, int lockWaitMs)
@@ -163,7 +174,7 @@ RecordFile::RecordFile(const QString& fileName, int recordSize, int lockWaitMs)
     const bool existed = ::stat(path.constData(), &before) == 0;
     m_fd = OpenLocked(fileName, O_RDWR | O_CREAT, lockWaitMs);
     if (m_fd < 0)
-        throw Error(SaveErrorText(errno, fileName));
+        throw SaveError(errno, fileName);
     m_created = !existed;
 
     struct stat st
@@ -172,7 +183,7 @@ RecordFile::RecordFile(const QString& fileName, int recordSize, int lockWaitMs)
     if (::fstat(m_fd, &st) != 0) {
         const int saved = errno;
         ::close(m_fd);
-        throw Error(SaveErrorText(saved, fileName));
+        throw SaveError(saved, fileName);
     }
     m_originalSize = st.st_size;
     m_wholeEnd = m_originalSize - m_originalSize % m_size;
@@ -188,7 +199,7 @@ RecordFile::RecordFile(const QString& fileName, int recordSize, int lockWaitMs)
     if (!ok) {
         const int saved = errno;
         ::close(m_fd);
-        throw Error(SaveErrorText(saved, fileName));
+        throw SaveError(saved, fileName);
     }
 }
 
@@ -197,22 +208,39 @@ RecordFile::~RecordFile()
     ::close(m_fd);
 }
 
-void RecordFile::Append(char* record)
+void RecordFile::Append(char* records, size_t count)
 {
-    qToLittleEndian<quint32>(m_nextId, record);
+    quint32 id = m_nextId;
+    for (size_t i = 0; i < count; ++i)
+        qToLittleEndian<quint32>(id++, records + i * size_t(m_size));
     m_touched = true;
-    if (!WriteAll(m_fd, record, m_size, m_end))
-        throw Error(SaveErrorText(errno, m_fileName));
-    m_end += m_size;
-    ++m_nextId;
+    const qint64 bytes = qint64(count) * m_size;
+    if (!WriteAll(m_fd, records, bytes, m_end))
+        throw SaveError(errno, m_fileName);
+    m_end += bytes;
+    m_nextId = id;
+}
+
+void RecordFile::ReadExisting(const std::function<void(const char* records, size_t count)>& block) const
+{
+    // About a megabyte of whole records: large enough that the system calls cost nothing next to
+    // the copying, small enough to stay in the processor's cache while block looks at it.
+    const qint64 step = std::max<qint64>(1, (1 << 20) / m_size) * m_size;
+    QByteArray buffer(int(std::min(step, std::max<qint64>(m_wholeEnd, 1))), Qt::Uninitialized);
+    for (qint64 at = 0; at < m_wholeEnd; at += step) {
+        const qint64 n = std::min(step, m_wholeEnd - at);
+        if (!ReadAll(m_fd, buffer.data(), n, at))
+            throw SaveError(errno, m_fileName);
+        block(buffer.constData(), size_t(n / m_size));
+    }
 }
 
 void RecordFile::Sync()
 {
     if (::fsync(m_fd) != 0)
-        throw Error(SaveErrorText(errno, m_fileName));
+        throw SaveError(errno, m_fileName);
     if (m_created && !SyncDirectoryOf(m_fileName))
-        throw Error(SaveErrorText(errno, m_fileName));
+        throw SaveError(errno, m_fileName);
 }
 
 void RecordFile::Rollback() noexcept

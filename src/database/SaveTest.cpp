@@ -29,6 +29,40 @@ void TvsDBSave::AppendValue(TvsDBValueRec& rec)
     m_values->Append(rec.bytes.data());
 }
 
+void TvsDBSave::AppendTests(std::span<TvsDBTestRec> recs)
+{
+    if (!recs.empty())
+        m_tests->Append(recs.front().bytes.data(), recs.size());
+}
+
+void TvsDBSave::AppendValues(std::span<TvsDBValueRec> recs)
+{
+    if (!recs.empty())
+        m_values->Append(recs.front().bytes.data(), recs.size());
+}
+
+namespace {
+
+// The record classes are their bytes alone, so a run of records read from a file is an array of them.
+template <typename Rec> void ReadAs(const RecordFile& file, const std::function<void(std::span<const Rec>)>& block)
+{
+    file.ReadExisting([&](const char* records, size_t count) {
+        block(std::span<const Rec>(reinterpret_cast<const Rec*>(records), count));
+    });
+}
+
+} // namespace
+
+void TvsDBSave::ReadTests(const std::function<void(std::span<const TvsDBTestRec>)>& block) const
+{
+    ReadAs<TvsDBTestRec>(*m_tests, block);
+}
+
+void TvsDBSave::ReadValues(const std::function<void(std::span<const TvsDBValueRec>)>& block) const
+{
+    ReadAs<TvsDBValueRec>(*m_values, block);
+}
+
 void TvsDBSave::Commit()
 {
     m_tests->Sync();

@@ -4,7 +4,9 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
+#include <span>
 
 namespace kv {
 
@@ -27,6 +29,15 @@ public:
     // Numbers rec and writes it after the last whole record of its file.
     void AppendTest(TvsDBTestRec& rec);
     void AppendValue(TvsDBValueRec& rec);
+    // Many records at once, numbered in place one after another: a merge writes thousands, and a
+    // system call per record would cost more than the copying.
+    void AppendTests(std::span<TvsDBTestRec> recs);
+    void AppendValues(std::span<TvsDBValueRec> recs);
+
+    // The records each file held when it was locked, a run at a time. The files are locked by this
+    // object, so this is the only way to read them before writing.
+    void ReadTests(const std::function<void(std::span<const TvsDBTestRec>)>& block) const;
+    void ReadValues(const std::function<void(std::span<const TvsDBValueRec>)>& block) const;
 
     // Flushes both files to disk; only after it returns is the test saved.
     void Commit();
