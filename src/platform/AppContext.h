@@ -3,6 +3,7 @@
 #include "platform/Dialogs.h"
 #include "settings/SettingsStore.h"
 
+#include <QList>
 #include <QString>
 
 #include <functional>
@@ -16,6 +17,15 @@ namespace kv {
 // factory here that prints to a PDF file instead.
 using PrinterFactory = std::function<std::unique_ptr<QPrinter>()>;
 
+// Told how far long work is (done of total, total 0 while unknown); returning false cancels it.
+using WorkProgress = std::function<bool(qint64 done, qint64 total)>;
+
+// Exports the tests of dataDir (every test when testIds is empty) into output in the format "csv",
+// "xlsx" or "sav"; false when progress cancelled it. Empty means the program's own export; tests put
+// a recorder here.
+using ExportRunner = std::function<bool(const QString& dataDir, const QString& format, const QList<quint32>& testIds,
+                                        const QString& output, const WorkProgress& progress)>;
+
 // What every window needs from the program around it. The start-up builds one; tests build their own
 // with a temporary folder and scripted dialogs.
 struct AppContext
@@ -25,6 +35,9 @@ struct AppContext
     PrinterFactory printerFactory = {};
     // The file that stands for the settings key; tests point it into a temporary folder.
     QString settingsFile = DefaultSettingsFile();
+    ExportRunner exportRunner = {};
+    // How long an import or export runs before its progress window appears; tests show it at once.
+    int progressDelayMs = 400;
 
     QString dataDir() const;
 };

@@ -4,6 +4,7 @@
 
 #include "exchange/Merge.h"
 
+#include "database/DbFiles.h"
 #include "database/ForeignLock.h"
 #include "database/SaveTest.h"
 #include "database/uvsDataBase.h"
@@ -22,7 +23,6 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace kv;
@@ -76,14 +76,6 @@ void WriteFile(const QString& path, const QByteArray& bytes)
         qFatal("cannot write %s", qPrintable(path));
 }
 
-QByteArray ReadFile(const QString& path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return QByteArray("<missing>");
-    return f.readAll();
-}
-
 // A data folder written as the program would have written these tests, value records numbered from
 // firstValueId over the whole file.
 struct Folder
@@ -115,7 +107,7 @@ struct Folder
         WriteFile(this->values(), v + valuesTail);
     }
     // Both files' bytes, to see that nothing changed.
-    QByteArray Snapshot() const { return ReadFile(tests()) + "|" + ReadFile(values()); }
+    QByteArray Snapshot() const { return kvtest::ReadFile(tests()) + "|" + kvtest::ReadFile(values()); }
 };
 
 const double kMonday = 45356.5; // 2024-03-05 12:00
@@ -125,48 +117,6 @@ QList<Value> ThreeValues(const QString& suffix = QString())
     return {{2, 2, QStringLiteral("Свобода") + suffix},
             {2, 1, QStringLiteral("Дружба")},
             {4, 0, QStringLiteral("Здоровье")}};
-}
-
-struct ChildResult
-{
-    int exitCode = -1;
-    QString message;
-};
-
-// Runs fn in a forked child, so process-wide limits and mounts it sets die with it; what fn puts in
-// message comes back through a pipe.
-ChildResult RunInChild(const std::function<int(QString&)>& fn)
-{
-    int out[2];
-    if (::pipe(out) != 0)
-        qFatal("pipe");
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(out[0]);
-        QString message;
-        int code = 99;
-        try {
-            code = fn(message);
-        } catch (...) {
-            code = 98;
-        }
-        const QByteArray utf8 = message.toUtf8();
-        [[maybe_unused]] ssize_t n = ::write(out[1], utf8.constData(), size_t(utf8.size()));
-        ::_exit(code);
-    }
-    ::close(out[1]);
-    QByteArray received;
-    char buf[512];
-    ssize_t n;
-    while ((n = ::read(out[0], buf, sizeof buf)) > 0)
-        received.append(buf, n);
-    ::close(out[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ChildResult r;
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.message = QString::fromUtf8(received);
-    return r;
 }
 
 int RunTool(const QStringList& args, QString& out, QString& err)
@@ -227,8 +177,8 @@ void TestMerge::numberingContinuesAndValuesFollow()
     WriteFile(source.tests(), t);
     WriteFile(source.values(), v);
     const QByteArray sourceBefore = source.Snapshot();
-    const QByteArray targetTestsBefore = ReadFile(target.tests());
-    const QByteArray targetValuesBefore = ReadFile(target.values());
+    const QByteArray targetTestsBefore = kvtest::ReadFile(target.tests());
+    const QByteArray targetValuesBefore = kvtest::ReadFile(target.values());
 
     QList<std::pair<qint64, qint64>> calls;
     const MergeResult r = MergeDataFolders(source.path(), target.path(), [&](qint64 done, qint64 total) {
@@ -242,8 +192,8 @@ void TestMerge::numberingContinuesAndValuesFollow()
     QCOMPARE(source.Snapshot(), sourceBefore);
 
     // What was there stays in front, untouched.
-    const QByteArray tests = ReadFile(target.tests());
-    const QByteArray values = ReadFile(target.values());
+    const QByteArray tests = kvtest::ReadFile(target.tests());
+    const QByteArray values = kvtest::ReadFile(target.values());
     QVERIFY(tests.startsWith(targetTestsBefore));
     QVERIFY(values.startsWith(targetValuesBefore));
     const auto list = ReadTests(target.tests());
@@ -423,8 +373,8 @@ void TestMerge::intoAMissingFolder()
     const MergeResult r = MergeDataFolders(source.path(), data);
     QCOMPARE(r.added, 1);
     // A copy that starts a new database is numbered from 1 like any first save.
-    QCOMPARE(ReadFile(data + QStringLiteral("/tests.dat")), ReadFile(source.tests()));
-    QCOMPARE(ReadFile(data + QStringLiteral("/values.dat")), ReadFile(source.values()));
+    QCOMPARE(kvtest::ReadFile(data + QStringLiteral("/tests.dat")), kvtest::ReadFile(source.tests()));
+    QCOMPARE(kvtest::ReadFile(data + QStringLiteral("/values.dat")), kvtest::ReadFile(source.values()));
 }
 
 void TestMerge::unusableFolders_data()
@@ -538,8 +488,8 @@ void TestMerge::cancelAtEveryStepLeavesTarget()
 
     // Count the progress calls of a merge that runs through, on a copy of the target.
     Folder copy;
-    WriteFile(copy.tests(), ReadFile(target.tests()));
-    WriteFile(copy.values(), ReadFile(target.values()));
+    WriteFile(copy.tests(), kvtest::ReadFile(target.tests()));
+    WriteFile(copy.values(), kvtest::ReadFile(target.values()));
     int calls = 0;
     MergeDataFolders(source.path(), copy.path(), [&](qint64, qint64) {
         ++calls;
@@ -607,7 +557,7 @@ void TestMerge::sizeLimitLeavesTarget()
     QVERIFY(limit > QFileInfo(f.target.tests()).size() + testsFirst * TvsDBTestRec::kSize);
     const QByteArray before = f.target.Snapshot();
 
-    const ChildResult r = RunInChild([&](QString& message) {
+    const kvtest::ChildResult r = kvtest::RunInChild([&](QString& message) {
         std::signal(SIGXFSZ, SIG_IGN);
         const rlimit lim{rlim_t(limit), rlim_t(limit)};
         if (::setrlimit(RLIMIT_FSIZE, &lim) != 0)
@@ -650,7 +600,7 @@ void TestMerge::fullDiskLeavesTarget()
     QTemporaryDir mountPoint;
     // A small disk of its own: a private memory file system, mounted in a child's own mount
     // namespace, so that nothing outside the child ever sees it.
-    const ChildResult r = RunInChild([&](QString& message) {
+    const kvtest::ChildResult r = kvtest::RunInChild([&](QString& message) {
         if (::geteuid() != 0) {
             message = QStringLiteral("a private mount needs root here");
             return 3;
@@ -663,9 +613,10 @@ void TestMerge::fullDiskLeavesTarget()
         const QString data = mountPoint.path() + QStringLiteral("/Data");
         QDir().mkpath(data);
         for (const char* name : {"tests.dat", "values.dat"})
-            WriteFile(data + u'/' + QLatin1StringView(name), ReadFile(f.target.dir.filePath(QLatin1StringView(name))));
-        const QByteArray before =
-            ReadFile(data + QStringLiteral("/tests.dat")) + '|' + ReadFile(data + QStringLiteral("/values.dat"));
+            WriteFile(data + u'/' + QLatin1StringView(name),
+                      kvtest::ReadFile(f.target.dir.filePath(QLatin1StringView(name))));
+        const QByteArray before = kvtest::ReadFile(data + QStringLiteral("/tests.dat")) + '|' +
+                                  kvtest::ReadFile(data + QStringLiteral("/values.dat"));
         // Fill the disk, then give back the free room the row asks for.
         const QString fillerName = mountPoint.path() + QStringLiteral("/filler");
         QFile filler(fillerName);
@@ -684,8 +635,8 @@ void TestMerge::fullDiskLeavesTarget()
         } catch (const Error& e) {
             message = e.message();
         }
-        const QByteArray after =
-            ReadFile(data + QStringLiteral("/tests.dat")) + '|' + ReadFile(data + QStringLiteral("/values.dat"));
+        const QByteArray after = kvtest::ReadFile(data + QStringLiteral("/tests.dat")) + '|' +
+                                 kvtest::ReadFile(data + QStringLiteral("/values.dat"));
         if (after != before) {
             message += QStringLiteral(" / the target changed");
             return 6;
