@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -45,55 +46,67 @@ template <typename T> void AppendRaw(std::string& key, T value)
     key.append(reinterpret_cast<const char*>(&value), sizeof value);
 }
 
+// Dates to the millisecond; a date no calendar holds is kept by its bits, marked apart from those.
+std::pair<quint8, qint64> DateKey(double date)
+{
+    if (std::isfinite(date) && std::fabs(date) < 1e9)
+        return {0, qint64(std::llround(date * 86400000.0))};
+    qint64 bits;
+    std::memcpy(&bits, &date, sizeof bits);
+    return {1, bits};
+}
+
 // What makes two tests the same apart from their values: the name, the date to the millisecond and
-// the four group totals. Dates no calendar holds are compared by their bits.
+// the four group totals.
 void AppendTestKey(std::string& key, const TvsDBTestRec& test)
 {
     const std::string_view name = ShortString(test.bytes.data() + kFioAt);
     AppendRaw(key, quint8(name.size()));
     key.append(name);
-    const double date = test.Date();
-    if (std::isfinite(date) && std::fabs(date) < 1e9) {
-        AppendRaw(key, quint8(0));
-        AppendRaw(key, qint64(std::llround(date * 86400000.0)));
-    } else {
-        quint64 bits;
-        std::memcpy(&bits, &date, sizeof bits);
-        AppendRaw(key, quint8(1));
-        AppendRaw(key, bits);
-    }
+    const auto [kind, date] = DateKey(test.Date());
+    AppendRaw(key, kind);
+    AppendRaw(key, date);
     for (int g = 1; g <= 4; ++g)
         AppendRaw(key, test.TypeScore(g));
 }
 
-// The whole identity of a test: its own key and its values as a set (group, wins, name), so the
-// order the values were written in does not matter.
-void BuildKey(std::string& key, const TvsDBTestRec& test, const std::vector<const TvsDBValueRec*>& values)
+// The same as a hash, without building the key: it is taken for every test of a large target.
+quint64 LightHash(const TvsDBTestRec& test)
+{
+    quint64 h = std::hash<std::string_view>()(ShortString(test.bytes.data() + kFioAt));
+    const auto mix = [&h](quint64 v) { h ^= v + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2); };
+    const auto [kind, date] = DateKey(test.Date());
+    mix(kind);
+    mix(quint64(date));
+    for (int g = 1; g <= 4; ++g)
+        mix(quint32(test.TypeScore(g)));
+    return h;
+}
+
+// Values as a set: by group, wins and name, so the order they were written in does not matter.
+bool ValueBefore(const TvsDBValueRec* a, const TvsDBValueRec* b)
+{
+    if (a->TypeNumber() != b->TypeNumber())
+        return a->TypeNumber() < b->TypeNumber();
+    if (a->Score() != b->Score())
+        return a->Score() < b->Score();
+    return ShortString(a->bytes.data() + kValueNameAt) < ShortString(b->bytes.data() + kValueNameAt);
+}
+
+// The whole identity of a test: its own key and its values. values is sorted in place.
+void BuildKey(std::string& key, const TvsDBTestRec& test, std::vector<const TvsDBValueRec*>& values)
 {
     key.clear();
     AppendTestKey(key, test);
-    std::vector<std::string> parts;
-    parts.reserve(values.size());
+    std::sort(values.begin(), values.end(), ValueBefore);
+    AppendRaw(key, quint32(values.size()));
     for (const TvsDBValueRec* value : values) {
-        std::string part;
-        AppendRaw(part, value->TypeNumber());
-        AppendRaw(part, value->Score());
+        AppendRaw(key, value->TypeNumber());
+        AppendRaw(key, value->Score());
         const std::string_view name = ShortString(value->bytes.data() + kValueNameAt);
-        AppendRaw(part, quint8(name.size()));
-        part.append(name);
-        parts.push_back(std::move(part));
+        AppendRaw(key, quint8(name.size()));
+        key.append(name);
     }
-    std::sort(parts.begin(), parts.end());
-    AppendRaw(key, quint32(parts.size()));
-    for (const std::string& part : parts)
-        key.append(part);
-}
-
-quint64 LightHash(const TvsDBTestRec& test, std::string& scratch)
-{
-    scratch.clear();
-    AppendTestKey(scratch, test);
-    return std::hash<std::string_view>()(scratch);
 }
 
 bool Report(const MergeProgress& progress, qint64 done, qint64 total)
@@ -116,15 +129,17 @@ struct Source
     std::unique_ptr<TvsDBValueList> values;
     // Indices into values, ordered by the value's test number, file order within one test.
     std::vector<std::pair<qint32, int>> byTest;
+    // LightHash of each test.
+    std::vector<quint64> light;
 
-    std::vector<const TvsDBValueRec*> ValuesOf(quint32 testId) const
+    // The values of the test numbered testId, in file order, into found (emptied first).
+    void ValuesOf(quint32 testId, std::vector<const TvsDBValueRec*>& found) const
     {
-        std::vector<const TvsDBValueRec*> found;
+        found.clear();
         const std::pair<qint32, int> first{qint32(testId), 0};
         for (auto it = std::lower_bound(byTest.begin(), byTest.end(), first);
              it != byTest.end() && it->first == qint32(testId); ++it)
             found.push_back(&values->Items(it->second));
-        return found;
     }
 };
 
@@ -154,86 +169,142 @@ Source ReadSource(const QString& dir)
     // Saves leave the values in test order already; only a merged or damaged file needs the sort.
     if (!std::is_sorted(source.byTest.begin(), source.byTest.end()))
         std::sort(source.byTest.begin(), source.byTest.end());
+    source.light.reserve(size_t(source.tests->Count()));
+    for (int i = 0; i < source.tests->Count(); ++i)
+        source.light.push_back(LightHash(source.tests->Items(i)));
     return source;
 }
 
-// The tests of the target that the source may repeat, each as its whole identity. Only tests whose
-// name, date and totals match a source test are looked at closely, so a merge of new tests never
-// reads the target's values.dat.
-std::vector<std::string> RepeatCandidates(const TvsDBSave& target, const Source& source, const MergeProgress& progress)
+// A filter over the dates of the source's tests: most tests of a large target are told apart by
+// their date alone, before anything is hashed. One bit per slot, a million slots.
+class DateFilter
 {
-    std::string scratch;
-    std::unordered_set<quint64> sourceHashes;
-    sourceHashes.reserve(size_t(source.tests->Count()));
-    for (int i = 0; i < source.tests->Count(); ++i)
-        sourceHashes.insert(LightHash(source.tests->Items(i), scratch));
+public:
+    explicit DateFilter(const Source& source) : m_bits(size_t(1) << kSlotBits)
+    {
+        for (int i = 0; i < source.tests->Count(); ++i)
+            m_bits[Slot(source.tests->Items(i))] = true;
+    }
+    bool MayHold(const TvsDBTestRec& test) const { return m_bits[Slot(test)]; }
 
+private:
+    static constexpr int kSlotBits = 20;
+    static size_t Slot(const TvsDBTestRec& test)
+    {
+        const auto [kind, date] = DateKey(test.Date());
+        return size_t(((quint64(date) + kind) * 0x9e3779b97f4a7c15ull) >> (64 - kSlotBits));
+    }
+    std::vector<bool> m_bits;
+};
+
+// The tests of the target that the source may repeat: the whole identity of each, and their
+// LightHash. Only tests whose name, date and totals match a source test are looked at closely, so a
+// merge of new tests never reads the target's values.dat.
+struct TargetRepeats
+{
+    std::vector<std::string> keys;
+    std::unordered_set<quint64> light;
+};
+
+TargetRepeats RepeatCandidates(const TvsDBSave& target, const Source& source, const MergeProgress& progress)
+{
+    const std::unordered_set<quint64> sourceHashes(source.light.begin(), source.light.end());
+    const DateFilter dates(source);
+
+    TargetRepeats repeats;
     std::unordered_map<quint32, std::vector<TvsDBTestRec>> candidates;
+    quint32 lowest = std::numeric_limits<quint32>::max();
+    quint32 highest = 0;
     target.ReadTests([&](std::span<const TvsDBTestRec> run) {
-        for (const TvsDBTestRec& test : run)
-            if (sourceHashes.count(LightHash(test, scratch)) != 0)
+        for (const TvsDBTestRec& test : run) {
+            if (!dates.MayHold(test))
+                continue;
+            const quint64 light = LightHash(test);
+            if (sourceHashes.count(light) != 0) {
                 candidates[test.Id()].push_back(test);
+                repeats.light.insert(light);
+                lowest = std::min(lowest, test.Id());
+                highest = std::max(highest, test.Id());
+            }
+        }
         CheckCancel(progress, 0, 0);
     });
     if (candidates.empty())
-        return {};
+        return repeats;
 
     std::unordered_map<quint32, std::vector<TvsDBValueRec>> values;
     target.ReadValues([&](std::span<const TvsDBValueRec> run) {
         for (const TvsDBValueRec& value : run) {
+            // Repeats are mostly the last tests merged, so most values fall outside at once.
             const quint32 testId = quint32(value.TestId());
-            if (candidates.count(testId) != 0)
+            if (testId >= lowest && testId <= highest && candidates.count(testId) != 0)
                 values[testId].push_back(value);
         }
         CheckCancel(progress, 0, 0);
     });
 
-    std::vector<std::string> keys;
+    std::string key;
+    std::vector<const TvsDBValueRec*> own;
     for (const auto& [id, tests] : candidates) {
-        std::vector<const TvsDBValueRec*> own;
-        if (const auto it = values.find(id); it != values.end())
-            for (const TvsDBValueRec& value : it->second)
-                own.push_back(&value);
         for (const TvsDBTestRec& test : tests) {
-            BuildKey(scratch, test, own);
-            keys.push_back(scratch);
+            own.clear();
+            if (const auto it = values.find(id); it != values.end())
+                for (const TvsDBValueRec& value : it->second)
+                    own.push_back(&value);
+            BuildKey(key, test, own);
+            repeats.keys.push_back(key);
         }
     }
-    return keys;
+    return repeats;
 }
 
 // The source tests (indices, file order) that the target does not hold yet. A test met twice in the
 // source itself is taken once: after the merge the target holds it, and a second copy is a repeat.
-std::vector<int> NewTests(const Source& source, const std::vector<std::string>& targetKeys)
+std::vector<int> NewTests(const Source& source, const TargetRepeats& target)
 {
+    // Equal tests have equal LightHashes, so a test whose hash nothing else shares is new without
+    // a closer look; only the rest have their whole identity built and compared.
+    std::unordered_map<quint64, int> shared;
+    shared.reserve(source.light.size());
+    for (quint64 light : source.light)
+        ++shared[light];
+
     // Whole keys of the added tests are rebuilt when a hash matches rather than kept: a source of
     // 100,000 tests would otherwise hold them all in memory at once.
     struct Known
     {
-        int sourceIndex; // -1: a test of the target, its key in targetKeys[targetIndex]
+        int sourceIndex; // -1: a test of the target, its key in target.keys[targetIndex]
         int targetIndex;
     };
     std::unordered_multimap<quint64, Known> known;
-    known.reserve(targetKeys.size() + size_t(source.tests->Count()));
     const std::hash<std::string_view> hash;
-    for (size_t i = 0; i < targetKeys.size(); ++i)
-        known.emplace(hash(targetKeys[i]), Known{-1, int(i)});
+    for (size_t i = 0; i < target.keys.size(); ++i)
+        known.emplace(hash(target.keys[i]), Known{-1, int(i)});
 
     std::vector<int> added;
     std::string key;
     std::string other;
+    std::vector<const TvsDBValueRec*> own;
     for (int i = 0; i < source.tests->Count(); ++i) {
+        const quint64 light = source.light[size_t(i)];
+        if (shared[light] == 1 && target.light.count(light) == 0) {
+            added.push_back(i);
+            continue;
+        }
         const TvsDBTestRec& test = source.tests->Items(i);
-        BuildKey(key, test, source.ValuesOf(test.Id()));
+        source.ValuesOf(test.Id(), own);
+        BuildKey(key, test, own);
         const quint64 h = hash(key);
         bool repeat = false;
         const auto [first, last] = known.equal_range(h);
         for (auto it = first; it != last && !repeat; ++it) {
             if (it->second.sourceIndex < 0) {
-                repeat = targetKeys[size_t(it->second.targetIndex)] == key;
+                repeat = target.keys[size_t(it->second.targetIndex)] == key;
             } else {
                 const TvsDBTestRec& earlier = source.tests->Items(it->second.sourceIndex);
-                BuildKey(other, earlier, source.ValuesOf(earlier.Id()));
+                std::vector<const TvsDBValueRec*> theirs;
+                source.ValuesOf(earlier.Id(), theirs);
+                BuildKey(other, earlier, theirs);
                 repeat = other == key;
             }
         }
@@ -251,6 +322,7 @@ void WriteNewTests(TvsDBSave& target, const Source& source, const std::vector<in
     const qint64 total = qint64(added.size());
     std::vector<TvsDBTestRec> tests;
     std::vector<TvsDBValueRec> values;
+    std::vector<const TvsDBValueRec*> own;
     for (size_t from = 0; from < added.size(); from += kTestsPerRun) {
         const size_t to = std::min(added.size(), from + kTestsPerRun);
         tests.clear();
@@ -261,7 +333,8 @@ void WriteNewTests(TvsDBSave& target, const Source& source, const std::vector<in
         values.clear();
         for (size_t k = from; k < to; ++k) {
             const quint32 newId = tests[k - from].Id();
-            for (const TvsDBValueRec* value : source.ValuesOf(source.tests->Items(added[k]).Id())) {
+            source.ValuesOf(source.tests->Items(added[k]).Id(), own);
+            for (const TvsDBValueRec* value : own) {
                 values.push_back(*value);
                 values.back().SetTestId(qint32(newId));
             }
