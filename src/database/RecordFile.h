@@ -15,8 +15,8 @@ namespace kv {
 // ran out).
 int OpenLocked(const QString& fileName, int flags, int waitMs);
 
-// A write into a database file that failed: the message is the save's sentence; the system's error
-// code and the file stay available to a caller that words the failure for its own operation.
+// A write into the Data folder that failed: the message is the save's sentence; the system's error
+// code and the file stay available to a writer that words the failure for its own operation.
 class SaveError final : public Error
 {
 public:
@@ -51,12 +51,22 @@ public:
     // so that a writer can look at what is there without a second open, which its own lock would
     // refuse. Raises kv::Error when a read fails.
     void ReadExisting(const std::function<void(const char* records, size_t count)>& block) const;
-    // Flushes the data (and a newly made directory entry) to disk; raises kv::Error on failure.
+    // Flushes the data (and a newly made directory entry) to disk; raises kv::Error on failure. A
+    // file nothing was written to is left alone.
     void Sync();
-    // Returns the file to its size and bytes from before the first Append. Never raises.
-    void Rollback() noexcept;
+    // Returns the file to its size and bytes from before the first Append. Never raises; false when
+    // the file could not be put back (the journal then stays for recovery to finish the job).
+    bool Rollback() noexcept;
+    // Takes the size, the torn tail and the next number afresh, for a caller that has changed the
+    // file under the lock since construction (recovery of an earlier crash). Raises like the
+    // constructor.
+    void Measure();
 
     const QString& fileName() const { return m_fileName; }
+    int fd() const { return m_fd; }
+    // Where this session's first record goes, and the bytes from there to the original end.
+    qint64 wholeEnd() const { return m_wholeEnd; }
+    const QByteArray& tail() const { return m_tail; }
 
 private:
     QString m_fileName;
@@ -71,8 +81,8 @@ private:
     bool m_touched = false; // a write was attempted
 };
 
-// Why a file operation failed, in Russian words ("на диске нет места").
-QString FileErrorReason(int error);
+// The reason for this errno in Russian, e.g. "на диске нет места".
+QString ReasonText(int error);
 // The Russian sentence for a failed save of fileName with this errno.
 QString SaveErrorText(int error, const QString& fileName);
 

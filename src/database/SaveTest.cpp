@@ -1,47 +1,112 @@
 #include "database/SaveTest.h"
 
+#include "database/DurableIo.h"
+#include "database/Journal.h"
 #include "database/RecordFile.h"
+#include "platform/Errors.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace kv {
 
-TvsDBSave::TvsDBSave(const QString& testsFile, const QString& valuesFile, int lockWaitMs)
+TvsDBSave::TvsDBSave(const QString& dataDir, int lockWaitMs) : m_dataDir(dataDir)
 {
-    // Always tests.dat before values.dat: two instances that lock in the same order cannot deadlock.
-    m_tests = std::make_unique<RecordFile>(testsFile, TvsDBTestRec::kSize, lockWaitMs);
-    m_values = std::make_unique<RecordFile>(valuesFile, TvsDBValueRec::kSize, lockWaitMs);
+    // Always this order: instances that lock in the same order cannot deadlock.
+    m_tests = std::make_unique<RecordFile>(TestsFileName(dataDir), TvsDBTestRec::kSize, lockWaitMs);
+    m_values = std::make_unique<RecordFile>(ValuesFileName(dataDir), TvsDBValueRec::kSize, lockWaitMs);
+    m_answers = std::make_unique<RecordFile>(AnswersFileName(dataDir), TvsDBAnswerRec::kSize, lockWaitMs);
+
+    // A writer that died before us left its journal; under our locks nobody else can be at it, so
+    // its half is undone before anything of ours is measured.
+    const int fds[3] = {m_tests->fd(), m_values->fd(), m_answers->fd()};
+    try {
+        if (RecoverLocked(dataDir, fds) != RecoveryOutcome::Clean) {
+            m_tests->Measure();
+            m_values->Measure();
+            m_answers->Measure();
+        }
+    } catch (const Error& e) {
+        throw Error(QStringLiteral("Тест не сохранен. ") + e.message());
+    }
+}
+
+TvsDBSave::TvsDBSave(const QString& testsFile, const QString&, int lockWaitMs)
+    : TvsDBSave(QFileInfo(testsFile).absolutePath(), lockWaitMs)
+{
 }
 
 TvsDBSave::~TvsDBSave()
 {
-    if (!m_committed) {
-        m_values->Rollback();
-        m_tests->Rollback();
-    }
+    if (m_committed)
+        return;
+    bool restored = m_answers->Rollback();
+    restored = m_values->Rollback() && restored;
+    restored = m_tests->Rollback() && restored;
+    // With a file that could not be put back, the journal stays: the next one to open the folder
+    // finishes the rollback.
+    if (m_journalStarted && restored && RemoveFile(JournalFileName(m_dataDir)))
+        SyncDirectory(m_dataDir);
+}
+
+void TvsDBSave::BeginJournal()
+{
+    if (m_journalStarted)
+        return;
+    std::vector<JournalEntry> entries;
+    for (const RecordFile* file : {m_tests.get(), m_values.get(), m_answers.get()})
+        entries.push_back({QFileInfo(file->fileName()).fileName(), file->wholeEnd(), file->tail()});
+    const QByteArray bytes = EncodeJournal(entries);
+
+    const QString journal = JournalFileName(m_dataDir);
+    const QByteArray path = QFile::encodeName(journal);
+    m_journalStarted = true;
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (fd < 0)
+        throw SaveError(errno, journal);
+    // The journal and its name must be on disk before any append can be.
+    const bool ok = WriteAt(fd, bytes.constData(), bytes.size(), 0) && SyncFile(fd);
+    const int saved = errno;
+    ::close(fd);
+    if (!ok)
+        throw SaveError(saved, journal);
+    if (!SyncDirectory(m_dataDir))
+        throw SaveError(errno, journal);
 }
 
 void TvsDBSave::AppendTest(TvsDBTestRec& rec)
 {
+    BeginJournal();
     m_tests->Append(rec.bytes.data());
 }
 
 void TvsDBSave::AppendValue(TvsDBValueRec& rec)
 {
+    BeginJournal();
     m_values->Append(rec.bytes.data());
 }
 
-void TvsDBSave::AppendTests(std::span<TvsDBTestRec> recs)
+void TvsDBSave::AppendAnswer(TvsDBAnswerRec& rec)
 {
-    if (!recs.empty())
-        m_tests->Append(recs.front().bytes.data(), recs.size());
-}
-
-void TvsDBSave::AppendValues(std::span<TvsDBValueRec> recs)
-{
-    if (!recs.empty())
-        m_values->Append(recs.front().bytes.data(), recs.size());
+    BeginJournal();
+    m_answers->Append(rec.bytes.data());
 }
 
 namespace {
+
+template <typename Rec> void AppendRun(RecordFile& file, std::span<Rec> recs)
+{
+    if (!recs.empty())
+        file.Append(recs.front().bytes.data(), recs.size());
+}
 
 // The record classes are their bytes alone, so a run of records read from a file is an array of them.
 template <typename Rec> void ReadAs(const RecordFile& file, const std::function<void(std::span<const Rec>)>& block)
@@ -52,6 +117,24 @@ template <typename Rec> void ReadAs(const RecordFile& file, const std::function<
 }
 
 } // namespace
+
+void TvsDBSave::AppendTests(std::span<TvsDBTestRec> recs)
+{
+    BeginJournal();
+    AppendRun(*m_tests, recs);
+}
+
+void TvsDBSave::AppendValues(std::span<TvsDBValueRec> recs)
+{
+    BeginJournal();
+    AppendRun(*m_values, recs);
+}
+
+void TvsDBSave::AppendAnswers(std::span<TvsDBAnswerRec> recs)
+{
+    BeginJournal();
+    AppendRun(*m_answers, recs);
+}
 
 void TvsDBSave::ReadTests(const std::function<void(std::span<const TvsDBTestRec>)>& block) const
 {
@@ -67,6 +150,14 @@ void TvsDBSave::Commit()
 {
     m_tests->Sync();
     m_values->Sync();
+    m_answers->Sync();
+    if (m_journalStarted) {
+        // Once the journal's removal is on disk the save stands; should that fail, the destructor
+        // undoes the save in this process instead, so "not saved" is never a lie either way.
+        const QString journal = JournalFileName(m_dataDir);
+        if (!RemoveFile(journal) || !SyncDirectory(m_dataDir))
+            throw SaveError(errno, journal);
+    }
     m_committed = true;
 }
 

@@ -1,5 +1,6 @@
 #include "database/uvsTestGrid.h"
 
+#include "database/Journal.h"
 #include "database/ResultRestore.h"
 #include "database/TestGridModel.h"
 #include "database/uvsDetailedResult.h"
@@ -61,6 +62,10 @@ QTableView* TfmTestGrid::Grid() const
 
 void TfmTestGrid::FormCreate()
 {
+    // A save killed half-way is undone before its remnant can show as a test with part of its
+    // ranking. Should that be impossible (a read-only folder), the history still opens, after the
+    // error has said what may be incomplete.
+    RunHandler(this, m_context.dialogs, [this] { RecoverDataDir(m_context.dataDir()); });
     m_model->Load(m_context.dataDir() + QStringLiteral("/tests.dat"));
     for (int c = 0; c < TestGridModel::ColumnCount; ++c)
         ui->sgTest->setColumnWidth(c, TestGridModel::DesignedWidth(c));
@@ -152,6 +157,8 @@ void TfmTestGrid::sgTestDblClick()
         return;
     WantedTestId = StrToInt(text);
 
+    // Another instance may have been killed in a save since the history was opened.
+    RunHandler(this, m_context.dialogs, [this] { RecoverDataDir(m_context.dataDir()); });
     TvsDBTestRec rec;
     {
         const std::unique_ptr<TvsDBTestList> tests =

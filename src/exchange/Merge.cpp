@@ -1,5 +1,6 @@
 #include "exchange/Merge.h"
 
+#include "database/Journal.h"
 #include "database/RecordFile.h"
 #include "database/SaveTest.h"
 
@@ -13,10 +14,15 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace kv {
 
@@ -120,55 +126,137 @@ void CheckCancel(const MergeProgress& progress, qint64 done, qint64 total)
         throw MergeCancelled();
 }
 
-// The source, read whole: every test with its values. The files are read as the program reads them
-// (locked while each is read, whole records only); tests.dat first, so that a test saved on the
-// source meanwhile is either wholly in this picture or not at all.
+// Record numbers by test, ordered by test number and, within one test, by file order.
+using ByTest = std::vector<std::pair<quint32, int>>;
+
+template <typename List> ByTest IndexByTest(const List& list)
+{
+    ByTest index;
+    index.reserve(size_t(list.Count()));
+    for (int i = 0; i < list.Count(); ++i)
+        index.emplace_back(quint32(list.Items(i).TestId()), i);
+    // Saves leave the records in test order already; only a merged or damaged file needs the sort.
+    if (!std::is_sorted(index.begin(), index.end()))
+        std::sort(index.begin(), index.end());
+    return index;
+}
+
+template <typename Rec, typename List>
+void RecordsOf(quint32 testId, const List& list, const ByTest& index, std::vector<const Rec*>& found)
+{
+    found.clear();
+    for (auto it = std::lower_bound(index.begin(), index.end(), std::pair<quint32, int>{testId, 0});
+         it != index.end() && it->first == testId; ++it)
+        found.push_back(&list.Items(it->second));
+}
+
+// The source, read whole: every test with its values and answers.
 struct Source
 {
-    std::unique_ptr<TvsDBTestList> tests;
-    std::unique_ptr<TvsDBValueList> values;
-    // Indices into values, ordered by the value's test number, file order within one test.
-    std::vector<std::pair<qint32, int>> byTest;
+    std::unique_ptr<TvsDBTestList> tests = std::make_unique<TvsDBTestList>();
+    std::unique_ptr<TvsDBValueList> values = std::make_unique<TvsDBValueList>();
+    std::unique_ptr<TvsDBAnswerList> answers = std::make_unique<TvsDBAnswerList>();
+    ByTest valuesByTest;
+    ByTest answersByTest;
     // LightHash of each test.
     std::vector<quint64> light;
 
     // The values of the test numbered testId, in file order, into found (emptied first).
     void ValuesOf(quint32 testId, std::vector<const TvsDBValueRec*>& found) const
     {
-        found.clear();
-        const std::pair<qint32, int> first{qint32(testId), 0};
-        for (auto it = std::lower_bound(byTest.begin(), byTest.end(), first);
-             it != byTest.end() && it->first == qint32(testId); ++it)
-            found.push_back(&values->Items(it->second));
+        RecordsOf(testId, *values, valuesByTest, found);
+    }
+    void AnswersOf(quint32 testId, std::vector<const TvsDBAnswerRec*>& found) const
+    {
+        RecordsOf(testId, *answers, answersByTest, found);
     }
 };
 
+// A source file held open and locked as the program locks it, for reading only.
+struct LockedSource
+{
+    int fd = -1;
+    ~LockedSource()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+// The whole records of the first limit bytes of the file, straight into the list's storage.
+template <typename List> void ReadWholeRecords(int fd, const QString& fileName, qint64 limit, List& list)
+{
+    using Rec = std::remove_reference_t<decltype(list.Items(0))>;
+    struct stat st
+    {
+    };
+    if (::fstat(fd, &st) != 0)
+        throw Error(QStringLiteral("Не удалось прочитать %1: %2").arg(Native(fileName), ReasonText(errno)));
+    const qint64 size = limit >= 0 ? std::min<qint64>(limit, st.st_size) : qint64(st.st_size);
+    const size_t count = size_t(size / Rec::kSize);
+    if (count == 0)
+        return;
+    char* into = list.Room(count);
+    size_t filled = 0;
+    const size_t bytes = count * size_t(Rec::kSize);
+    while (filled < bytes) {
+        const ssize_t n = ::pread(fd, into + filled, bytes - filled, off_t(filled));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw Error(QStringLiteral("Не удалось прочитать %1: %2").arg(Native(fileName), ReasonText(errno)));
+        if (n == 0)
+            break; // shorter than it was a moment ago: only what is there
+        filled += size_t(n);
+    }
+    list.Keep(filled / size_t(Rec::kSize));
+}
+
+// The source is never written, not even to finish a crashed save's rollback there: its files are
+// locked together, in the program's order, so no save of the source can fall between their reads,
+// and a journal left in the folder is honoured by reading each file only up to the size it records,
+// which is what recovery would cut it back to.
 Source ReadSource(const QString& dir)
 {
-    Source source;
-    const QString testsFile = dir + QStringLiteral("/tests.dat");
-    const QString valuesFile = dir + QStringLiteral("/values.dat");
+    const QString testsFile = TestsFileName(dir);
     if (!QFileInfo(testsFile).isFile())
         throw MergeFolderError(QStringLiteral("В папке %1 нет базы данных (tests.dat)").arg(Native(dir)));
-    const QString unreadable = QStringLiteral("Не удалось прочитать %1: файл занят другой программой или недоступен");
-    source.tests = ReadTests(testsFile);
-    if (!source.tests)
-        throw Error(unreadable.arg(Native(testsFile)));
-    if (QFileInfo::exists(valuesFile)) {
-        source.values = ReadValues(valuesFile);
-        if (!source.values)
-            throw Error(unreadable.arg(Native(valuesFile)));
-    } else {
-        source.values = std::make_unique<TvsDBValueList>();
+    const QString files[3] = {testsFile, ValuesFileName(dir), AnswersFileName(dir)};
+    LockedSource locked[3];
+    for (int i = 0; i < 3; ++i) {
+        // values.dat and answers.dat may not exist yet: no value saved, or saved before answers were.
+        if (i > 0 && !QFileInfo::exists(files[i]))
+            continue;
+        locked[i].fd = OpenLocked(files[i], O_RDONLY, kLockWaitMs);
+        if (locked[i].fd < 0) {
+            const QString reason =
+                errno == EWOULDBLOCK ? QStringLiteral("файл занят другой программой") : ReasonText(errno);
+            throw Error(QStringLiteral("Не удалось прочитать %1: %2").arg(Native(files[i]), reason));
+        }
     }
 
-    const int count = source.values->Count();
-    source.byTest.reserve(size_t(count));
-    for (int i = 0; i < count; ++i)
-        source.byTest.emplace_back(source.values->Items(i).TestId(), i);
-    // Saves leave the values in test order already; only a merged or damaged file needs the sort.
-    if (!std::is_sorted(source.byTest.begin(), source.byTest.end()))
-        std::sort(source.byTest.begin(), source.byTest.end());
+    qint64 limits[3] = {-1, -1, -1};
+    QFile journal(JournalFileName(dir));
+    if (journal.open(QIODevice::ReadOnly)) {
+        std::vector<JournalEntry> entries;
+        // A torn journal means its writer had appended nothing yet.
+        if (DecodeJournal(journal.readAll(), entries)) {
+            for (const JournalEntry& entry : entries)
+                for (int i = 0; i < 3; ++i)
+                    if (QFileInfo(files[i]).fileName() == entry.name)
+                        limits[i] = entry.wholeEnd;
+        }
+    }
+
+    Source source;
+    ReadWholeRecords(locked[0].fd, files[0], limits[0], *source.tests);
+    if (locked[1].fd >= 0)
+        ReadWholeRecords(locked[1].fd, files[1], limits[1], *source.values);
+    if (locked[2].fd >= 0)
+        ReadWholeRecords(locked[2].fd, files[2], limits[2], *source.answers);
+
+    source.valuesByTest = IndexByTest(*source.values);
+    source.answersByTest = IndexByTest(*source.answers);
     source.light.reserve(size_t(source.tests->Count()));
     for (int i = 0; i < source.tests->Count(); ++i)
         source.light.push_back(LightHash(source.tests->Items(i)));
@@ -322,24 +410,35 @@ void WriteNewTests(TvsDBSave& target, const Source& source, const std::vector<in
     const qint64 total = qint64(added.size());
     std::vector<TvsDBTestRec> tests;
     std::vector<TvsDBValueRec> values;
-    std::vector<const TvsDBValueRec*> own;
+    std::vector<TvsDBAnswerRec> answers;
+    std::vector<const TvsDBValueRec*> ownValues;
+    std::vector<const TvsDBAnswerRec*> ownAnswers;
     for (size_t from = 0; from < added.size(); from += kTestsPerRun) {
         const size_t to = std::min(added.size(), from + kTestsPerRun);
         tests.clear();
         for (size_t k = from; k < to; ++k)
             tests.push_back(source.tests->Items(added[k]));
-        // The append gives each test the target's next number; its values then follow that number.
+        // The append gives each test the target's next number; its values and answers then follow
+        // that number.
         target.AppendTests(tests);
         values.clear();
+        answers.clear();
         for (size_t k = from; k < to; ++k) {
+            const quint32 oldId = source.tests->Items(added[k]).Id();
             const quint32 newId = tests[k - from].Id();
-            source.ValuesOf(source.tests->Items(added[k]).Id(), own);
-            for (const TvsDBValueRec* value : own) {
+            source.ValuesOf(oldId, ownValues);
+            for (const TvsDBValueRec* value : ownValues) {
                 values.push_back(*value);
                 values.back().SetTestId(qint32(newId));
             }
+            source.AnswersOf(oldId, ownAnswers);
+            for (const TvsDBAnswerRec* answer : ownAnswers) {
+                answers.push_back(*answer);
+                answers.back().SetTestId(newId);
+            }
         }
         target.AppendValues(values);
+        target.AppendAnswers(answers);
         CheckCancel(progress, qint64(to), total);
     }
 }
@@ -369,8 +468,7 @@ MergeResult MergeDataFolders(const QString& sourceDir, const QString& targetDir,
     try {
         // Locks the target's files until the end; unless Commit is reached, its destructor puts them
         // back as they were.
-        TvsDBSave target(targetDir + QStringLiteral("/tests.dat"), targetDir + QStringLiteral("/values.dat"),
-                         lockWaitMs);
+        TvsDBSave target(targetDir, lockWaitMs);
         const std::vector<int> added = NewTests(source, RepeatCandidates(target, source, progress));
         const qint64 total = qint64(added.size());
         CheckCancel(progress, 0, total);
@@ -381,7 +479,7 @@ MergeResult MergeDataFolders(const QString& sourceDir, const QString& targetDir,
         result.added = total;
         result.skipped = source.tests->Count() - total;
     } catch (const SaveError& e) {
-        throw Error(QStringLiteral("Тесты не добавлены: %1 (%2)").arg(FileErrorReason(e.code()), Native(e.fileName())));
+        throw Error(QStringLiteral("Тесты не добавлены: %1 (%2)").arg(ReasonText(e.code()), Native(e.fileName())));
     }
     return result;
 }

@@ -231,9 +231,10 @@ void TfmResults::btSaveClick()
             test.SetTypeScore(group.Number, group.Score);
     }
 
-    // The test and its values land together or not at all; a failure raises with its reason and
-    // leaves the window unsaved, so the respondent can try again.
-    TvsDBSave save(dataDir + QStringLiteral("/tests.dat"), dataDir + QStringLiteral("/values.dat"));
+    // The test, its values and its answers land together or not at all, even if the program is
+    // killed half-way; a failure raises with its reason and leaves the window unsaved, so the
+    // respondent can try again.
+    TvsDBSave save(dataDir);
     save.AppendTest(test);
     TvsDBValueRec value;
     for (int g = 0; g < groupCount; ++g) {
@@ -246,6 +247,20 @@ void TfmResults::btSaveClick()
             value.SetScore(rec.Score);
             value.SetName(rec.Name);
             save.AppendValue(value);
+        }
+    }
+    if (m_answers) {
+        TvsDBAnswerRec answer;
+        for (const TvsAnswer& a : *m_answers) {
+            answer.SetTestId(test.Id());
+            answer.SetQuestion(static_cast<quint32>(a.Question));
+            answer.SetUpperGroup(static_cast<quint8>(a.UpperGroup & 0xff));
+            answer.SetUpper(a.Upper);
+            answer.SetLowerGroup(static_cast<quint8>(a.LowerGroup & 0xff));
+            answer.SetLower(a.Lower);
+            answer.SetChosen(a.Chosen);
+            answer.SetResponseMs(a.ResponseMs);
+            save.AppendAnswer(answer);
         }
     }
     save.Commit();

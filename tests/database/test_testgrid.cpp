@@ -1,4 +1,6 @@
 // The history window: what it lists, how it closes, and what a double-click opens or reports.
+#include "database/DurableIo.h"
+#include "database/SaveTest.h"
 #include "database/TestGridModel.h"
 #include "database/uvsDetailedResult.h"
 #include "database/uvsTestGrid.h"
@@ -11,6 +13,9 @@
 #include <QTableView>
 #include <QTextEdit>
 #include <QtTest/QtTest>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace kv;
 
@@ -47,6 +52,41 @@ QStringList Row(const TestGridModel& model, int row)
     for (int c = 0; c < model.columnCount(); ++c)
         cells << model.data(model.index(row, c)).toString();
     return cells;
+}
+
+// Another instance killed in the middle of a save: its test record and part of its first value
+// are written, its journal says how to undo them. Returns the child's exit code.
+int KilledSave(const QString& dataDir)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        crashseam::Arm(5); // the journal's write, fsync and folder sync, the test, half a value
+        try {
+            TvsDBSave save(dataDir);
+            TvsDBTestRec test;
+            test.SetFio(QStringLiteral("Недописанный"));
+            save.AppendTest(test);
+            for (int i = 0; i < 3; ++i) {
+                TvsDBValueRec value;
+                value.SetTestId(qint32(test.Id()));
+                value.SetTypeNumber(2);
+                value.SetName(QStringLiteral("Деньги"));
+                save.AppendValue(value);
+            }
+            save.Commit();
+        } catch (...) {
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+QByteArray FileBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 void DoubleClickRow(QTableView* view, int row, int logicalColumn = 1)
@@ -234,6 +274,36 @@ private slots:
         QCOMPARE(windows, 0);
         QVERIFY2(f.dialogs.errors.isEmpty(), qPrintable(f.dialogs.errors.join(u'|')));
         QVERIFY(grid.isVisible());
+    }
+
+    void killedSaveIsUndoneBeforeShowing()
+    {
+        Fixture f;
+        WriteThreeTests(f.dir);
+        const QString data = f.dir.file(u"Data"_qs);
+        const QByteArray tests = FileBytes(data + u"/tests.dat"_qs);
+        const QByteArray values = FileBytes(data + u"/values.dat"_qs);
+        QCOMPARE(KilledSave(data), crashseam::kCrashExit);
+        QCOMPARE(FileBytes(data + u"/tests.dat"_qs).size(), tests.size() + TvsDBTestRec::kSize);
+
+        // Opening the history undoes the remnant instead of listing a fourth test without values.
+        TfmTestGrid grid(f.context, f.catalogue);
+        grid.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&grid));
+        QCOMPARE(grid.Grid()->model()->rowCount(), 3);
+        QCOMPARE(FileBytes(data + u"/tests.dat"_qs), tests);
+        QCOMPARE(FileBytes(data + u"/values.dat"_qs), values);
+        QVERIFY(!QFileInfo::exists(data + u"/journal.dat"_qs));
+
+        // A save killed while the history is open is undone before a test is read for display.
+        QCOMPARE(KilledSave(data), crashseam::kCrashExit);
+        int windows = 0;
+        OpenRow(grid, 1, &windows);
+        QCOMPARE(windows, 1);
+        QVERIFY2(f.dialogs.errors.isEmpty(), qPrintable(f.dialogs.errors.join(u'|')));
+        QCOMPARE(FileBytes(data + u"/tests.dat"_qs), tests);
+        QCOMPARE(FileBytes(data + u"/values.dat"_qs), values);
+        QVERIFY(!QFileInfo::exists(data + u"/journal.dat"_qs));
     }
 
     void errors_data()
