@@ -5,7 +5,9 @@
 #include "exchange/Merge.h"
 
 #include "database/DbFiles.h"
+#include "database/DurableIo.h"
 #include "database/ForeignLock.h"
+#include "database/Journal.h"
 #include "database/SaveTest.h"
 #include "database/uvsDataBase.h"
 
@@ -19,6 +21,8 @@
 #include <csignal>
 #include <cstring>
 #include <functional>
+
+#include <sys/wait.h>
 
 #include <sched.h>
 #include <sys/mount.h>
@@ -106,8 +110,43 @@ struct Folder
         WriteFile(this->tests(), t + testsTail);
         WriteFile(this->values(), v + valuesTail);
     }
-    // Both files' bytes, to see that nothing changed.
-    QByteArray Snapshot() const { return kvtest::ReadFile(tests()) + "|" + kvtest::ReadFile(values()); }
+    QString answers() const { return dir.filePath(QStringLiteral("answers.dat")); }
+    // The three files' bytes and whether a journal is there, to see that nothing changed. A file
+    // that is not there reads as an empty one, to every reader; a writer's locking makes the empty
+    // file, which then stays.
+    QByteArray Snapshot() const
+    {
+        QByteArray all;
+        for (const char* name : {"tests.dat", "values.dat", "answers.dat"}) {
+            QFile f(dir.filePath(QLatin1StringView(name)));
+            all += QByteArray(name) + ':' + (f.open(QIODevice::ReadOnly) ? f.readAll().toHex() : QByteArray()) + '|';
+        }
+        return all + (QFile::exists(JournalFileName(path())) ? "journal" : "");
+    }
+    // answers.dat with count answers per test of these numbers, numbered from firstId.
+    void WriteAnswers(const QList<quint32>& testIds, int count, quint32 firstId = 1) const
+    {
+        QByteArray bytes;
+        quint32 id = firstId;
+        for (quint32 testId : testIds)
+            for (int q = 1; q <= count; ++q)
+                bytes += AnswerBytes(id++, testId, quint32(q));
+        WriteFile(answers(), bytes);
+    }
+    static QByteArray AnswerBytes(quint32 id, quint32 testId, quint32 question)
+    {
+        TvsDBAnswerRec r;
+        r.SetId(id);
+        r.SetTestId(testId);
+        r.SetQuestion(question);
+        r.SetUpperGroup(1);
+        r.SetUpper(QStringLiteral("Вера %1").arg(testId));
+        r.SetLowerGroup(3);
+        r.SetLower(QStringLiteral("Любовь"));
+        r.SetChosen(quint8(1 + question % 2));
+        r.SetResponseMs(1000 + question);
+        return QByteArray(r.bytes.data(), TvsDBAnswerRec::kSize);
+    }
 };
 
 const double kMonday = 45356.5; // 2024-03-05 12:00
@@ -149,6 +188,10 @@ private slots:
     void sizeLimitLeavesTarget();
     void fullDiskLeavesTarget_data();
     void fullDiskLeavesTarget();
+    void answersFollowTheirTest();
+    void journalInTheSourceIsHonoured_data();
+    void journalInTheSourceIsHonoured();
+    void crashAtEveryStepOfAMerge();
 };
 
 void TestMerge::numberingContinuesAndValuesFollow()
@@ -648,6 +691,158 @@ void TestMerge::fullDiskLeavesTarget()
     QCOMPARE(r.exitCode, 0);
     QVERIFY2(r.message.startsWith(QStringLiteral("Тесты не добавлены: на диске нет места")), qPrintable(r.message));
     QVERIFY2(r.message.contains(file), qPrintable(r.message));
+}
+
+void TestMerge::answersFollowTheirTest()
+{
+    Folder target;
+    target.Write({{4, QStringLiteral("Анна"), kMonday, ThreeValues()}});
+    target.WriteAnswers({4}, 3, 11);
+    Folder source;
+    // Test 2 repeats the target's test; its answers stay behind with it.
+    source.Write({{1, QStringLiteral("Борис"), kMonday + 1, ThreeValues()},
+                  {2, QStringLiteral("Анна"), kMonday, ThreeValues()},
+                  {3, QStringLiteral("Вера"), kMonday + 2, ThreeValues()}});
+    // Answers out of test order: 3's first, then 1's, then 2's.
+    WriteFile(source.answers(), Folder::AnswerBytes(1, 3, 1) + Folder::AnswerBytes(2, 1, 1) +
+                                    Folder::AnswerBytes(3, 1, 2) + Folder::AnswerBytes(4, 2, 1) +
+                                    Folder::AnswerBytes(5, 3, 2) + Folder::AnswerBytes(6, 3, 3));
+    const QByteArray before = kvtest::ReadFile(target.answers());
+
+    QCOMPARE(MergeReport(MergeDataFolders(source.path(), target.path())),
+             QStringLiteral("Добавлено тестов: 2, пропущено повторов: 1"));
+    QVERIFY(kvtest::ReadFile(target.answers()).startsWith(before));
+    const auto answers = ReadAnswers(target.answers());
+    QCOMPARE(answers->Count(), 3 + 5);
+    // Борис became 5 and Вера 6; each test's answers in their source order, numbered on from 13.
+    const QList<QPair<quint32, quint32>> want = {{5, 1}, {5, 2}, {6, 1}, {6, 2}, {6, 3}};
+    for (int i = 0; i < want.size(); ++i) {
+        const TvsDBAnswerRec& a = answers->Items(3 + i);
+        QCOMPARE(a.Id(), quint32(14 + i));
+        QCOMPARE(a.TestId(), want[i].first);
+        QCOMPARE(a.Question(), want[i].second);
+        // Everything else is the source's record as it was.
+        TvsDBAnswerRec expected;
+        const QByteArray original = Folder::AnswerBytes(quint32(14 + i), want[i].first == 5 ? 1 : 3, want[i].second);
+        std::memcpy(expected.bytes.data(), original.constData(), TvsDBAnswerRec::kSize);
+        expected.SetTestId(want[i].first);
+        QCOMPARE(QByteArray(a.bytes.data(), TvsDBAnswerRec::kSize).toHex(),
+                 QByteArray(expected.bytes.data(), TvsDBAnswerRec::kSize).toHex());
+    }
+}
+
+void TestMerge::journalInTheSourceIsHonoured_data()
+{
+    QTest::addColumn<bool>("torn");
+    QTest::newRow("a save killed half-way") << false;
+    QTest::newRow("killed while its journal was written") << true;
+}
+
+void TestMerge::journalInTheSourceIsHonoured()
+{
+    QFETCH(bool, torn);
+    // The source machine died in the middle of saving its third test: the test record and one
+    // value are there, and the journal that would undo them.
+    Folder source;
+    source.Write({{1, QStringLiteral("Анна"), kMonday, ThreeValues()},
+                  {2, QStringLiteral("Борис"), kMonday + 1, ThreeValues()}});
+    const qint64 testsSize = QFileInfo(source.tests()).size();
+    const qint64 valuesSize = QFileInfo(source.values()).size();
+    QByteArray journal = EncodeJournal({{QStringLiteral("tests.dat"), testsSize, {}},
+                                        {QStringLiteral("values.dat"), valuesSize, {}},
+                                        {QStringLiteral("answers.dat"), 0, {}}});
+    if (torn)
+        journal.chop(5);
+    WriteFile(JournalFileName(source.path()), journal);
+    QFile t(source.tests());
+    QVERIFY(t.open(QIODevice::Append));
+    t.write(Bytes(TestRecord({3, QStringLiteral("Вера"), kMonday + 2, {}})));
+    t.close();
+    QFile v(source.values());
+    QVERIFY(v.open(QIODevice::Append));
+    TvsDBValueRec value;
+    value.SetId(7);
+    value.SetTestId(3);
+    value.SetName(QStringLiteral("Половина"));
+    v.write(Bytes(value));
+    v.close();
+    const QByteArray sourceBefore = source.Snapshot();
+
+    Folder target;
+    target.Write({});
+    const MergeResult r = MergeDataFolders(source.path(), target.path());
+    // Left alone, the source keeps its journal for the program there to finish the rollback.
+    QCOMPARE(source.Snapshot(), sourceBefore);
+    QVERIFY(QFile::exists(JournalFileName(source.path())));
+    // A whole journal says the third test was never saved; a torn one was written before any
+    // append, so what follows it cannot be its writer's (and is taken as it stands).
+    QCOMPARE(r.added, torn ? 3 : 2);
+    QCOMPARE(ReadValues(target.values())->Count(), torn ? 7 : 6);
+}
+
+void TestMerge::crashAtEveryStepOfAMerge()
+{
+    Folder target;
+    target.Write({{1, QStringLiteral("Анна"), kMonday, ThreeValues()}}, 1, QByteArray(30, 'x'), QByteArray(9, 'y'));
+    target.WriteAnswers({1}, 2);
+    Folder source;
+    source.Write({{1, QStringLiteral("Борис"), kMonday + 1, ThreeValues()},
+                  {2, QStringLiteral("Вера"), kMonday + 2, ThreeValues()},
+                  {3, QStringLiteral("Глеб"), kMonday + 3, ThreeValues()}});
+    source.WriteAnswers({1, 2, 3}, 3);
+    const QByteArray before = target.Snapshot();
+    const auto restore = [&](const QByteArray& snapshot) {
+        QFile::remove(JournalFileName(target.path()));
+        for (const QByteArray& entry : snapshot.split('|')) {
+            const int colon = entry.indexOf(':');
+            if (colon > 0)
+                WriteFile(target.dir.filePath(QString::fromUtf8(entry.left(colon))),
+                          QByteArray::fromHex(entry.mid(colon + 1)));
+        }
+    };
+    const auto crashChild = [&](int k) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            crashseam::Arm(k);
+            int code = 0;
+            try {
+                MergeDataFolders(source.path(), target.path());
+            } catch (...) {
+                code = 2;
+            }
+            ::_exit(code);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+
+    crashseam::Arm(0);
+    MergeDataFolders(source.path(), target.path());
+    const int steps = crashseam::Steps();
+    const QByteArray after = target.Snapshot();
+    QVERIFY(after != before);
+    QVERIFY(steps > 5);
+
+    int sawBefore = 0;
+    int sawAfter = 0;
+    for (int k = 1; k <= steps; ++k) {
+        restore(before);
+        QCOMPARE(crashChild(k), crashseam::kCrashExit);
+        RecoverDataDir(target.path());
+        const QByteArray now = target.Snapshot();
+        if (now == before)
+            ++sawBefore;
+        else if (now == after)
+            ++sawAfter;
+        else
+            QFAIL(qPrintable(QStringLiteral("a crash after step %1 of %2 left something between").arg(k).arg(steps)));
+    }
+    restore(before);
+    QCOMPARE(crashChild(steps + 1), 0);
+    QCOMPARE(target.Snapshot(), after);
+    QVERIFY(sawBefore > 0);
+    QVERIFY(sawAfter > 0);
 }
 
 QTEST_GUILESS_MAIN(TestMerge)
