@@ -1,9 +1,10 @@
 // Times a merge of a smaller database into a large one against a plain copy of the source's files:
 //   kvendar_bench_merge <folder made by kvendar_bench_gen> [repeats=5] [source tests=10000]
+//                       [answers per source test=0]
 // The source is made from the first tests of the folder, moved to other dates so that every one of
-// them is new to the target. After each merge the target is cut back to its size before, so every
-// repeat merges into the same 100,000 tests. Each figure is the median of the repeats, after one
-// unmeasured run.
+// them is new to the target, with as many answer records per test as asked (105 for 15 values). After each merge the
+// target is cut back to its size before, so every repeat merges into the same 100,000 tests. Each figure is the median
+// of the repeats, after one unmeasured run.
 
 #include "exchange/Merge.h"
 
@@ -88,6 +89,7 @@ int main(int argc, char** argv)
     const QString target = args.at(1);
     const int repeats = args.size() > 2 ? args.at(2).toInt() : 5;
     const int sourceCount = args.size() > 3 ? args.at(3).toInt() : 10000;
+    const int answersPerTest = args.size() > 4 ? args.at(4).toInt() : 0;
     const QString targetTests = target + QStringLiteral("/tests.dat");
     const QString targetValues = target + QStringLiteral("/values.dat");
     const auto tests = ReadTests(targetTests);
@@ -111,24 +113,48 @@ int main(int argc, char** argv)
         }
         for (int i = 0; i < values->Count() && quint32(values->Items(i).TestId()) <= lastId; ++i)
             v.append(values->Items(i).bytes.data(), TvsDBValueRec::kSize);
+        QByteArray a;
+        quint32 answerId = 0;
+        for (int i = 0; i < sourceCount; ++i) {
+            for (int q = 1; q <= answersPerTest; ++q) {
+                TvsDBAnswerRec rec;
+                rec.SetId(++answerId);
+                rec.SetTestId(tests->Items(i).Id());
+                rec.SetQuestion(quint32(q));
+                rec.SetUpperGroup(1);
+                rec.SetUpper(QStringLiteral("Ценность номер %1").arg(q % 15 + 1));
+                rec.SetLowerGroup(2);
+                rec.SetLower(QStringLiteral("Ценность номер %1").arg((q + 7) % 15 + 1));
+                rec.SetChosen(quint8(1 + q % 2));
+                rec.SetResponseMs(quint32(800 + q));
+                a.append(rec.bytes.data(), TvsDBAnswerRec::kSize);
+            }
+        }
         QFile ft(source + QStringLiteral("/tests.dat"));
         QFile fv(source + QStringLiteral("/values.dat"));
+        QFile fa(source + QStringLiteral("/answers.dat"));
         if (!ft.open(QIODevice::WriteOnly) || ft.write(t) != t.size() || !fv.open(QIODevice::WriteOnly) ||
-            fv.write(v) != v.size()) {
+            fv.write(v) != v.size() || !fa.open(QIODevice::WriteOnly) || fa.write(a) != a.size()) {
             std::fprintf(stderr, "cannot write the source\n");
             return 1;
         }
     }
-    const QStringList sourceFiles = {source + QStringLiteral("/tests.dat"), source + QStringLiteral("/values.dat")};
+    QStringList sourceFiles = {source + QStringLiteral("/tests.dat"), source + QStringLiteral("/values.dat")};
+    if (answersPerTest > 0)
+        sourceFiles << source + QStringLiteral("/answers.dat");
     qint64 sourceBytes = 0;
     for (const QString& f : sourceFiles)
         sourceBytes += QFileInfo(f).size();
 
+    const QString targetAnswers = target + QStringLiteral("/answers.dat");
     const qint64 testsSize = QFileInfo(targetTests).size();
     const qint64 valuesSize = QFileInfo(targetValues).size();
+    const qint64 answersSize = QFileInfo(targetAnswers).size();
     auto cutBack = [&] {
         CutBack(targetTests, testsSize);
         CutBack(targetValues, valuesSize);
+        if (QFileInfo::exists(targetAnswers))
+            CutBack(targetAnswers, answersSize);
     };
 
     QTemporaryDir copyDir;
@@ -154,8 +180,8 @@ int main(int argc, char** argv)
     const qint64 skipped = result.skipped;
     cutBack();
 
-    std::printf("target %d tests, source %d tests (%lld bytes), median of %d runs\n", tests->Count(), sourceCount,
-                sourceBytes, repeats);
+    std::printf("target %d tests, source %d tests, %d answers each (%lld bytes), median of %d runs\n", tests->Count(),
+                sourceCount, answersPerTest, sourceBytes, repeats);
     std::printf("plain copy of the source, fsync'd  %9.2f ms\n", copyDurable);
     std::printf("plain copy of the source, cached   %9.2f ms\n", copyCached);
     std::printf("merge, %lld new tests             %9.2f ms  ratio %.2f to the fsync'd copy, %.2f to the cached\n",
