@@ -190,39 +190,79 @@ double ApproxPRandom(qint64 n, qint64 triads)
     return UpperGamma(nu / 2, chi2 / 2);
 }
 
-// Landau's condition: sorted ascending, the k weakest values must have won at least the k(k-1)/2
-// games among themselves, and all together exactly n(n-1)/2.
-bool IsTournamentScore(std::vector<qint64> wins)
+// Up to this many values the per-call work needs no heap, and the approximated distribution is
+// tabled per n the first time it is needed (about 11,000 entries at the top), so a long run over
+// many saved tests pays for the incomplete gamma function once per n rather than once per test.
+constexpr int kMaxSmallN = 64;
+
+double TabledApproxPRandom(int n, qint64 triads)
 {
-    std::sort(wins.begin(), wins.end());
-    qint64 sum = 0;
-    for (qint64 k = 0; k < qint64(wins.size()); ++k) {
-        sum += wins[std::size_t(k)];
-        if (sum < (k + 1) * k / 2)
-            return false;
-    }
-    const qint64 n = qint64(wins.size());
-    return sum == n * (n - 1) / 2;
+    static std::array<std::once_flag, kMaxSmallN + 1> once;
+    static std::array<std::vector<double>, kMaxSmallN + 1> table;
+    std::call_once(once[std::size_t(n)], [n] {
+        std::vector<double>& t = table[std::size_t(n)];
+        t.resize(std::size_t(MaxTriadsFor(n)) + 1);
+        for (std::size_t d = 0; d < t.size(); ++d)
+            t[d] = ApproxPRandom(n, qint64(d));
+    });
+    return table[std::size_t(n)][std::size_t(triads)];
 }
 
-} // namespace
-
-TvsConsistency ConsistencyFromWins(std::span<const qint64> wins)
+// The consistency of n values of which `wins` lists the first ones, the rest having won nothing.
+// Landau's condition decides whether the wins can come from a complete comparison: taken in
+// ascending order, the k weakest values must have won at least the k(k-1)/2 games among
+// themselves, and all together exactly n(n-1)/2.
+TvsConsistency Evaluate(std::span<const qint64> wins, qint64 n)
 {
     TvsConsistency result;
-    const qint64 n = qint64(wins.size());
-    if (n > kMaxValues)
+    if (n > kMaxValues || qint64(wins.size()) > n)
         return result;
-    // Ranges first, so that no sum below can overflow.
-    for (qint64 w : wins)
-        if (w < 0 || w > n - 1)
-            return result;
-    if (!IsTournamentScore(std::vector<qint64>(wins.begin(), wins.end())))
-        return result;
-
+    // Each win is range-checked before it is squared or summed, so nothing below can overflow.
     qint64 squares = 0;
-    for (qint64 w : wins)
+    for (qint64 w : wins) {
+        if (w < 0 || w >= n)
+            return result;
         squares += w * w;
+    }
+    qint64 sum = 0;
+    if (n <= kMaxSmallN) {
+        // Few values, nearly in order already (a ranking is stored best first): an insertion sort
+        // on the stack, descending, costs less here than clearing a table of counts.
+        std::array<qint64, kMaxSmallN> sorted;
+        std::size_t size = 0;
+        for (qint64 w : wins) {
+            std::size_t at = size++;
+            while (at > 0 && sorted[at - 1] < w) {
+                sorted[at] = sorted[at - 1];
+                --at;
+            }
+            sorted[at] = w;
+        }
+        std::fill(sorted.begin() + qsizetype(size), sorted.begin() + qsizetype(n), 0);
+        for (qint64 k = 1; k <= n; ++k) {
+            sum += sorted[std::size_t(n - k)];
+            if (sum < k * (k - 1) / 2)
+                return result;
+        }
+    } else {
+        std::vector<qint64> counts(std::size_t(n), 0);
+        for (qint64 w : wins)
+            ++counts[std::size_t(w)];
+        counts[0] += n - qint64(wins.size());
+        // Within a run of equal wins the margin sum - k(k-1)/2 is concave in how many of the run
+        // are taken, so checking the run's end is enough when its start already passed.
+        qint64 k = 0;
+        for (qint64 w = 0; w < n; ++w) {
+            if (counts[std::size_t(w)] == 0)
+                continue;
+            sum += w * counts[std::size_t(w)];
+            k += counts[std::size_t(w)];
+            if (sum < k * (k - 1) / 2)
+                return result;
+        }
+    }
+    if (sum != n * (n - 1) / 2)
+        return result;
 
     result.Valid = true;
     result.N = qint32(n);
@@ -231,6 +271,13 @@ TvsConsistency ConsistencyFromWins(std::span<const qint64> wins)
     result.Zeta = result.MaxTriads > 0 ? 1.0 - double(result.Triads) / double(result.MaxTriads) : 1.0;
     result.PRandom = PRandomOfTriads(result.N, result.Triads, &result.PExact);
     return result;
+}
+
+} // namespace
+
+TvsConsistency ConsistencyFromWins(std::span<const qint64> wins)
+{
+    return Evaluate(wins, qint64(wins.size()));
 }
 
 double PRandomOfTriads(qint32 n, qint64 triads, bool* exact)
@@ -243,6 +290,8 @@ double PRandomOfTriads(qint32 n, qint64 triads, bool* exact)
         return 1.0;
     if (n <= kMaxExactN)
         return ExactPRandom(int(n), triads);
+    if (n <= kMaxSmallN)
+        return TabledApproxPRandom(int(n), triads);
     return ApproxPRandom(n, triads);
 }
 
@@ -268,11 +317,19 @@ TvsConsistency ConsistencyFromScores(std::span<const qint64> storedScores)
         --n;
     while ((n + 1) * n / 2 <= sum)
         ++n;
-    if (n * (n - 1) / 2 != sum || n < qint64(storedScores.size()))
+    if (n * (n - 1) / 2 != sum)
         return {};
-    std::vector<qint64> wins(storedScores.begin(), storedScores.end());
-    wins.resize(std::size_t(n), 0);
-    return ConsistencyFromWins(wins);
+    return Evaluate(storedScores, n);
+}
+
+TvsConsistency ConsistencyFromResults(const TvsValueTypeList& resultList)
+{
+    std::vector<qint64> scores;
+    for (int g = 0; g < resultList.Count(); ++g)
+        if (const TvsValueList* values = resultList.Items(g).Values.get())
+            for (int v = 0; v < values->Count(); ++v)
+                scores.push_back(values->Items(v).Score);
+    return ConsistencyFromScores(scores);
 }
 
 TvsConsistency ConsistencyFromAnswers(const TvsAnswerLog& answers)

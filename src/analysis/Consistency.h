@@ -1,5 +1,6 @@
 #pragma once
 
+#include "catalogue/uvsValues.h"
 #include "compare/AnswerLog.h"
 
 #include <QString>
@@ -37,6 +38,9 @@ TvsConsistency ConsistencyFromWins(std::span<const qint64> wins);
 // From the stored scores of a test without an answer log: only the values that won at least once are
 // stored, so n is the number of values whose wins can sum to n(n-1)/2, the missing ones having 0.
 TvsConsistency ConsistencyFromScores(std::span<const qint64> storedScores);
+
+// From the value scores of a result list, as ConsistencyFromScores.
+TvsConsistency ConsistencyFromResults(const TvsValueTypeList& resultList);
 
 // From an answer log: wins counted per value, and the circular triads named, each from its earliest
 // chosen value on in the direction of the wins. Not Valid unless every pair was answered exactly once

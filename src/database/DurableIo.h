@@ -10,6 +10,12 @@ namespace kv {
 // retry on EINTR and return false with errno set on failure.
 bool WriteAt(int fd, const char* data, qint64 size, qint64 offset);
 bool SyncFile(int fd);
+// fdatasync: enough for a file whose size did not change, and cheaper, as no metadata goes with it.
+bool SyncFileData(int fd);
+// Starts writing the file's dirty pages out without waiting. Saves with several files call it for
+// each before the first SyncFile, so the disk works on all of them at once instead of one fsync
+// after another; it makes nothing durable by itself and is no step of its own.
+void StartWriteback(int fd);
 bool TruncateFile(int fd, qint64 size);
 // Makes the folder's entries (files made or removed in it) durable.
 bool SyncDirectory(const QString& dir);

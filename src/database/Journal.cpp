@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QtEndian>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <limits>
@@ -93,6 +94,12 @@ const QString kNames[3] = {QStringLiteral("tests.dat"), QStringLiteral("values.d
     throw Error(RecoveryErrorText(error, fileName));
 }
 
+struct FdCloser
+{
+    int fd;
+    ~FdCloser() { ::close(fd); }
+};
+
 } // namespace
 
 QString TestsFileName(const QString& dataDir)
@@ -115,6 +122,7 @@ QString JournalFileName(const QString& dataDir)
 QByteArray EncodeJournal(const std::vector<JournalEntry>& entries)
 {
     QByteArray out(kMagic, sizeof kMagic);
+    Append<quint32>(out, 0); // the length, known at the end
     Append<quint32>(out, quint32(entries.size()));
     for (const JournalEntry& e : entries) {
         const QByteArray name = e.name.toLatin1();
@@ -124,20 +132,31 @@ QByteArray EncodeJournal(const std::vector<JournalEntry>& entries)
         Append<quint32>(out, quint32(e.tail.size()));
         out.append(e.tail);
     }
+    qToLittleEndian<quint32>(quint32(out.size() + 4), out.data() + sizeof kMagic);
     Append<quint32>(out, Crc32(out.constData(), out.size()));
     return out;
+}
+
+bool JournalHoldsWrite(const QByteArray& bytes)
+{
+    const QByteArray head = bytes.left(sizeof kMagic);
+    return std::any_of(head.begin(), head.end(), [](char c) { return c != 0; });
 }
 
 bool DecodeJournal(const QByteArray& bytes, std::vector<JournalEntry>& entries)
 {
     entries.clear();
-    if (bytes.size() < qsizetype(sizeof kMagic) + 8 || !bytes.startsWith(QByteArray(kMagic, sizeof kMagic)))
+    constexpr qsizetype kHeader = sizeof kMagic + 8;
+    if (bytes.size() < kHeader + 4 || !bytes.startsWith(QByteArray(kMagic, sizeof kMagic)))
         return false;
-    const qsizetype body = bytes.size() - 4;
+    const quint32 length = qFromLittleEndian<quint32>(bytes.constData() + sizeof kMagic);
+    if (length < kHeader + 4 || length > quint32(bytes.size()))
+        return false;
+    const qsizetype body = qsizetype(length) - 4;
     if (qFromLittleEndian<quint32>(bytes.constData() + body) != Crc32(bytes.constData(), body))
         return false;
     const QByteArray in = bytes.left(body);
-    qsizetype pos = sizeof kMagic;
+    qsizetype pos = sizeof kMagic + 4;
     quint32 count = 0;
     if (!Take(in, pos, count) || count > 3)
         return false;
@@ -168,29 +187,47 @@ QString RecoveryErrorText(int error, const QString& fileName)
         .arg(ReasonText(error), QDir::toNativeSeparators(fileName));
 }
 
+bool ClearJournal(int fd)
+{
+    struct stat st
+    {
+    };
+    if (::fstat(fd, &st) != 0)
+        return false;
+    if (st.st_size == 0)
+        return true;
+    // Far too large to be ours: no point in writing that many zeros.
+    if (st.st_size > kMaxJournal)
+        return TruncateFile(fd, 0) && SyncFile(fd);
+    // All of it, not just the magic: a later journal written over this one and torn by a power cut
+    // must find zeros behind it, never an older journal's entries that could pass for its own.
+    const QByteArray zeros(qsizetype(st.st_size), '\0');
+    return WriteAt(fd, zeros.constData(), zeros.size(), 0) && SyncFileData(fd);
+}
+
 RecoveryOutcome RecoverLocked(const QString& dataDir, const int (&fds)[3])
 {
     const QString journal = JournalFileName(dataDir);
     const QByteArray path = QFile::encodeName(journal);
-    const int jfd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    const int jfd = ::open(path.constData(), O_RDWR | O_CLOEXEC);
     if (jfd < 0) {
-        // The writer we waited for finished and took its journal with it.
         if (errno == ENOENT)
             return RecoveryOutcome::Clean;
         Fail(errno, journal);
     }
+    const FdCloser closer{jfd};
     QByteArray bytes;
-    const bool read = ReadWhole(jfd, bytes);
-    const int readError = errno;
-    ::close(jfd);
-    if (!read)
-        Fail(readError, journal);
+    if (!ReadWhole(jfd, bytes))
+        Fail(errno, journal);
+    // The writer we may have waited for finished and retired its journal.
+    if (!JournalHoldsWrite(bytes))
+        return RecoveryOutcome::Clean;
 
     std::vector<JournalEntry> entries;
     if (!DecodeJournal(bytes, entries)) {
         // The journal is made durable before the first append, so one cut short means nothing was
         // appended under it.
-        if (!RemoveFile(journal) || !SyncDirectory(dataDir))
+        if (!ClearJournal(jfd))
             Fail(errno, journal);
         return RecoveryOutcome::TornJournal;
     }
@@ -238,7 +275,7 @@ RecoveryOutcome RecoverLocked(const QString& dataDir, const int (&fds)[3])
     }
     // Only once the files are back on disk may the journal go; a crash before this point finds it
     // again, and putting the files back a second time gives the same bytes.
-    if (!RemoveFile(journal) || !SyncDirectory(dataDir))
+    if (!ClearJournal(jfd))
         Fail(errno, journal);
     return RecoveryOutcome::RolledBack;
 }
@@ -249,8 +286,19 @@ RecoveryOutcome RecoverDataDir(const QString& dataDir, int lockWaitMs)
     struct stat st
     {
     };
-    if (::lstat(QFile::encodeName(journal).constData(), &st) != 0)
+    const QByteArray path = QFile::encodeName(journal);
+    if (::lstat(path.constData(), &st) != 0 || st.st_size == 0)
         return RecoveryOutcome::Clean;
+    {
+        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            char head[sizeof kMagic] = {};
+            const ssize_t n = ::pread(fd, head, sizeof head, 0);
+            ::close(fd);
+            if (n > 0 && !JournalHoldsWrite(QByteArray(head, n)))
+                return RecoveryOutcome::Clean;
+        }
+    }
 
     // A read-only folder can neither lose its journal nor be trusted to take the cut-back files:
     // say so and leave everything as it is.

@@ -218,6 +218,12 @@ void RecordFile::Sync()
         throw SaveError(errno, m_fileName);
 }
 
+void RecordFile::StartSync()
+{
+    if (m_touched)
+        StartWriteback(m_fd);
+}
+
 bool RecordFile::Rollback() noexcept
 {
     if (!m_touched)

@@ -54,6 +54,9 @@ public:
     // Flushes the data (and a newly made directory entry) to disk; raises kv::Error on failure. A
     // file nothing was written to is left alone.
     void Sync();
+    // Starts writing this session's records out (see StartWriteback), for a caller about to Sync
+    // several files.
+    void StartSync();
     // Returns the file to its size and bytes from before the first Append. Never raises; false when
     // the file could not be put back (the journal then stays for recovery to finish the job).
     bool Rollback() noexcept;

@@ -46,15 +46,17 @@ TvsDBSave::TvsDBSave(const QString& testsFile, const QString&, int lockWaitMs)
 
 TvsDBSave::~TvsDBSave()
 {
-    if (m_committed)
-        return;
-    bool restored = m_answers->Rollback();
-    restored = m_values->Rollback() && restored;
-    restored = m_tests->Rollback() && restored;
-    // With a file that could not be put back, the journal stays: the next one to open the folder
-    // finishes the rollback.
-    if (m_journalStarted && restored && RemoveFile(JournalFileName(m_dataDir)))
-        SyncDirectory(m_dataDir);
+    if (!m_committed) {
+        bool restored = m_answers->Rollback();
+        restored = m_values->Rollback() && restored;
+        restored = m_tests->Rollback() && restored;
+        // With a file that could not be put back, the journal stays: the next one to open the
+        // folder finishes the rollback.
+        if (m_journalFd >= 0 && restored)
+            ClearJournal(m_journalFd);
+    }
+    if (m_journalFd >= 0)
+        ::close(m_journalFd);
 }
 
 void TvsDBSave::BeginJournal()
@@ -69,16 +71,20 @@ void TvsDBSave::BeginJournal()
     const QString journal = JournalFileName(m_dataDir);
     const QByteArray path = QFile::encodeName(journal);
     m_journalStarted = true;
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, S_IRUSR | S_IWUSR);
-    if (fd < 0)
+    // Recovery under our locks has left any journal zeroed, so this one holds only our entries.
+    bool created = false;
+    m_journalFd = ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (m_journalFd >= 0)
+        created = true;
+    else if (errno == EEXIST)
+        m_journalFd = ::open(path.constData(), O_RDWR | O_CLOEXEC);
+    if (m_journalFd < 0)
         throw SaveError(errno, journal);
-    // The journal and its name must be on disk before any append can be.
-    const bool ok = WriteAt(fd, bytes.constData(), bytes.size(), 0) && SyncFile(fd);
-    const int saved = errno;
-    ::close(fd);
-    if (!ok)
-        throw SaveError(saved, journal);
-    if (!SyncDirectory(m_dataDir))
+    // The journal must be on disk before any append can be; a journal just made, with its name.
+    // fdatasync carries a grown size along; over an earlier journal's zeros there is none.
+    if (!WriteAt(m_journalFd, bytes.constData(), bytes.size(), 0) || !SyncFileData(m_journalFd))
+        throw SaveError(errno, journal);
+    if (created && !SyncDirectory(m_dataDir))
         throw SaveError(errno, journal);
 }
 
@@ -148,16 +154,16 @@ void TvsDBSave::ReadValues(const std::function<void(std::span<const TvsDBValueRe
 
 void TvsDBSave::Commit()
 {
+    m_tests->StartSync();
+    m_values->StartSync();
+    m_answers->StartSync();
     m_tests->Sync();
     m_values->Sync();
     m_answers->Sync();
-    if (m_journalStarted) {
-        // Once the journal's removal is on disk the save stands; should that fail, the destructor
-        // undoes the save in this process instead, so "not saved" is never a lie either way.
-        const QString journal = JournalFileName(m_dataDir);
-        if (!RemoveFile(journal) || !SyncDirectory(m_dataDir))
-            throw SaveError(errno, journal);
-    }
+    // Once the emptied journal is on disk the save stands; should that fail, the destructor undoes
+    // the save in this process instead, so "not saved" is never a lie either way.
+    if (m_journalFd >= 0 && !ClearJournal(m_journalFd))
+        throw SaveError(errno, JournalFileName(m_dataDir));
     m_committed = true;
 }
 

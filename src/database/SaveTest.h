@@ -57,6 +57,7 @@ private:
     std::unique_ptr<RecordFile> m_tests;
     std::unique_ptr<RecordFile> m_values;
     std::unique_ptr<RecordFile> m_answers;
+    int m_journalFd = -1;
     bool m_journalStarted = false;
     bool m_committed = false;
 };

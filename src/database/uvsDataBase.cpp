@@ -1,5 +1,6 @@
 #include "database/uvsDataBase.h"
 
+#include "database/DurableIo.h"
 #include "database/RecordFile.h"
 #include "platform/Codec.h"
 #include "platform/Errors.h"
@@ -484,7 +485,11 @@ bool CheckDataDir(const QString& dataDir)
     if (::stat(path.constData(), &st) == 0)
         return S_ISDIR(st.st_mode);
     // Names, ages and family status: nobody but the owner may look into the folder.
-    return ::mkdir(path.constData(), S_IRWXU) == 0;
+    if (::mkdir(path.constData(), S_IRWXU) != 0)
+        return false;
+    // A save that is durable inside a folder whose own entry is not would still vanish with it.
+    SyncDirectory(QFileInfo(dataDir).absolutePath());
+    return true;
 }
 
 void AppendTestRec(const QString& fileName, TvsDBTestRec& rec)

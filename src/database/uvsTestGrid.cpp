@@ -177,7 +177,12 @@ void TfmTestGrid::sgTestDblClick()
             throw Error(QStringLiteral("Записи не найдены"));
         RestoreResults(*values, result);
     }
-    detailed.Execute(rec, result);
+    // Tests saved before answers were kept have none; the view then works from the scores alone.
+    TvsAnswerLog answers;
+    if (const std::unique_ptr<TvsDBAnswerList> records =
+            ReadAnswers(AnswersFileName(m_context.dataDir()), &IsWantedAnswer))
+        answers = kv::RestoreAnswers(*records);
+    detailed.Execute(rec, result, answers.empty() ? nullptr : &answers);
 }
 
 void TfmTestGrid::RestoreResults(const TvsDBValueList& values, TvsValueTypeList& result) const

@@ -1,5 +1,7 @@
 #include "results/uvsResults.h"
 
+#include "analysis/ConsistencyText.h"
+
 #include "database/SaveTest.h"
 #include "database/uvsDataBase.h"
 #include "platform/ErrorBox.h"
@@ -97,6 +99,7 @@ void TfmResults::Execute(TvsValueTypeList& resultList, const TvsAnswerLog* answe
     m_resultList = &resultList;
     m_answers = answers;
     try {
+        ShowConsistency();
         if (const QScreen* screen = QGuiApplication::primaryScreen())
             move(screen->availableGeometry().center() - rect().center());
         exec();
@@ -107,6 +110,13 @@ void TfmResults::Execute(TvsValueTypeList& resultList, const TvsAnswerLog* answe
     }
     m_resultList = nullptr;
     m_answers = nullptr;
+}
+
+void TfmResults::ShowConsistency()
+{
+    const TvsConsistency consistency =
+        m_answers ? ConsistencyFromAnswers(*m_answers) : ConsistencyFromResults(*m_resultList);
+    ui->reConsistency->setPlainText(ConsistencyLines(consistency, m_answers != nullptr).join(u'\n'));
 }
 
 void TfmResults::FormCreate()

@@ -38,7 +38,7 @@ const QStringList kDataFiles = {QStringLiteral("tests.dat"), QStringLiteral("val
                                 QStringLiteral("answers.dat")};
 
 // What a reader of the folder sees: the three files' bytes (a missing file reads as an empty one,
-// since no reader can tell them apart) and whether a journal is left.
+// since no reader can tell them apart) and whether a journal with something in it is left.
 struct Folder
 {
     std::map<QString, QByteArray> files;
@@ -53,7 +53,8 @@ Folder Snapshot(const QString& dir)
         QFile file(dir + u'/' + name);
         f.files[name] = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
-    f.journal = QFileInfo::exists(JournalFileName(dir));
+    QFile journal(JournalFileName(dir));
+    f.journal = journal.open(QIODevice::ReadOnly) && JournalHoldsWrite(journal.readAll());
     return f;
 }
 
@@ -205,7 +206,7 @@ private slots:
     void crashAtEveryStep();
     void crashDuringRecovery();
     void nextSaveRecoversFirst();
-    void tornJournalIsRemoved();
+    void tornJournalIsEmptied();
     void liveWriterIsWaitedFor();
     void busyWriterIsNeverRecoveredUnder();
     void readOnlyFolderIsReportedUnchanged();
@@ -237,7 +238,13 @@ void TestJournal::journalDecodesOnlyWhole()
         bad[i] = char(bad[i] ^ 0x10);
         QVERIFY2(!DecodeJournal(bad, back), qPrintable(QString::number(i)));
     }
-    QVERIFY(!DecodeJournal(bytes + 'x', back));
+    // What follows the journal's own length is left from a longer one before it.
+    QVERIFY(DecodeJournal(bytes + QByteArray(4000, '\0'), back));
+    QCOMPARE(back.size(), size_t(3));
+    // Eight zero bytes in front mark a journal that holds no write, whatever follows.
+    QVERIFY(JournalHoldsWrite(bytes));
+    QVERIFY(!JournalHoldsWrite(QByteArray(8, '\0') + bytes.mid(8)));
+    QVERIFY(!JournalHoldsWrite(QByteArray()));
 }
 
 void TestJournal::crashAtEveryStep_data()
@@ -366,7 +373,7 @@ void TestJournal::nextSaveRecoversFirst()
     QCOMPARE(answers->Items(1).Id(), 2u);
 }
 
-void TestJournal::tornJournalIsRemoved()
+void TestJournal::tornJournalIsEmptied()
 {
     QTemporaryDir root;
     const QString dir = root.path();
@@ -376,7 +383,7 @@ void TestJournal::tornJournalIsRemoved()
                                               {QStringLiteral("values.dat"), 0, QByteArray()},
                                               {QStringLiteral("answers.dat"), 0, QByteArray()}});
     // Whole, it would cut every file to nothing; cut short, it means nothing was appended under it.
-    for (const qsizetype n : {qsizetype(0), qsizetype(5), journal.size() - 1}) {
+    for (const qsizetype n : {qsizetype(1), qsizetype(12), journal.size() - 1}) {
         WriteFile(JournalFileName(dir), journal.left(n));
         QCOMPARE(RecoverDataDir(dir), RecoveryOutcome::TornJournal);
         QVERIFY(Snapshot(dir) == before);
@@ -391,7 +398,7 @@ void TestJournal::liveWriterIsWaitedFor()
     Write(dir, 1, 1, 0);
     SlowWriter writer(dir, 300);
     QVERIFY(writer.ready());
-    QVERIFY(QFileInfo::exists(JournalFileName(dir)));
+    QVERIFY(Snapshot(dir).journal);
     // The journal is the live writer's: recovery waits for its locks and then finds it gone.
     QCOMPARE(RecoverDataDir(dir, 5000), RecoveryOutcome::Clean);
     QCOMPARE(writer.Wait(), 0);
@@ -399,7 +406,7 @@ void TestJournal::liveWriterIsWaitedFor()
     const auto values = ReadValues(ValuesFileName(dir));
     QCOMPARE(tests->Count(), 2);
     QCOMPARE(values->Count(), 2);
-    QVERIFY(!QFileInfo::exists(JournalFileName(dir)));
+    QVERIFY(!Snapshot(dir).journal);
 }
 
 void TestJournal::busyWriterIsNeverRecoveredUnder()
@@ -568,7 +575,7 @@ void TestJournal::twoSaversKeepAnswersWithTheirTest()
         QCOMPARE(a.TestId(), quint32(i / 3 + 1));
         QCOMPARE(a.Question(), quint32(i % 3 + 1));
     }
-    QVERIFY(!QFileInfo::exists(JournalFileName(dir)));
+    QVERIFY(!Snapshot(dir).journal);
 }
 
 QTEST_GUILESS_MAIN(TestJournal)

@@ -1,5 +1,6 @@
 // The history window: what it lists, how it closes, and what a double-click opens or reports.
 #include "database/DurableIo.h"
+#include "database/Journal.h"
 #include "database/SaveTest.h"
 #include "database/TestGridModel.h"
 #include "database/uvsDetailedResult.h"
@@ -44,6 +45,40 @@ void WriteThreeTests(const kvtest::ExeDir& dir)
                                             {2, 4, QStringLiteral("Здоровье"), 3},
                                             {2, 2, QStringLiteral("Дом"), 2},
                                             {3, 4, QStringLiteral("Сон"), 6}}));
+}
+
+// Answer records for tests 1 and 2 interleaved as two saves never write them, so that only the
+// filter keeps them apart: test 2's three answers go round in a circle.
+QByteArray AnswerRecords()
+{
+    struct Answer
+    {
+        quint32 testId, question;
+        const char16_t *upper, *lower;
+        quint8 chosen;
+        quint32 ms;
+    };
+    const Answer answers[] = {{2, 1, u"Деньги", u"Дом", 1, 1500},
+                              {1, 1, u"Вера", u"Любовь", 1, 10},
+                              {2, 2, u"Дом", u"Здоровье", 1, 900},
+                              {2, 3, u"Деньги", u"Здоровье", 2, 4200},
+                              {1, 2, u"Любовь", u"Вера", 2, 20}};
+    QByteArray bytes;
+    quint32 id = 1;
+    for (const Answer& a : answers) {
+        TvsDBAnswerRec rec;
+        rec.SetId(id++);
+        rec.SetTestId(a.testId);
+        rec.SetQuestion(a.question);
+        rec.SetUpper(QString::fromUtf16(a.upper));
+        rec.SetUpperGroup(2);
+        rec.SetLower(QString::fromUtf16(a.lower));
+        rec.SetLowerGroup(2);
+        rec.SetChosen(a.chosen);
+        rec.SetResponseMs(a.ms);
+        bytes += kvtest::Bytes(rec);
+    }
+    return bytes;
 }
 
 QStringList Row(const TestGridModel& model, int row)
@@ -238,6 +273,29 @@ private slots:
         QCOMPARE(WantedTestId, 2);
     }
 
+    // The test's saved answers reach the detailed view (here a module that writes back what it got),
+    // those of other tests do not.
+    void openingPassesTheSavedAnswers()
+    {
+        Fixture f;
+        WriteThreeTests(f.dir);
+        kvtest::WriteData(f.dir, QStringLiteral("answers.dat"), AnswerRecords());
+        QVERIFY(QFile::copy(QStringLiteral(KVENDAR_TEST_MODULES_DIR "/extra/libkvendarres.so"),
+                            f.dir.file(QStringLiteral("libkvendarres.so"))));
+        TfmTestGrid grid(f.context, f.catalogue);
+        grid.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&grid));
+        int windows = 0;
+        const QStringList lines = OpenRow(grid, 1, &windows).split(u'\n');
+        QCOMPARE(windows, 1);
+        QVERIFY2(f.dialogs.errors.isEmpty(), qPrintable(f.dialogs.errors.join(u'|')));
+        QCOMPARE(lines, QStringList({u"via BuildResultEx"_qs, u"version 1 size ok"_qs,
+                                     u"source 2 n 3 triads 1 of 1 zeta 0.000 p 1.0000 exact 1"_qs,
+                                     u"triad Деньги>Дом>Здоровье"_qs, u"answer 1|Деньги|2|Дом|2|1|1500"_qs,
+                                     u"answer 2|Дом|2|Здоровье|2|1|900"_qs, u"answer 3|Деньги|2|Здоровье|2|2|4200"_qs,
+                                     u"end"_qs}));
+    }
+
     void nothingHappens_data()
     {
         QTest::addColumn<bool>("withFile");
@@ -293,7 +351,7 @@ private slots:
         QCOMPARE(grid.Grid()->model()->rowCount(), 3);
         QCOMPARE(FileBytes(data + u"/tests.dat"_qs), tests);
         QCOMPARE(FileBytes(data + u"/values.dat"_qs), values);
-        QVERIFY(!QFileInfo::exists(data + u"/journal.dat"_qs));
+        QVERIFY(!JournalHoldsWrite(FileBytes(data + u"/journal.dat"_qs)));
 
         // A save killed while the history is open is undone before a test is read for display.
         QCOMPARE(KilledSave(data), crashseam::kCrashExit);
@@ -303,7 +361,7 @@ private slots:
         QVERIFY2(f.dialogs.errors.isEmpty(), qPrintable(f.dialogs.errors.join(u'|')));
         QCOMPARE(FileBytes(data + u"/tests.dat"_qs), tests);
         QCOMPARE(FileBytes(data + u"/values.dat"_qs), values);
-        QVERIFY(!QFileInfo::exists(data + u"/journal.dat"_qs));
+        QVERIFY(!JournalHoldsWrite(FileBytes(data + u"/journal.dat"_qs)));
     }
 
     void errors_data()

@@ -111,7 +111,7 @@ struct Folder
         WriteFile(this->values(), v + valuesTail);
     }
     QString answers() const { return dir.filePath(QStringLiteral("answers.dat")); }
-    // The three files' bytes and whether a journal is there, to see that nothing changed. A file
+    // The three files' bytes and whether a write is under way, to see that nothing changed. A file
     // that is not there reads as an empty one, to every reader; a writer's locking makes the empty
     // file, which then stays.
     QByteArray Snapshot() const
@@ -121,7 +121,9 @@ struct Folder
             QFile f(dir.filePath(QLatin1StringView(name)));
             all += QByteArray(name) + ':' + (f.open(QIODevice::ReadOnly) ? f.readAll().toHex() : QByteArray()) + '|';
         }
-        return all + (QFile::exists(JournalFileName(path())) ? "journal" : "");
+        // The journal file stays once made; what counts is whether it holds a write under way.
+        QFile journal(JournalFileName(path()));
+        return all + (journal.open(QIODevice::ReadOnly) && JournalHoldsWrite(journal.readAll()) ? "journal" : "");
     }
     // answers.dat with count answers per test of these numbers, numbered from firstId.
     void WriteAnswers(const QList<quint32>& testIds, int count, quint32 firstId = 1) const
