@@ -491,7 +491,7 @@ QString MergeReport(const MergeResult& result)
 
 int RunMerge(const QStringList& args, QTextStream& out, QTextStream& err)
 {
-    const QString usage = QStringLiteral("Использование: kvendar-data merge ИСХОДНАЯ_ПАПКА ПАПКА_БАЗЫ\n"
+    const QString usage = QStringLiteral("Использование: kvendar-data merge ИСХОДНАЯ_ПАПКА ПАПКА_ДАННЫХ\n"
                                          "Добавляет тесты из папки Data другого компьютера в папку базы данных.\n"
                                          "Тесты, которые уже есть в базе, пропускаются; исходная папка не меняется.\n");
     if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {

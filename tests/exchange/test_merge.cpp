@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextStream>
@@ -183,6 +184,7 @@ private slots:
     void intoAMissingFolder();
     void unusableFolders_data();
     void unusableFolders();
+    void theToolMergesAndSurvivesASizeLimit();
     void toolArguments_data();
     void toolArguments();
     void cancelAtEveryStepLeavesTarget();
@@ -575,6 +577,36 @@ struct FaultFixture
         source.Write(tests);
     }
 };
+
+void TestMerge::theToolMergesAndSurvivesASizeLimit()
+{
+    FaultFixture f;
+    const QByteArray before = f.target.Snapshot();
+    const QString tool = QStringLiteral(KVENDAR_BIN_DIR "/kvendar-data");
+    const qint64 limit = QFileInfo(f.target.tests()).size() + 5 * TvsDBTestRec::kSize;
+    QProcess limited;
+    // The limit, and the signal's default action (a kill), in the tool's process only.
+    limited.setChildProcessModifier([limit] {
+        std::signal(SIGXFSZ, SIG_DFL);
+        const rlimit lim{rlim_t(limit), rlim_t(limit)};
+        ::setrlimit(RLIMIT_FSIZE, &lim);
+    });
+    limited.start(tool, {QStringLiteral("merge"), f.source.path(), f.target.path()});
+    QVERIFY(limited.waitForFinished(60000));
+    QCOMPARE(limited.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(limited.exitCode(), 1);
+    const QString message = QString::fromUtf8(limited.readAllStandardError());
+    QVERIFY2(message.contains(QStringLiteral("Тесты не добавлены: файл достиг предельного размера")),
+             qPrintable(message));
+    QCOMPARE(f.target.Snapshot(), before);
+
+    QProcess plain;
+    plain.start(tool, {QStringLiteral("merge"), f.source.path(), f.target.path()});
+    QVERIFY(plain.waitForFinished(60000));
+    QCOMPARE(plain.exitCode(), 0);
+    QCOMPARE(QString::fromUtf8(plain.readAllStandardOutput()),
+             QStringLiteral("Добавлено тестов: 3000, пропущено повторов: 0\n"));
+}
 
 void TestMerge::sizeLimitLeavesTarget_data()
 {
