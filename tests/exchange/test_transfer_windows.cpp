@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QProgressDialog>
 #include <QTableView>
+#include <QTextEdit>
 #include <QTimer>
 #include <QtTest/QtTest>
 
@@ -332,6 +333,51 @@ private slots:
         ClickMenuItem(grid.TestGridMenu(), "miExportSelected");
         QCOMPARE(calls.size(), 2);
         QCOMPARE(calls[1].testIds, QList<quint32>{50});
+    }
+
+    void doubleClickAfterSelectingSeveralOpensOne()
+    {
+        Fixture f;
+        QByteArray tests;
+        QByteArray values;
+        for (quint32 id = 1; id <= 4; ++id)
+            tests += kvtest::Bytes(
+                kvtest::TestRecord(id, QStringLiteral("Тест %1").arg(id), kMorning, {qint32(id), 0, 0, 0}));
+        kvtest::WriteData(f.exe, QStringLiteral("tests.dat"), tests);
+        kvtest::WriteData(f.exe, QStringLiteral("values.dat"),
+                          kvtest::ValueRecords({{1, 1, QStringLiteral("Первая"), 1},
+                                                {2, 1, QStringLiteral("Вторая"), 2},
+                                                {3, 1, QStringLiteral("Третья"), 3},
+                                                {4, 1, QStringLiteral("Четвертая"), 4}}));
+        TvsValueTypeList catalogue;
+        kvtest::FillCatalogue(catalogue, kvtest::ShippedGroupNames());
+        TfmTestGrid grid(f.context, catalogue);
+        grid.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&grid));
+        ClickRow(grid.Grid(), 0);
+        ClickRow(grid.Grid(), 3, Qt::ControlModifier);
+        QCOMPARE(grid.SelectedTestIds(), (QList<quint32>{1, 4}));
+
+        // The double-click's first press picks its row alone, so that row's test opens, once.
+        QStringList shown;
+        auto met = kvtest::AnswerModal([&](QWidget* modal) {
+            if (auto* detailed = qobject_cast<QDialog*>(modal)) {
+                shown << modal->objectName();
+                for (QTextEdit* text : modal->findChildren<QTextEdit*>())
+                    shown << text->toPlainText();
+                detailed->accept();
+            }
+        });
+        const QRect cell = grid.Grid()->visualRect(grid.Grid()->model()->index(2, 1));
+        QTest::mouseClick(grid.Grid()->viewport(), Qt::LeftButton, {}, cell.center());
+        QTest::mouseDClick(grid.Grid()->viewport(), Qt::LeftButton, {}, cell.center());
+        QVERIFY(*met);
+        QVERIFY2(f.dialogs.errors.isEmpty(), qPrintable(f.dialogs.errors.join(u'|')));
+        const QString text = shown.join(u'\n');
+        QVERIFY2(text.contains(QStringLiteral("Третья")), qPrintable(text));
+        QVERIFY(!text.contains(QStringLiteral("Первая")));
+        QVERIFY(!text.contains(QStringLiteral("Четвертая")));
+        QCOMPARE(grid.SelectedTestIds(), QList<quint32>{3});
     }
 
     void historyWithoutTestsOffersNoExport()
