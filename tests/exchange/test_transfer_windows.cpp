@@ -294,6 +294,38 @@ private slots:
         QCOMPARE(f.dialogs.messages[0].text, QStringLiteral("Экспорт отменен: файлы не созданы."));
     }
 
+    void cancelledProgramExportLeavesNoFile_data()
+    {
+        QTest::addColumn<QString>("chosen");
+        QTest::newRow("csv") << QStringLiteral("итоги.csv");
+        QTest::newRow("xlsx") << QStringLiteral("итоги.xlsx");
+        QTest::newRow("sav") << QStringLiteral("итоги.sav");
+    }
+
+    void cancelledProgramExportLeavesNoFile()
+    {
+#if !__has_include("exchange/Export.h")
+        QSKIP("this build has no table export");
+#endif
+        QFETCH(QString, chosen);
+        Fixture f;
+        // Enough tests that the export reports its progress more than once.
+        QByteArray tests;
+        for (quint32 id = 1; id <= 3000; ++id)
+            tests += kvtest::Bytes(kvtest::TestRecord(id, QStringLiteral("Тест %1").arg(id), kMorning, {3, 0, 0, 0}));
+        kvtest::WriteData(f.exe, QStringLiteral("tests.dat"), tests);
+        TfmMain window(f.context);
+        QTemporaryDir out;
+        f.dialogs.saveNames = {out.filePath(chosen)};
+        CancelProgress cancel;
+        Action(&window, "miExport")->trigger();
+        QVERIFY(cancel.shown);
+        QVERIFY2(f.dialogs.errors.isEmpty(), qPrintable(f.dialogs.errors.join(u'|')));
+        QCOMPARE(f.dialogs.messages.size(), 1);
+        QCOMPARE(f.dialogs.messages[0].text, QStringLiteral("Экспорт отменен: файлы не созданы."));
+        QCOMPARE(QDir(out.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+    }
+
     void historyExportsTheSelectedTests()
     {
         Fixture f;
