@@ -294,6 +294,34 @@ private slots:
         QCOMPARE(f.dialogs.messages[0].text, QStringLiteral("Экспорт отменен: файлы не созданы."));
     }
 
+    void programExportThroughTheWindow_data()
+    {
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<QString>("written"); // what appears in the folder chosen in
+        QTest::newRow("csv") << QStringLiteral("итоги.csv") << QStringLiteral("итоги/tests.csv");
+        QTest::newRow("xlsx") << QStringLiteral("итоги.xlsx") << QStringLiteral("итоги.xlsx");
+    }
+
+    void programExportThroughTheWindow()
+    {
+#if !__has_include("exchange/Export.h")
+        QSKIP("this build has no table export");
+#endif
+        QFETCH(QString, chosen);
+        QFETCH(QString, written);
+        Fixture f;
+        TfmMain window(f.context);
+        QTemporaryDir out;
+        f.dialogs.saveNames = {out.filePath(chosen)};
+        Action(&window, "miExport")->trigger();
+        QVERIFY2(f.dialogs.errors.isEmpty(), qPrintable(f.dialogs.errors.join(u'|')));
+        QCOMPARE(f.dialogs.messages.size(), 1);
+        QVERIFY2(f.dialogs.messages[0].text.startsWith(QStringLiteral("Данные экспортированы: ")),
+                 qPrintable(f.dialogs.messages[0].text));
+        QVERIFY2(QFileInfo(out.filePath(written)).isFile(), qPrintable(written));
+        QVERIFY(QFileInfo(out.filePath(written)).size() > 0);
+    }
+
     void cancelledProgramExportLeavesNoFile_data()
     {
         QTest::addColumn<QString>("chosen");
