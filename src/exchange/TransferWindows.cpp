@@ -1,14 +1,8 @@
 #include "exchange/TransferWindows.h"
 
+#include "exchange/Export.h"
 #include "exchange/Merge.h"
 #include "platform/Errors.h"
-
-// The table export is a library of its own in core; a build without it offers the menu items all the
-// same and says so when one is used.
-#if __has_include("exchange/Export.h")
-#include "exchange/Export.h"
-#define KVENDAR_HAS_TABLE_EXPORT 1
-#endif
 
 #include <QCoreApplication>
 #include <QDir>
@@ -27,7 +21,6 @@ constexpr int kBarSteps = 1000;
 
 const QString kExportFilters = QStringLiteral("Таблицы CSV (*.csv);;Книга Excel (*.xlsx);;Таблицы SPSS (*.sav)");
 
-#ifdef KVENDAR_HAS_TABLE_EXPORT
 bool ProgramExport(const QString& dataDir, const QString& format, const QList<quint32>& testIds, const QString& output,
                    const WorkProgress& progress)
 {
@@ -38,12 +31,6 @@ bool ProgramExport(const QString& dataDir, const QString& format, const QList<qu
         testIds.isEmpty() ? TestSelection() : TestSelection::Of(std::vector<quint32>(testIds.begin(), testIds.end()));
     return !ExportTables(dataDir, kind, selection, output, progress).Cancelled;
 }
-#else
-bool ProgramExport(const QString&, const QString&, const QList<quint32>&, const QString&, const WorkProgress&)
-{
-    throw Error(QStringLiteral("Экспорт данных недоступен в этой сборке"));
-}
-#endif
 
 } // namespace
 

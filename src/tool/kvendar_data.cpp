@@ -1,11 +1,15 @@
 // The data tool: a researcher's way to get the database out of the program and to look after it,
 // one subcommand per job. The work itself lives in core; this only picks the subcommand.
+#include "exchange/Check.h"
+#include "exchange/Export.h"
 #include "exchange/Merge.h"
 #include "platform/ProcessSignals.h"
 
 #include <QCoreApplication>
 #include <QStringList>
 #include <QTextStream>
+
+#include <cstdio>
 
 namespace {
 
@@ -18,6 +22,9 @@ struct Subcommand
 };
 
 const Subcommand kSubcommands[] = {
+    {u"export", u"[--format csv|xlsx|sav] [--tests СПИСОК] ПАПКА_ДАННЫХ ВЫВОД",
+     u"выгрузить тесты, значения и ответы для R, SPSS, Excel", kv::RunExport},
+    {u"check", u"ПАПКА_ДАННЫХ", u"проверить файлы базы данных", kv::RunCheck},
     {u"merge", u"ИСХОДНАЯ_ПАПКА ПАПКА_ДАННЫХ", u"добавить тесты другого компьютера в базу данных", kv::RunMerge},
 };
 
@@ -29,7 +36,12 @@ void PrintHelp(QTextStream& out)
                    .arg(QString::fromUtf16(command.name), QString::fromUtf16(command.usage),
                         QString::fromUtf16(command.summary));
     }
-    out << QStringLiteral("\nmerge:  тесты, которые уже есть в базе, пропускаются; исходная папка не меняется.\n"
+    out << QStringLiteral("\nexport: ВЫВОД для csv и sav — папка, в которую пишутся tests, values, answers;\n"
+                          "        для xlsx — файл книги. Формат по умолчанию csv. СПИСОК номеров тестов\n"
+                          "        вида 1,5-9.\n"
+                          "check:  код выхода 0 — проблем нет, 1 — найдены проблемы,\n"
+                          "        2 — неверные параметры или папка непригодна.\n"
+                          "merge:  тесты, которые уже есть в базе, пропускаются; исходная папка не меняется.\n"
                           "        Код выхода 0 — тесты добавлены, 1 — слияние не удалось и база не изменена,\n"
                           "        2 — неверные параметры или папка непригодна.\n"
                           "\nkvendar-data КОМАНДА --help показывает параметры команды.\n");
@@ -58,8 +70,14 @@ int main(int argc, char* argv[])
         return 0;
     }
     for (const Subcommand& command : kSubcommands) {
-        if (name == QString::fromUtf16(command.name))
-            return command.run(args, out, err);
+        if (name != QString::fromUtf16(command.name))
+            continue;
+        if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
+            out << QStringLiteral("Использование: kvendar-data %1 %2\n")
+                       .arg(QString::fromUtf16(command.name), QString::fromUtf16(command.usage));
+            return 0;
+        }
+        return command.run(args, out, err);
     }
     err << QStringLiteral("Неизвестная команда «%1». Список команд: kvendar-data --help").arg(name) << Qt::endl;
     return 2;

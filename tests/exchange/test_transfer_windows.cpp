@@ -304,9 +304,6 @@ private slots:
 
     void programExportThroughTheWindow()
     {
-#if !__has_include("exchange/Export.h")
-        QSKIP("this build has no table export");
-#endif
         QFETCH(QString, chosen);
         QFETCH(QString, written);
         Fixture f;
@@ -332,9 +329,6 @@ private slots:
 
     void cancelledProgramExportLeavesNoFile()
     {
-#if !__has_include("exchange/Export.h")
-        QSKIP("this build has no table export");
-#endif
         QFETCH(QString, chosen);
         Fixture f;
         // Enough tests that the export reports its progress more than once.
