@@ -16,7 +16,7 @@ case "$mode" in
 esac
 
 packages=(cmake make g++ clang libclang-rt-dev qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libjpeg-dev
-  libgl-dev fontconfig fonts-dejavu-core xvfb xdotool imagemagick poppler-utils
+  libgl-dev fontconfig fonts-dejavu-core xvfb xdotool x11-utils python3 imagemagick poppler-utils
   pkg-config libxlsxwriter-dev libreadstat-dev readstat python3-openpyxl)
 
 missing=()

@@ -41,6 +41,8 @@ TfmTestGrid::TfmTestGrid(AppContext& context, const TvsValueTypeList& valueTypes
     Dialogs& dialogs = m_context.dialogs;
     connect(ui->sgTest, &QAbstractItemView::doubleClicked, this, Guarded(this, dialogs, &TfmTestGrid::sgTestDblClick));
     ui->sgTest->installEventFilter(this);
+    // An item view takes no name from the window, so a screen reader would announce a bare table.
+    ui->sgTest->setAccessibleName(windowTitle());
     // A right-click arrives at the viewport, the context-menu key at the grid itself.
     ui->sgTest->viewport()->installEventFilter(this);
 
@@ -82,6 +84,11 @@ bool TfmTestGrid::eventFilter(QObject* watched, QEvent* event)
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Escape) {
             RunHandler(this, m_context.dialogs, [this, key] { sgTestKeyDown(key); });
+            return true;
+        }
+        // Enter opens the current test as a double-click does, so the history needs no mouse.
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            RunHandler(this, m_context.dialogs, [this] { sgTestDblClick(); });
             return true;
         }
     }
@@ -183,6 +190,8 @@ void TfmTestGrid::sgTestDblClick()
             ReadAnswers(AnswersFileName(m_context.dataDir()), &IsWantedAnswer))
         answers = kv::RestoreAnswers(*records);
     detailed.Execute(rec, result, answers.empty() ? nullptr : &answers);
+    // The detailed window has no owner, so nothing else gives the keyboard back to the list.
+    activateWindow();
 }
 
 void TfmTestGrid::RestoreResults(const TvsDBValueList& values, TvsValueTypeList& result) const
