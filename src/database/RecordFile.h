@@ -1,7 +1,12 @@
 #pragma once
 
+#include "platform/Errors.h"
+
 #include <QByteArray>
 #include <QString>
+
+#include <cstddef>
+#include <functional>
 
 namespace kv {
 
@@ -9,6 +14,20 @@ namespace kv {
 // another process holds it. Returns the descriptor, or -1 with errno set (EWOULDBLOCK when the wait
 // ran out).
 int OpenLocked(const QString& fileName, int flags, int waitMs);
+
+// A write into the Data folder that failed: the message is the save's sentence; the system's error
+// code and the file stay available to a writer that words the failure for its own operation.
+class SaveError final : public Error
+{
+public:
+    SaveError(int code, const QString& fileName);
+    int code() const { return m_code; }
+    const QString& fileName() const { return m_fileName; }
+
+private:
+    int m_code;
+    QString m_fileName;
+};
 
 // One database file opened for appending fixed-size records, locked for the object's whole life.
 // Records go after the last whole record, so a torn tail left by a crash is overwritten instead of
@@ -25,7 +44,13 @@ public:
     // Stores the next number in the record's first four bytes, then writes the record. On failure
     // the number stays in the record and kv::Error is raised; the file may hold part of the record
     // until Rollback.
-    void Append(char* record);
+    void Append(char* record) { Append(record, 1); }
+    // The same for count records laid one after another, written in one go.
+    void Append(char* records, size_t count);
+    // Hands the whole records the file held when it was locked to block, a run of records at a time,
+    // so that a writer can look at what is there without a second open, which its own lock would
+    // refuse. Raises kv::Error when a read fails.
+    void ReadExisting(const std::function<void(const char* records, size_t count)>& block) const;
     // Flushes the data (and a newly made directory entry) to disk; raises kv::Error on failure. A
     // file nothing was written to is left alone.
     void Sync();

@@ -79,13 +79,13 @@ void TvsDBSave::BeginJournal()
     else if (errno == EEXIST)
         m_journalFd = ::open(path.constData(), O_RDWR | O_CLOEXEC);
     if (m_journalFd < 0)
-        throw Error(SaveErrorText(errno, journal));
+        throw SaveError(errno, journal);
     // The journal must be on disk before any append can be; a journal just made, with its name.
     // fdatasync carries a grown size along; over an earlier journal's zeros there is none.
     if (!WriteAt(m_journalFd, bytes.constData(), bytes.size(), 0) || !SyncFileData(m_journalFd))
-        throw Error(SaveErrorText(errno, journal));
+        throw SaveError(errno, journal);
     if (created && !SyncDirectory(m_dataDir))
-        throw Error(SaveErrorText(errno, journal));
+        throw SaveError(errno, journal);
 }
 
 void TvsDBSave::AppendTest(TvsDBTestRec& rec)
@@ -106,6 +106,52 @@ void TvsDBSave::AppendAnswer(TvsDBAnswerRec& rec)
     m_answers->Append(rec.bytes.data());
 }
 
+namespace {
+
+template <typename Rec> void AppendRun(RecordFile& file, std::span<Rec> recs)
+{
+    if (!recs.empty())
+        file.Append(recs.front().bytes.data(), recs.size());
+}
+
+// The record classes are their bytes alone, so a run of records read from a file is an array of them.
+template <typename Rec> void ReadAs(const RecordFile& file, const std::function<void(std::span<const Rec>)>& block)
+{
+    file.ReadExisting([&](const char* records, size_t count) {
+        block(std::span<const Rec>(reinterpret_cast<const Rec*>(records), count));
+    });
+}
+
+} // namespace
+
+void TvsDBSave::AppendTests(std::span<TvsDBTestRec> recs)
+{
+    BeginJournal();
+    AppendRun(*m_tests, recs);
+}
+
+void TvsDBSave::AppendValues(std::span<TvsDBValueRec> recs)
+{
+    BeginJournal();
+    AppendRun(*m_values, recs);
+}
+
+void TvsDBSave::AppendAnswers(std::span<TvsDBAnswerRec> recs)
+{
+    BeginJournal();
+    AppendRun(*m_answers, recs);
+}
+
+void TvsDBSave::ReadTests(const std::function<void(std::span<const TvsDBTestRec>)>& block) const
+{
+    ReadAs<TvsDBTestRec>(*m_tests, block);
+}
+
+void TvsDBSave::ReadValues(const std::function<void(std::span<const TvsDBValueRec>)>& block) const
+{
+    ReadAs<TvsDBValueRec>(*m_values, block);
+}
+
 void TvsDBSave::Commit()
 {
     m_tests->StartSync();
@@ -117,7 +163,7 @@ void TvsDBSave::Commit()
     // Once the emptied journal is on disk the save stands; should that fail, the destructor undoes
     // the save in this process instead, so "not saved" is never a lie either way.
     if (m_journalFd >= 0 && !ClearJournal(m_journalFd))
-        throw Error(SaveErrorText(errno, JournalFileName(m_dataDir)));
+        throw SaveError(errno, JournalFileName(m_dataDir));
     m_committed = true;
 }
 

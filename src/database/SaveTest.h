@@ -4,7 +4,9 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
+#include <span>
 
 namespace kv {
 
@@ -34,6 +36,16 @@ public:
     void AppendTest(TvsDBTestRec& rec);
     void AppendValue(TvsDBValueRec& rec);
     void AppendAnswer(TvsDBAnswerRec& rec);
+    // Many records at once, numbered in place one after another: a merge writes thousands, and a
+    // system call per record would cost more than the copying.
+    void AppendTests(std::span<TvsDBTestRec> recs);
+    void AppendValues(std::span<TvsDBValueRec> recs);
+    void AppendAnswers(std::span<TvsDBAnswerRec> recs);
+
+    // The records each file held when it was locked (after any recovery), a run at a time. The
+    // files are locked by this object, so this is the only way to read them before writing.
+    void ReadTests(const std::function<void(std::span<const TvsDBTestRec>)>& block) const;
+    void ReadValues(const std::function<void(std::span<const TvsDBValueRec>)>& block) const;
 
     // Flushes the files to disk and retires the journal; only after it returns is the save done.
     void Commit();

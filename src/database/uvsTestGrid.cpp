@@ -4,13 +4,16 @@
 #include "database/ResultRestore.h"
 #include "database/TestGridModel.h"
 #include "database/uvsDetailedResult.h"
+#include "exchange/TransferWindows.h"
 #include "platform/ErrorBox.h"
 #include "platform/Errors.h"
 
 #include "ui_uvsTestGrid.h"
 
+#include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMenu>
 
 #include <algorithm>
 
@@ -40,6 +43,14 @@ TfmTestGrid::TfmTestGrid(AppContext& context, const TvsValueTypeList& valueTypes
     ui->sgTest->installEventFilter(this);
     // An item view takes no name from the window, so a screen reader would announce a bare table.
     ui->sgTest->setAccessibleName(windowTitle());
+    // A right-click arrives at the viewport, the context-menu key at the grid itself.
+    ui->sgTest->viewport()->installEventFilter(this);
+
+    m_pmTestGrid = new QMenu(this);
+    m_pmTestGrid->setObjectName(QStringLiteral("pmTestGrid"));
+    QAction* miExportSelected = m_pmTestGrid->addAction(QStringLiteral("Экспортировать выбранные..."));
+    miExportSelected->setObjectName(QStringLiteral("miExportSelected"));
+    connect(miExportSelected, &QAction::triggered, this, Guarded(this, dialogs, &TfmTestGrid::miExportSelectedClick));
 
     RunHandler(this, dialogs, [this] { FormCreate(); });
 }
@@ -64,6 +75,11 @@ void TfmTestGrid::FormCreate()
 
 bool TfmTestGrid::eventFilter(QObject* watched, QEvent* event)
 {
+    if ((watched == ui->sgTest || watched == ui->sgTest->viewport()) && event->type() == QEvent::ContextMenu) {
+        const auto& menuEvent = *static_cast<QContextMenuEvent*>(event);
+        RunHandler(this, m_context.dialogs, [this, &menuEvent] { sgTestContextPopup(menuEvent); });
+        return true;
+    }
     if (watched == ui->sgTest && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Escape) {
@@ -83,6 +99,51 @@ void TfmTestGrid::sgTestKeyDown(int key)
 {
     if (key == Qt::Key_Escape)
         done(QDialog::Rejected);
+}
+
+void TfmTestGrid::sgTestContextPopup(const QContextMenuEvent& event)
+{
+    QTableView* grid = ui->sgTest;
+    QPoint at = event.globalPos();
+    if (event.reason() == QContextMenuEvent::Mouse) {
+        // A right-click outside the selection acts on the row clicked, as in a file manager.
+        const QPoint local = grid->viewport()->mapFromGlobal(event.globalPos());
+        const QModelIndex index = grid->indexAt(local);
+        if (index.isValid() && !grid->selectionModel()->isRowSelected(index.row(), QModelIndex())) {
+            grid->selectionModel()->setCurrentIndex(index,
+                                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        }
+    } else if (const QModelIndex current = grid->currentIndex(); current.isValid()) {
+        // From the keyboard the menu opens at the current row rather than wherever the mouse is.
+        at = grid->viewport()->mapToGlobal(grid->visualRect(current).bottomLeft());
+    }
+    const bool any = !SelectedTestIds().isEmpty();
+    for (QAction* action : m_pmTestGrid->actions())
+        action->setEnabled(any);
+    m_pmTestGrid->popup(at);
+}
+
+QList<quint32> TfmTestGrid::SelectedTestIds() const
+{
+    QList<int> rows;
+    for (const QModelIndex& index : ui->sgTest->selectionModel()->selectedRows())
+        rows.append(index.row());
+    std::sort(rows.begin(), rows.end());
+    QList<quint32> ids;
+    for (int row : rows) {
+        bool ok = false;
+        const quint32 id = m_model->CellText(row, TestGridModel::ColId).toUInt(&ok);
+        if (ok)
+            ids.append(id);
+    }
+    return ids;
+}
+
+void TfmTestGrid::miExportSelectedClick()
+{
+    const QList<quint32> ids = SelectedTestIds();
+    if (!ids.isEmpty())
+        ExportTests(this, m_context, ids);
 }
 
 void TfmTestGrid::sgTestDblClick()

@@ -8,6 +8,8 @@
 
 #include <memory>
 
+class QContextMenuEvent;
+class QMenu;
 class QTableView;
 
 namespace Ui {
@@ -32,6 +34,11 @@ public:
     QTableView* Grid() const;
     TestGridModel* Model() const { return m_model; }
 
+    // The numbers of the selected tests, top row first; the empty row has none.
+    QList<quint32> SelectedTestIds() const;
+    // The grid's context menu: what can be done with the selected tests.
+    QMenu* TestGridMenu() const { return m_pmTestGrid; }
+
     void RestoreResults(const TvsDBValueList& values, TvsValueTypeList& result) const;
     TvsValueTypeRec& FindResultGroup(qint32 number, TvsValueTypeList& result) const;
 
@@ -42,11 +49,14 @@ private:
     void FormCreate();
     void sgTestDblClick();
     void sgTestKeyDown(int key);
+    void sgTestContextPopup(const QContextMenuEvent& event);
+    void miExportSelectedClick();
 
     std::unique_ptr<Ui::TfmTestGrid> ui;
     AppContext& m_context;
     const TvsValueTypeList& m_valueTypes;
     TestGridModel* m_model = nullptr;
+    QMenu* m_pmTestGrid = nullptr;
 };
 
 } // namespace kv

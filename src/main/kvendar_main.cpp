@@ -5,6 +5,7 @@
 #include "compare/ResultAssembly.h"
 #include "compare/uvsValuesCompare.h"
 #include "database/uvsTestGrid.h"
+#include "exchange/TransferWindows.h"
 #include "main/NodeTag.h"
 #include "platform/ErrorBox.h"
 #include "platform/Errors.h"
@@ -127,6 +128,8 @@ TfmMain::TfmMain(AppContext& context, QWidget* parent)
     connect(ui->bbExit, &QPushButton::clicked, this, Guarded(this, dialogs, &TfmMain::bbExitClick));
     connect(ui->bbTest, &QPushButton::clicked, this, Guarded(this, dialogs, &TfmMain::bbTestClick));
     connect(ui->miTestRun, &QAction::triggered, this, Guarded(this, dialogs, &TfmMain::miTestRunClick));
+    connect(ui->miExport, &QAction::triggered, this, Guarded(this, dialogs, &TfmMain::miExportClick));
+    connect(ui->miImport, &QAction::triggered, this, Guarded(this, dialogs, &TfmMain::miImportClick));
     connect(ui->miExit, &QAction::triggered, this, Guarded(this, dialogs, &TfmMain::bbExitClick));
     connect(ui->miSettings, &QAction::triggered, this, Guarded(this, dialogs, &TfmMain::miSettingsClick));
     connect(ui->miTestResults, &QAction::triggered, this, Guarded(this, dialogs, &TfmMain::miTestResultsClick));
@@ -621,6 +624,16 @@ void TfmMain::miTestResultsClick()
     // Each opening reads the database afresh; the window lives for its modal run only.
     TfmTestGrid grid(m_context, m_valueTypes);
     grid.exec();
+}
+
+void TfmMain::miExportClick()
+{
+    ExportTests(this, m_context, {});
+}
+
+void TfmMain::miImportClick()
+{
+    ImportTests(this, m_context);
 }
 
 void TfmMain::miSettingsClick()

@@ -81,6 +81,8 @@ private:
     void LoadCatalogueAndHooks();
     void PlaceOnScreen();
     void miTestResultsClick();
+    void miExportClick();
+    void miImportClick();
     void miSettingsClick();
     void miAboutClick();
     void acHelpExecute();

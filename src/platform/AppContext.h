@@ -4,6 +4,7 @@
 #include "platform/Dialogs.h"
 #include "settings/SettingsStore.h"
 
+#include <QList>
 #include <QString>
 
 #include <functional>
@@ -16,6 +17,15 @@ namespace kv {
 // Makes the printer a print job goes to. Empty means the system's default printer; tests put a
 // factory here that prints to a PDF file instead.
 using PrinterFactory = std::function<std::unique_ptr<QPrinter>()>;
+
+// Told how far long work is (done of total, total 0 while unknown); returning false cancels it.
+using WorkProgress = std::function<bool(qint64 done, qint64 total)>;
+
+// Exports the tests of dataDir (every test when testIds is empty) into output in the format "csv",
+// "xlsx" or "sav"; false when progress cancelled it. Empty means the program's own export; tests put
+// a recorder here.
+using ExportRunner = std::function<bool(const QString& dataDir, const QString& format, const QList<quint32>& testIds,
+                                        const QString& output, const WorkProgress& progress)>;
 
 // What every window needs from the program around it. The start-up builds one; tests build their own
 // with a temporary folder and scripted dialogs.
@@ -33,6 +43,9 @@ struct AppContext
     // module. Empty in tests, so that an installed copy on the machine cannot change their outcome.
     QString installedDataDir = {};
     QString installedModuleDir = {};
+    ExportRunner exportRunner = {};
+    // How long an import or export runs before its progress window appears; tests show it at once.
+    int progressDelayMs = 400;
 
     // The folder of config.ini and the files it names, ending in "/".
     QString catalogueDir() const;

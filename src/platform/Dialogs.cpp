@@ -3,6 +3,7 @@
 #include "platform/ErrorBox.h"
 
 #include <QFileDialog>
+#include <QRegularExpression>
 
 namespace kv {
 
@@ -62,9 +63,19 @@ QString QtDialogs::SaveFileName(QWidget* parent, const QString& caption, const Q
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(defaultSuffix);
     dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+    // "Таблицы CSV (*.csv)" chosen and "итоги" typed must give итоги.csv, not the first filter's.
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, defaultSuffix](const QString& chosen) {
+        const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("\\*\\.(\\w+)")).match(chosen);
+        dialog.setDefaultSuffix(m.hasMatch() ? m.captured(1) : defaultSuffix);
+    });
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return QString();
     return dialog.selectedFiles().constFirst();
+}
+
+QString QtDialogs::ExistingDirectory(QWidget* parent, const QString& caption)
+{
+    return QFileDialog::getExistingDirectory(parent, caption);
 }
 
 } // namespace kv

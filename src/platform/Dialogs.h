@@ -29,9 +29,13 @@ public:
     // The standard error box for an error raised in a handler (see ErrorBox.h for its text rule).
     virtual void ShowError(QWidget* parent, const QString& message) = 0;
 
-    // A save-file dialog that asks before overwriting; an empty result means cancelled.
+    // A save-file dialog that asks before overwriting; an empty result means cancelled. With several
+    // filters, a name typed without an extension gets the one of the filter chosen.
     virtual QString SaveFileName(QWidget* parent, const QString& caption, const QString& filter,
                                  const QString& defaultSuffix) = 0;
+
+    // A dialog that picks an existing folder; an empty result means cancelled.
+    virtual QString ExistingDirectory(QWidget* parent, const QString& caption) = 0;
 };
 
 // The real dialogs, shown modally with Qt's standard boxes.
@@ -43,6 +47,7 @@ public:
     void ShowError(QWidget* parent, const QString& message) override;
     QString SaveFileName(QWidget* parent, const QString& caption, const QString& filter,
                          const QString& defaultSuffix) override;
+    QString ExistingDirectory(QWidget* parent, const QString& caption) override;
 };
 
 } // namespace kv

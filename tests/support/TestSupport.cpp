@@ -37,6 +37,12 @@ QString FakeDialogs::SaveFileName(QWidget*, const QString&, const QString& filte
     return saveNames.isEmpty() ? QString() : saveNames.takeFirst();
 }
 
+QString FakeDialogs::ExistingDirectory(QWidget*, const QString& caption)
+{
+    directoryCaptions.append(caption);
+    return directoryNames.isEmpty() ? QString() : directoryNames.takeFirst();
+}
+
 ExeDir::ExeDir() = default;
 
 QString ExeDir::path() const

@@ -33,16 +33,20 @@ public:
     void ShowError(QWidget* parent, const QString& message) override;
     QString SaveFileName(QWidget* parent, const QString& caption, const QString& filter,
                          const QString& defaultSuffix) override;
+    QString ExistingDirectory(QWidget* parent, const QString& caption) override;
 
     // Answers for the next message boxes, in order; when none is left, the box answers No (or
     // Cancel, or OK), whichever it offers first in that order.
     QList<QMessageBox::StandardButton> answers;
     // Answers for the next save dialogs ("" = cancelled).
     QStringList saveNames;
+    // Answers for the next folder dialogs ("" = cancelled).
+    QStringList directoryNames;
 
     QList<Shown> messages;
     QStringList errors;
     QStringList saveFilters;
+    QStringList directoryCaptions;
 };
 
 // A folder that stands in for the executable's directory. Files are written byte for byte.
