@@ -19,6 +19,8 @@ class TfmDetailedResult;
 
 namespace kv {
 
+class TvsChartView;
+
 // One saved test as a document: composed by the interpretation module when it is there, by the
 // window's own summary otherwise. The document can be saved as RTF or text and printed.
 class TfmDetailedResult final : public QDialog
@@ -38,6 +40,8 @@ public:
     void Compose(const TvsDBTestRec& rec, const TvsValueTypeList& list);
 
     QTextEdit* View() const;
+    // The chart of the result below the document; hidden for a result without groups.
+    TvsChartView* Chart() const { return m_chart; }
     const QString& PrintTitle() const { return FPrintTitle; }
     // True while the interpretation module is loaded: only inside Compose.
     bool ModuleLoaded() const { return FModule.IsOpen(); }
@@ -61,6 +65,7 @@ private:
     QString FPrintTitle;
     Library FModule;
     KvBuildResultFn FBuildResult = nullptr;
+    TvsChartView* m_chart = nullptr;
 };
 
 } // namespace kv

@@ -4,15 +4,19 @@
 #include "database/uvsDataBase.h"
 #include "platform/ErrorBox.h"
 #include "platform/Printing.h"
+#include "results/ResultChart.h"
 
 #include "ui_uvsResults.h"
 
 #include <QDesktopServices>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QPainter>
 #include <QScreen>
 #include <QUrl>
+#include <QVBoxLayout>
 
 namespace kv {
 
@@ -32,6 +36,23 @@ TfmResults::TfmResults(AppContext& context, QWidget* parent)
     ui->meToUser->setPlainText(NoteToUser().join(u'\n'));
     ui->laSend->setText(QStringLiteral("<a href=\"#send\" style=\"color: blue; font-weight: bold; "
                                        "text-decoration: underline;\">Отправить письмо Орвело</a>"));
+
+    // The chart tab follows the two questionnaire tabs; it is built here rather than in the form so
+    // the tabs before it stay exactly as they are.
+    auto* tsChart = new QWidget;
+    tsChart->setObjectName(QStringLiteral("tsChart"));
+    auto* chartLayout = new QVBoxLayout(tsChart);
+    m_chart = new TvsChartView(tsChart);
+    m_chart->setObjectName(QStringLiteral("chResult"));
+    chartLayout->addWidget(m_chart, 1);
+    auto* chartButtons = new QHBoxLayout;
+    chartButtons->addStretch(1);
+    btPrintChart = new QPushButton(QStringLiteral("Печать"), tsChart);
+    btPrintChart->setObjectName(QStringLiteral("btPrintChart"));
+    btPrintChart->setAutoDefault(false);
+    chartButtons->addWidget(btPrintChart);
+    chartLayout->addLayout(chartButtons);
+    ui->pcData->addTab(tsChart, QStringLiteral("Диаграмма"));
 
     pmResults = new QMenu(this);
     pmResults->setObjectName(QStringLiteral("pmResults"));
@@ -57,6 +78,7 @@ TfmResults::TfmResults(AppContext& context, QWidget* parent)
     connect(ui->laSend, &QLabel::linkActivated, this, Guarded(this, dialogs, &TfmResults::laSendClick));
     connect(ui->btPrint, &QPushButton::clicked, this, Guarded(this, dialogs, &TfmResults::btPrintClick));
     connect(ui->btSave, &QPushButton::clicked, this, Guarded(this, dialogs, &TfmResults::btSaveClick));
+    connect(btPrintChart, &QPushButton::clicked, this, Guarded(this, dialogs, &TfmResults::btPrintChartClick));
     connect(ui->btClose, &QPushButton::clicked, this, &QDialog::reject);
     ui->edAge->installEventFilter(this);
     ui->laSend->installEventFilter(this);
@@ -97,6 +119,7 @@ void TfmResults::Execute(TvsValueTypeList& resultList, const TvsAnswerLog* answe
     m_resultList = &resultList;
     m_answers = answers;
     try {
+        m_chart->SetRows(ResultChartTitle(), ResultChartRows(resultList), ResultGroupNames(resultList));
         if (const QScreen* screen = QGuiApplication::primaryScreen())
             move(screen->availableGeometry().center() - rect().center());
         exec();
@@ -182,6 +205,17 @@ void TfmResults::laSendClick()
 void TfmResults::btPrintClick()
 {
     PrintDocument(m_context, *ui->reMail->document(), kProductTitle);
+}
+
+void TfmResults::btPrintChartClick()
+{
+    PrintPages(
+        m_context, 1,
+        [this](QPainter& painter, const QRectF& page, int) {
+            const double height = std::min(page.height(), page.width() * m_chart->PreferredHeight() / 640.0);
+            m_chart->Render(painter, QRectF(page.topLeft(), QSizeF(page.width(), height)));
+        },
+        kProductTitle);
 }
 
 void TfmResults::miSelectAllClick()

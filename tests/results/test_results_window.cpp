@@ -220,9 +220,11 @@ private slots:
     {
         Fixture f;
         QCOMPARE(f.window.windowTitle(), QStringLiteral("Результаты тестирования"));
-        QCOMPARE(f.tabs()->count(), 2);
+        // The chart's tab comes after the questionnaire's two.
+        QCOMPARE(f.tabs()->count(), 3);
         QCOMPARE(f.tabs()->tabText(0), QStringLiteral("Личные данные"));
         QCOMPARE(f.tabs()->tabText(1), QStringLiteral("Текст письма"));
+        QCOMPARE(f.tabs()->tabText(2), QStringLiteral("Диаграмма"));
         // The form was left on the mail tab; the window still opens on the questionnaire.
         QCOMPARE(f.tabs()->currentWidget()->objectName(), QStringLiteral("tsPrivateData"));
         QVERIFY(f.mail()->toPlainText().isEmpty());
