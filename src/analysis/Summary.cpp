@@ -525,8 +525,9 @@ TvsSummary Summarize(const TvsSummaryData& data, const TvsSummaryFilter& filter,
         if (group.Tests >= 2) {
             const double se = std::sqrt(shares[size_t(g)].m2 / double(group.Tests - 1) / double(group.Tests));
             const double half = StudentT975(group.Tests - 1) * se;
-            group.CiLow = group.MeanShare - half;
-            group.CiHigh = group.MeanShare + half;
+            // A share lies in 0 .. 1, and so does every interval worth showing for it.
+            group.CiLow = std::max(0.0, group.MeanShare - half);
+            group.CiHigh = std::min(1.0, group.MeanShare + half);
         }
         summary.Groups.push_back(group);
     }

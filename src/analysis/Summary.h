@@ -103,7 +103,7 @@ struct TvsGroupSummary
     qint32 Group = 0;
     qint64 Tests = 0;     // tests whose share could be told (n >= 2)
     double MeanShare = 0; // mean of points / PairCount(n)
-    double CiLow = 0;     // 95% confidence interval of the mean; NaN below two tests
+    double CiLow = 0;     // 95% confidence interval of the mean (Student's t), cut to 0 .. 1; NaN below two tests
     double CiHigh = 0;
     qint64 Led = 0; // tests where the group had the most points, ties counted for each
 };

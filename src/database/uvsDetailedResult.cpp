@@ -188,13 +188,11 @@ void TfmDetailedResult::btPrintClick()
         PrintDocument(m_context, *ui->reMain->document(), FPrintTitle);
         return;
     }
-    PrintDocumentAndPage(
-        m_context, *ui->reMain->document(),
-        [this](QPainter& painter, const QRectF& page) {
-            const double height = std::min(page.height(), page.width() * m_chart->PreferredHeight() / 640.0);
-            m_chart->Render(painter, QRectF(page.topLeft(), QSizeF(page.width(), height)));
-        },
-        FPrintTitle);
+    const PagePainter chart = [this](QPainter& painter, const QRectF& page) {
+        const double height = std::min(page.height(), page.width() * m_chart->PreferredHeight() / 640.0);
+        m_chart->Render(painter, QRectF(page.topLeft(), QSizeF(page.width(), height)));
+    };
+    PrintDocumentAndPages(m_context, *ui->reMain->document(), {chart}, FPrintTitle);
 }
 
 void TfmDetailedResult::reMainKeyDown(int key)

@@ -1,5 +1,6 @@
 #include "database/uvsTestGrid.h"
 
+#include "analysis/uvsSummary.h"
 #include "database/ResultRestore.h"
 #include "database/TestGridModel.h"
 #include "database/uvsDetailedResult.h"
@@ -10,6 +11,7 @@
 
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMenu>
 
 #include <algorithm>
 
@@ -38,10 +40,44 @@ TfmTestGrid::TfmTestGrid(AppContext& context, const TvsValueTypeList& valueTypes
     connect(ui->sgTest, &QAbstractItemView::doubleClicked, this, Guarded(this, dialogs, &TfmTestGrid::sgTestDblClick));
     ui->sgTest->installEventFilter(this);
 
+    pmTestGrid = new QMenu(this);
+    pmTestGrid->setObjectName(QStringLiteral("pmTestGrid"));
+    QAction* miSummarySelected = pmTestGrid->addAction(QStringLiteral("Сводка по выбранным..."));
+    miSummarySelected->setObjectName(QStringLiteral("miSummarySelected"));
+    connect(miSummarySelected, &QAction::triggered, this, Guarded(this, dialogs, &TfmTestGrid::miSummarySelectedClick));
+    ui->sgTest->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ui->sgTest, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        RunHandler(this, m_context.dialogs, [&] { pmTestGrid->popup(ui->sgTest->viewport()->mapToGlobal(pos)); });
+    });
+
     RunHandler(this, dialogs, [this] { FormCreate(); });
 }
 
 TfmTestGrid::~TfmTestGrid() = default;
+
+std::vector<quint32> TfmTestGrid::SelectedIds() const
+{
+    std::vector<quint32> ids;
+    QModelIndexList rows = ui->sgTest->selectionModel()->selectedRows(TestGridModel::ColId);
+    std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    for (const QModelIndex& row : rows) {
+        bool ok = false;
+        const quint32 id = m_model->CellText(row.row(), TestGridModel::ColId).toUInt(&ok);
+        // The empty row under the headers of a missing file names no test.
+        if (ok)
+            ids.push_back(id);
+    }
+    return ids;
+}
+
+void TfmTestGrid::miSummarySelectedClick()
+{
+    const std::vector<quint32> ids = SelectedIds();
+    if (ids.empty())
+        return;
+    TfmSummary summary(m_context, m_valueTypes);
+    summary.Execute(ids);
+}
 
 QTableView* TfmTestGrid::Grid() const
 {

@@ -7,7 +7,9 @@
 #include <QDialog>
 
 #include <memory>
+#include <vector>
 
+class QMenu;
 class QTableView;
 
 namespace Ui {
@@ -30,6 +32,8 @@ public:
     ~TfmTestGrid() override;
 
     QTableView* Grid() const;
+    // The test numbers of the selected rows, in row order.
+    std::vector<quint32> SelectedIds() const;
     TestGridModel* Model() const { return m_model; }
 
     void RestoreResults(const TvsDBValueList& values, TvsValueTypeList& result) const;
@@ -42,11 +46,13 @@ private:
     void FormCreate();
     void sgTestDblClick();
     void sgTestKeyDown(int key);
+    void miSummarySelectedClick();
 
     std::unique_ptr<Ui::TfmTestGrid> ui;
     AppContext& m_context;
     const TvsValueTypeList& m_valueTypes;
     TestGridModel* m_model = nullptr;
+    QMenu* pmTestGrid = nullptr;
 };
 
 } // namespace kv

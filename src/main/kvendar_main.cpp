@@ -1,5 +1,6 @@
 #include "main/kvendar_main.h"
 
+#include "analysis/uvsSummary.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/uvsAddValueDialog.h"
 #include "compare/ResultAssembly.h"
@@ -108,6 +109,7 @@ TfmMain::TfmMain(AppContext& context, QWidget* parent)
     connect(ui->miExit, &QAction::triggered, this, Guarded(this, dialogs, &TfmMain::bbExitClick));
     connect(ui->miSettings, &QAction::triggered, this, Guarded(this, dialogs, &TfmMain::miSettingsClick));
     connect(ui->miTestResults, &QAction::triggered, this, Guarded(this, dialogs, &TfmMain::miTestResultsClick));
+    connect(ui->miSummary, &QAction::triggered, this, Guarded(this, dialogs, &TfmMain::miSummaryClick));
     connect(ui->miAbout, &QAction::triggered, this, Guarded(this, dialogs, &TfmMain::miAboutClick));
     // The menu item and F1 are one action, so both always do the same.
     connect(ui->acHelp, &QAction::triggered, this, Guarded(this, dialogs, &TfmMain::acHelpExecute));
@@ -564,6 +566,12 @@ void TfmMain::miTestResultsClick()
     // Each opening reads the database afresh; the window lives for its modal run only.
     TfmTestGrid grid(m_context, m_valueTypes);
     grid.exec();
+}
+
+void TfmMain::miSummaryClick()
+{
+    TfmSummary summary(m_context, m_valueTypes);
+    summary.Execute();
 }
 
 void TfmMain::miSettingsClick()

@@ -78,6 +78,7 @@ private:
     void LoadCatalogueAndHooks();
     void PlaceOnScreen();
     void miTestResultsClick();
+    void miSummaryClick();
     void miSettingsClick();
     void miAboutClick();
     void acHelpExecute();

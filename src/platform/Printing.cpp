@@ -56,35 +56,58 @@ void PrintDocument(const AppContext& context, const QTextDocument& document, con
     CheckPrinted(*printer);
 }
 
-void PrintDocumentAndPage(const AppContext& context, const QTextDocument& document, const PagePainter& lastPage,
-                          const QString& title)
+namespace {
+
+void PaintDocumentAndPages(QPrinter& printer, const QTextDocument& document, const std::vector<PagePainter>& pages)
 {
-    const auto printer = MakePrinter(context, title);
     // The document is laid out again for the page on a copy, as QTextDocument::print does, so that
-    // the last page can follow in the same job.
+    // the pages after it can follow in the same job.
     const std::unique_ptr<QTextDocument> copy(document.clone());
-    copy->documentLayout()->setPaintDevice(printer.get());
-    const QRectF area = PageArea(*printer);
+    copy->documentLayout()->setPaintDevice(&printer);
+    const QRectF area = PageArea(printer);
     copy->setPageSize(area.size());
     QPainter painter;
-    if (!painter.begin(printer.get()))
+    if (!painter.begin(&printer))
         throw Error(QStringLiteral("Не удалось напечатать документ"));
-    const int pages = copy->pageCount();
-    for (int i = 0; i < pages; ++i) {
+    const int count = copy->isEmpty() ? 0 : copy->pageCount();
+    for (int i = 0; i < count; ++i) {
         if (i > 0)
-            printer->newPage();
+            printer.newPage();
         painter.save();
         painter.translate(0, -i * area.height());
         copy->drawContents(&painter, QRectF(0, i * area.height(), area.width(), area.height()));
         painter.restore();
     }
-    if (lastPage) {
-        if (pages > 0)
-            printer->newPage();
-        lastPage(painter, area);
+    bool first = count == 0;
+    for (const PagePainter& page : pages) {
+        if (!first)
+            printer.newPage();
+        first = false;
+        painter.save();
+        page(painter, area);
+        painter.restore();
     }
     painter.end();
-    CheckPrinted(*printer);
+    CheckPrinted(printer);
+}
+
+} // namespace
+
+void PrintDocumentAndPages(const AppContext& context, const QTextDocument& document,
+                           const std::vector<PagePainter>& pages, const QString& title)
+{
+    const auto printer = MakePrinter(context, title);
+    PaintDocumentAndPages(*printer, document, pages);
+}
+
+void WriteDocumentAndPagesPdf(const QString& fileName, const QTextDocument& document,
+                              const std::vector<PagePainter>& pages, const QString& title)
+{
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(fileName);
+    printer.setDocName(title);
+    PaintDocumentAndPages(printer, document, pages);
 }
 
 void PrintPages(const AppContext& context, int count,

@@ -6,8 +6,10 @@
 #include <QString>
 
 #include <functional>
+#include <vector>
 
 class QPainter;
+class QPrinter;
 class QTextDocument;
 
 namespace kv {
@@ -23,10 +25,14 @@ void PrintDocument(const AppContext& context, const QTextDocument& document, con
 // Paints into the page's printable area (in the painter's units), vector on every printer.
 using PagePainter = std::function<void(QPainter& painter, const QRectF& page)>;
 
-// The document's pages, then one more page painted by lastPage, as one print job. Raises as
+// The document's pages, then one more page for each of pages, as one print job. Raises as
 // PrintDocument does.
-void PrintDocumentAndPage(const AppContext& context, const QTextDocument& document, const PagePainter& lastPage,
-                          const QString& title);
+void PrintDocumentAndPages(const AppContext& context, const QTextDocument& document,
+                           const std::vector<PagePainter>& pages, const QString& title);
+
+// The same into a PDF file; raises kv::Error when it cannot be written.
+void WriteDocumentAndPagesPdf(const QString& fileName, const QTextDocument& document,
+                              const std::vector<PagePainter>& pages, const QString& title);
 
 // Pages painted by the caller: page(painter, area, index) for index 0 .. count - 1, as one job.
 void PrintPages(const AppContext& context, int count,

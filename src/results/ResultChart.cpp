@@ -81,9 +81,10 @@ void TvsChartView::SetRows(const QString& title, const std::vector<TvsChartRow>&
         bool strong;
     };
     std::vector<std::pair<Key, QBarSet*>> sets;
-    double top = 0;
+    double top = 0, bottom = 0;
     for (const TvsChartRow& row : rows) {
         top = std::max(top, row.Value);
+        bottom = std::min(bottom, row.Value);
         const auto found = std::find_if(sets.begin(), sets.end(), [&](const auto& s) {
             return s.first.group == row.Group && s.first.strong == row.Strong;
         });
@@ -115,9 +116,14 @@ void TvsChartView::SetRows(const QString& title, const std::vector<TvsChartRow>&
         // Whole numbers of wins: ticks on whole numbers.
         const int ceiling = std::max(1, int(std::ceil(top)));
         axisX->setRange(0, ceiling);
-        axisX->setTickCount(std::min(ceiling, 10) + 1);
+        if (ceiling <= 10)
+            axisX->setTickCount(ceiling + 1);
+        else
+            axisX->applyNiceNumbers();
+    } else if (top > bottom) {
+        axisX->setRange(bottom * 1.05, top * 1.05);
     } else {
-        axisX->setRange(0, top > 0 ? top * 1.05 : 1);
+        axisX->setRange(0, 1);
     }
     chart->addAxis(axisX, Qt::AlignBottom);
     series->attachAxis(axisX);
