@@ -10,17 +10,22 @@
  * count: names may hold any byte).
  *
  * Header version: KVENDARRES_INTERFACE_VERSION. The layouts below never change within a version.
+ * Version 2 adds, without touching anything of version 1, an optional second entry point,
+ * BuildResultEx, that also gets the consistency of the respondent's answers and the answers
+ * themselves (see the end of this header). A module built against version 1 keeps working: the
+ * program calls BuildResultEx when the module exports it and BuildResult otherwise.
  */
 #ifndef KVENDARRES_H
 #define KVENDARRES_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-#define KVENDARRES_INTERFACE_VERSION 1
+#define KVENDARRES_INTERFACE_VERSION 2
 
 /* The test record handed to BuildResult is the 681-byte database record, packed, little-endian.
  * Short strings are a length byte (0..80) followed by 80 character bytes; only the first
@@ -113,6 +118,70 @@ typedef struct KvStream
 typedef void (*KvBuildResultFn)(const unsigned char* testRecord, const KvResultList* results, KvStream* stream);
 
 KVENDARRES_EXPORT void BuildResult(const unsigned char* testRecord, const KvResultList* results, KvStream* stream);
+
+/* ---- Version 2: consistency and answers -------------------------------------------------------
+ *
+ * For n compared values with wins a1..an, Kendall's circular triads are
+ * d = n(n-1)(2n-1)/12 - (a1^2 + ... + an^2)/2: triples of values whose answers go round in a circle
+ * (a preferred to b, b to c, and c to a). maxTriads is the largest d possible for n, zeta the
+ * coefficient of consistence 1 - d/maxTriads (1 means no circular triad), and pRandom the
+ * probability that answering at random gives d or fewer circular triads. */
+
+/* One answered question, as it stood at the end of the test. */
+typedef struct KvAnswer
+{
+    int32_t question; /* 1..N in the order asked */
+    KvText upper;     /* the value on the upper button */
+    int32_t upperGroup;
+    KvText lower; /* the value on the lower button */
+    int32_t lowerGroup;
+    int32_t chosen;      /* 1 the upper value, 2 the lower one */
+    uint32_t responseMs; /* from the moment the pair was (last) shown to the answer */
+} KvAnswer;
+
+/* A circular triad by its values' names: a was preferred to b, b to c and c to a. */
+typedef struct KvTriad
+{
+    KvText a, b, c;
+} KvTriad;
+
+/* Where the consistency comes from. */
+#define KVENDARRES_CONSISTENCY_NONE 0         /* cannot be computed: the scores are no complete comparison */
+#define KVENDARRES_CONSISTENCY_FROM_SCORES 1  /* the test has no saved answers: from the scores, no triads named */
+#define KVENDARRES_CONSISTENCY_FROM_ANSWERS 2 /* from the saved answers, circular triads named */
+
+/* The extra data of BuildResultEx. size is the size of this struct as the program that filled it
+ * knows it, version its KVENDARRES_EXTRA_VERSION; later versions only append fields, so a module
+ * reads a field only when KVENDARRES_EXTRA_HAS says it is there. Every pointer is valid for the call
+ * only; counts of 0 come with null pointers. */
+#define KVENDARRES_EXTRA_VERSION 1
+typedef struct KvResultExtra
+{
+    uint32_t size;
+    uint32_t version;
+    int32_t source; /* KVENDARRES_CONSISTENCY_*; with NONE the numbers below are all 0 */
+    int32_t n;      /* values compared */
+    int64_t triads; /* d */
+    int64_t maxTriads;
+    double zeta;
+    double pRandom;
+    int32_t pExact; /* 1: pRandom is exact; 0: Kendall and Babington Smith's chi-square approximation */
+    int32_t circularCount;
+    const KvTriad* circular; /* only with FROM_ANSWERS */
+    int32_t answerCount;     /* 0 for a test saved without its answers */
+    const KvAnswer* answers; /* in question order */
+} KvResultExtra;
+
+#define KVENDARRES_EXTRA_HAS(extra, field)                                                                             \
+    ((extra) != NULL && (extra)->size >= offsetof(KvResultExtra, field) + sizeof((extra)->field))
+
+/* The second entry point, looked up first. Arguments as for BuildResult, and extra, valid for the
+ * call only. A module that exports it should export BuildResult as well, for older programs. */
+typedef void (*KvBuildResultExFn)(const unsigned char* testRecord, const KvResultList* results,
+                                  const KvResultExtra* extra, KvStream* stream);
+
+KVENDARRES_EXPORT void BuildResultEx(const unsigned char* testRecord, const KvResultList* results,
+                                     const KvResultExtra* extra, KvStream* stream);
 
 #ifdef __cplusplus
 }

@@ -425,7 +425,94 @@ void WriteSummary(Document& doc, const KvResultList& list, long long total)
     doc.EndParagraph();
 }
 
-std::string Compose(const unsigned char* record, const KvResultList& list)
+std::string Decimal(double value, int decimals)
+{
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
+    std::string text = buffer;
+    std::replace(text.begin(), text.end(), '.', ',');
+    return text;
+}
+
+std::string Probability(double p)
+{
+    if (!(p >= 0.001))
+        return "менее 0,001";
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.3g", p);
+    std::string text = buffer;
+    std::replace(text.begin(), text.end(), '.', ',');
+    return text;
+}
+
+// What the program tells a module of the second version: how consistent the answers were.
+void WriteConsistency(Document& doc, const KvResultExtra* fields)
+{
+    if (!KVENDARRES_EXTRA_HAS(fields, pExact))
+        return;
+    const KvResultExtra& extra = *fields;
+    doc.Heading("Согласованность ответов");
+    doc.BeginParagraph();
+    if (extra.source == KVENDARRES_CONSISTENCY_NONE) {
+        doc.Text("Согласованность ответов вычислить нельзя: баллы теста не складываются в полное попарное "
+                 "сравнение.");
+        doc.EndParagraph();
+        return;
+    }
+    doc.Text("Согласованность ответов: ");
+    doc.Bold(Decimal(extra.zeta, 2));
+    doc.Text(" (" + Number(extra.triads) + " " +
+             Plural(extra.triads, "противоречивая тройка", "противоречивые тройки", "противоречивых троек") + " из " +
+             Number(extra.maxTriads) + " " + Plural(extra.maxTriads, "возможной", "возможных", "возможных") + "). ");
+    doc.Text("Противоречивая тройка — это три ценности, ответы о которых идут по кругу: первая важнее второй, "
+             "вторая важнее третьей, а третья важнее первой. Согласованность 1 значит, что таких троек нет, 0 — что "
+             "их столько, сколько вообще может быть.");
+    doc.EndParagraph();
+    doc.BeginParagraph();
+    doc.Text("Вероятность получить столько же противоречивых троек или меньше, отвечая наугад: " +
+             Probability(extra.pRandom) + (extra.pExact ? "" : " (приближённая оценка)") + ". ");
+    doc.Text(extra.pRandom < 0.05 ? "Ваши ответы последовательны: так вряд ли отвечают наугад."
+                                  : "По этому показателю Ваши ответы не отличить от случайных, поэтому к "
+                                    "интерпретации стоит относиться осторожно.");
+    doc.EndParagraph();
+
+    if (extra.source != KVENDARRES_CONSISTENCY_FROM_ANSWERS) {
+        doc.BeginParagraph();
+        doc.Italic("Ответы этого теста не сохранились, поэтому согласованность вычислена по баллам, а назвать "
+                   "противоречивые тройки нельзя.");
+        doc.EndParagraph();
+        return;
+    }
+    if (!KVENDARRES_EXTRA_HAS(fields, circular) || extra.circularCount <= 0 || extra.circular == nullptr) {
+        doc.BeginParagraph();
+        doc.Text("Противоречивых троек нет: все Ваши ответы согласуются друг с другом.");
+        doc.EndParagraph();
+        return;
+    }
+    doc.BeginParagraph();
+    doc.Text("Противоречивые тройки:");
+    doc.EndParagraph();
+    for (int32_t i = 0; i < extra.circularCount; ++i) {
+        const KvTriad& t = extra.circular[i];
+        doc.BeginParagraph();
+        doc.Text("«");
+        doc.Name(t.a, false);
+        doc.Text("» важнее «");
+        doc.Name(t.b, false);
+        doc.Text("», «");
+        doc.Name(t.b, false);
+        doc.Text("» важнее «");
+        doc.Name(t.c, false);
+        doc.Text("», а «");
+        doc.Name(t.c, false);
+        doc.Text("» важнее «");
+        doc.Name(t.a, false);
+        doc.Text("»");
+        doc.EndParagraph();
+    }
+}
+
+std::string Compose(const unsigned char* record, const KvResultList& list, const KvResultExtra* extra)
 {
     Document doc;
     doc.Title("Интерпретация результатов теста");
@@ -441,19 +528,17 @@ std::string Compose(const unsigned char* record, const KvResultList& list)
     WriteLeadingValues(doc, list);
     WriteGroups(doc, list, total);
     WriteSummary(doc, list, total);
+    WriteConsistency(doc, extra);
     return doc.Finish();
 }
 
-} // namespace
-
-extern "C" KVENDARRES_EXPORT void BuildResult(const unsigned char* testRecord, const KvResultList* results,
-                                              KvStream* stream)
+void Build(const unsigned char* testRecord, const KvResultList* results, const KvResultExtra* extra, KvStream* stream)
 {
     if (testRecord == nullptr || results == nullptr || stream == nullptr || stream->write == nullptr)
         return;
     // Nothing may escape into the program through a C boundary.
     try {
-        const std::string rtf = Compose(testRecord, *results);
+        const std::string rtf = Compose(testRecord, *results, extra);
         const int64_t start = stream->seek != nullptr ? stream->seek(stream->context, 0, KVENDARRES_SEEK_CUR) : 0;
         stream->write(stream->context, rtf.data(), static_cast<int32_t>(rtf.size()));
         // The program reads from the current position: point it back at the document's start.
@@ -461,4 +546,18 @@ extern "C" KVENDARRES_EXPORT void BuildResult(const unsigned char* testRecord, c
             stream->seek(stream->context, start, KVENDARRES_SEEK_SET);
     } catch (...) {
     }
+}
+
+} // namespace
+
+extern "C" KVENDARRES_EXPORT void BuildResult(const unsigned char* testRecord, const KvResultList* results,
+                                              KvStream* stream)
+{
+    Build(testRecord, results, nullptr, stream);
+}
+
+extern "C" KVENDARRES_EXPORT void BuildResultEx(const unsigned char* testRecord, const KvResultList* results,
+                                                const KvResultExtra* extra, KvStream* stream)
+{
+    Build(testRecord, results, extra, stream);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "catalogue/uvsValues.h"
 #include "compare/AnswerLog.h"
 
 #include <QString>
@@ -38,7 +39,19 @@ TvsConsistency ConsistencyFromWins(std::span<const qint64> wins);
 // stored, so n is the number of values whose wins can sum to n(n-1)/2, the missing ones having 0.
 TvsConsistency ConsistencyFromScores(std::span<const qint64> storedScores);
 
-// From an answer log: wins counted per value, and the circular triads named.
+// From the value scores of a result list, as ConsistencyFromScores.
+TvsConsistency ConsistencyFromResults(const TvsValueTypeList& resultList);
+
+// From an answer log: wins counted per value, and the circular triads named, each from its earliest
+// chosen value on in the direction of the wins. Not Valid unless every pair was answered exactly once
+// with a choice of 1 or 2.
 TvsConsistency ConsistencyFromAnswers(const TvsAnswerLog& answers);
+
+// The probability that random answers among n values give `triads` circular triads or fewer: exact
+// for small n (then *exact is set true), Kendall and Babington Smith's chi-square approximation above.
+double PRandomOfTriads(qint32 n, qint64 triads, bool* exact = nullptr);
+
+// The chi-square approximation alone, for n > 4.
+double PRandomApproximate(qint32 n, qint64 triads);
 
 } // namespace kv

@@ -1,5 +1,6 @@
 #include "analysis/Summary.h"
 
+#include "database/Journal.h"
 #include "database/RecordFile.h"
 #include "database/uvsDataBase.h"
 #include "platform/Codec.h"
@@ -24,15 +25,11 @@ namespace kv {
 
 namespace {
 
-// Where the summary looks inside the records. The test and value records are read through their
-// classes; the answer record is read here from its bytes.
-constexpr int kAnswerSize = 181;
-constexpr int kAnswerTestId = 4;
-constexpr int kAnswerUpperGroup = 12;
+// Records are read through their classes; only the names are taken from the raw bytes, so that a
+// name met a million times is decoded once.
 constexpr int kAnswerUpper = 13;
-constexpr int kAnswerLowerGroup = 94;
 constexpr int kAnswerLower = 95;
-constexpr int kAnswerChosen = 176;
+constexpr int kValueName = 13;
 constexpr int kShortStringChars = 80;
 // The stored text fields of the test record follow one another from here, 81 bytes each.
 constexpr int kTestFirstAnswer = 98;
@@ -178,7 +175,11 @@ TvsSummaryData ReadSummaryData(const QString& dataDir)
 {
     TvsSummaryData data;
     const QDir dir(dataDir);
+    // A save cut short by a crash is undone before anything of it is counted.
+    if (dir.exists())
+        RecoverDataDir(dataDir);
     QHash<quint32, quint32> byId; // the first test of a number wins, as in the history window
+    std::vector<bool> firstOfId;
     std::array<Interner<quint16>, kQuestionCount> answerTexts;
 
     const QString testsFile = dir.filePath(QStringLiteral("tests.dat"));
@@ -204,8 +205,10 @@ TvsSummaryData ReadSummaryData(const QString& dataDir)
         }
         // Value and answer records name their test by number; when two tests share one, the first in
         // file order owns them, as in the history window.
-        if (!byId.contains(test.Id))
+        const bool first = !byId.contains(test.Id);
+        if (first)
             byId.insert(test.Id, quint32(data.Tests.size()));
+        firstOfId.push_back(first);
         data.Tests.push_back(test);
     });
     if (!readTests) {
@@ -214,11 +217,18 @@ TvsSummaryData ReadSummaryData(const QString& dataDir)
         throw Error(UnreadableText(testsFile));
     }
 
-    Interner<quint32> valueNames;
+    // One table per group byte, so a lookup needs no key built from the group and the name.
+    std::vector<Interner<quint32>> valueNames(256);
     auto valueOf = [&](quint8 group, const char* shortString) {
-        std::string key(1, char(group));
-        key += ShortBytes(shortString);
-        return valueNames.Get(key, [&](std::string_view raw) { return data.ValueIndex(group, Decode(raw.substr(1))); });
+        return valueNames[group].Get(ShortBytes(shortString),
+                                     [&](std::string_view raw) { return data.ValueIndex(group, Decode(raw)); });
+    };
+    // Tests are numbered 1, 2, 3 ... in file order unless something went wrong; the table is for the rest.
+    auto testOf = [&](quint32 id) -> qint64 {
+        if (id >= 1 && id <= data.Tests.size() && data.Tests[id - 1].Id == id && firstOfId[id - 1])
+            return qint64(id - 1);
+        const auto found = byId.constFind(id);
+        return found == byId.constEnd() ? -1 : qint64(*found);
     };
 
     struct Owned
@@ -233,10 +243,10 @@ TvsSummaryData ReadSummaryData(const QString& dataDir)
     const bool readValues = ScanRecords(valuesFile, TvsDBValueRec::kSize, [&](const char* bytes) {
         TvsDBValueRec rec;
         std::memcpy(rec.bytes.data(), bytes, TvsDBValueRec::kSize);
-        const auto test = byId.constFind(quint32(rec.TestId()));
-        if (test == byId.constEnd())
+        const qint64 test = testOf(quint32(rec.TestId()));
+        if (test < 0)
             return;
-        scores.push_back({*test, {valueOf(rec.TypeNumber(), bytes + 13), rec.Score()}});
+        scores.push_back({quint32(test), {valueOf(rec.TypeNumber(), bytes + kValueName), rec.Score()}});
     });
     if (!readValues && QFileInfo::exists(valuesFile))
         throw Error(UnreadableText(valuesFile));
@@ -258,18 +268,20 @@ TvsSummaryData ReadSummaryData(const QString& dataDir)
     };
     std::vector<OwnedPair> pairs;
     pairs.reserve(size_t(std::max<qint64>(0, QFileInfo(dir.filePath(QStringLiteral("answers.dat"))).size())) /
-                  kAnswerSize);
+                  TvsDBAnswerRec::kSize);
     const QString answersFile = dir.filePath(QStringLiteral("answers.dat"));
-    const bool readAnswers = ScanRecords(answersFile, kAnswerSize, [&](const char* bytes) {
-        const auto test = byId.constFind(qFromLittleEndian<quint32>(bytes + kAnswerTestId));
-        const quint8 chosen = static_cast<quint8>(bytes[kAnswerChosen]);
-        if (test == byId.constEnd() || (chosen != 1 && chosen != 2)) {
+    const bool readAnswers = ScanRecords(answersFile, TvsDBAnswerRec::kSize, [&](const char* bytes) {
+        TvsDBAnswerRec rec;
+        std::memcpy(rec.bytes.data(), bytes, TvsDBAnswerRec::kSize);
+        const qint64 test = testOf(rec.TestId());
+        if (test < 0 || !rec.ChoiceKnown()) {
             ++data.SkippedAnswers;
             return;
         }
-        const quint32 upper = valueOf(static_cast<quint8>(bytes[kAnswerUpperGroup]), bytes + kAnswerUpper);
-        const quint32 lower = valueOf(static_cast<quint8>(bytes[kAnswerLowerGroup]), bytes + kAnswerLower);
-        pairs.push_back({*test, chosen == 1 ? TvsComparison{upper, lower} : TvsComparison{lower, upper}});
+        const quint32 upper = valueOf(rec.UpperGroup(), bytes + kAnswerUpper);
+        const quint32 lower = valueOf(rec.LowerGroup(), bytes + kAnswerLower);
+        pairs.push_back({quint32(test), rec.Chosen() == TvsDBAnswerRec::kChoseUpper ? TvsComparison{upper, lower}
+                                                                                    : TvsComparison{lower, upper}});
     });
     if (!readAnswers && QFileInfo::exists(answersFile))
         throw Error(UnreadableText(answersFile));

@@ -132,7 +132,7 @@ using ConsistencyFunction = TvsConsistency (*)(std::span<const qint64> wins);
 struct TvsSummaryOptions
 {
     qint64 MinComparisons = 10;                // values compared fewer times stay off the pooled scale
-    ConsistencyFunction Consistency = nullptr; // none: no consistency section
+    ConsistencyFunction Consistency = &ConsistencyFromWins; // none: no consistency section
 };
 
 struct TvsSummary

@@ -56,4 +56,23 @@ void ScoreAnswer(const TvsValueRec& chosen, TvsValueList& checkedValues, TvsValu
     valueTypes.Items(chosen.TypeNumber - 1).Score += 1;
 }
 
+void UnscoreAnswer(const TvsValueRec& chosen, TvsValueList& checkedValues, TvsValueTypeList& valueTypes)
+{
+    checkedValues.Items(chosen.SourceIndex).Score -= 1;
+    valueTypes.Items(chosen.TypeNumber - 1).Score -= 1;
+}
+
+TvsPairLists ClonePairLists(const TvsPairLists& pairLists)
+{
+    TvsPairLists copy;
+    copy.reserve(pairLists.size());
+    for (const auto& list : pairLists) {
+        auto clone = std::make_unique<TvsValueList>();
+        for (int i = 0; i < list->Count(); ++i)
+            clone->Append(std::make_unique<TvsValueRec>(list->Items(i)));
+        copy.push_back(std::move(clone));
+    }
+    return copy;
+}
+
 } // namespace kv

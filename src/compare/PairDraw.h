@@ -51,4 +51,10 @@ bool DrawNextPair(TvsPairLists& pairLists, TvsRandom& random, TvsValueRec& item1
 // SourceIndex) and a point for its group in the catalogue (group N at position N - 1).
 void ScoreAnswer(const TvsValueRec& chosen, TvsValueList& checkedValues, TvsValueTypeList& valueTypes);
 
+// Takes back what ScoreAnswer gave for the same value.
+void UnscoreAnswer(const TvsValueRec& chosen, TvsValueList& checkedValues, TvsValueTypeList& valueTypes);
+
+// A deep copy of pair lists, entry by entry.
+TvsPairLists ClonePairLists(const TvsPairLists& pairLists);
+
 } // namespace kv

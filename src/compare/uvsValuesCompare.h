@@ -1,10 +1,14 @@
 #pragma once
 
+#include "compare/AnswerLog.h"
 #include "compare/PairDraw.h"
 #include "platform/Dialogs.h"
 
 #include <QDialog>
 
+#include <QElapsedTimer>
+
+#include <functional>
 #include <memory>
 
 namespace Ui {
@@ -28,6 +32,12 @@ public:
     // True when every pair was answered, false when the respondent cancelled or the run failed.
     bool Execute(TvsPairLists& pairLists, TvsValueTypeList& valueTypes, TvsValueList& checkedValues);
 
+    // The final answer of every question answered in the last run of Execute, in question order.
+    const TvsAnswerLog& AnswerLog() const { return m_answers; }
+
+    // Where response times are measured from: a monotonic clock in milliseconds; tests drive it.
+    void SetClock(std::function<qint64()> nowMs) { m_nowMs = std::move(nowMs); }
+
     qint32 PairTotal() const { return m_pairTotal; }
     qint32 PairNumber() const { return m_pairNumber; }
     const TvsValueRec& Item1() const { return m_item1; }
@@ -35,12 +45,25 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
+    // A question as it stood right after its pair was drawn, so that going back to it restores the
+    // generator and the pair lists instead of drawing again.
+    struct Shown
+    {
+        TvsValueRec Item1, Item2;
+        quint32 RandomState = 0;
+        TvsPairLists PairLists;
+    };
+
     void NextPair();
+    void ShowPair();
+    void Answer(quint8 chosen);
     void bbItem1Click();
     void bbItem2Click();
     void bbBreakClick();
+    void bbBackClick();
 
     std::unique_ptr<Ui::TfmValuesCompare> ui;
     Dialogs& m_dialogs;
@@ -53,6 +76,11 @@ private:
     qint32 m_pairTotal = 0;
     qint32 m_pairNumber = 0;
     bool m_finished = false;
+    std::vector<Shown> m_shown; // one per question up to the current one
+    TvsAnswerLog m_answers;
+    QElapsedTimer m_monotonic;
+    std::function<qint64()> m_nowMs;
+    qint64 m_shownAtMs = 0;
 };
 
 } // namespace kv

@@ -49,6 +49,43 @@ KvText ModuleResultList::Text(const QString& text)
     return {bytes.constData(), static_cast<int32_t>(bytes.size())};
 }
 
+ModuleExtra::ModuleExtra(const TvsConsistency& consistency, const TvsAnswerLog* answers)
+{
+    m_extra.size = sizeof(KvResultExtra);
+    m_extra.version = KVENDARRES_EXTRA_VERSION;
+    if (consistency.Valid) {
+        m_extra.source = answers ? KVENDARRES_CONSISTENCY_FROM_ANSWERS : KVENDARRES_CONSISTENCY_FROM_SCORES;
+        m_extra.n = consistency.N;
+        m_extra.triads = consistency.Triads;
+        m_extra.maxTriads = consistency.MaxTriads;
+        m_extra.zeta = consistency.Zeta;
+        m_extra.pRandom = consistency.PRandom;
+        m_extra.pExact = consistency.PExact ? 1 : 0;
+    }
+    m_triads.reserve(consistency.Circular.size());
+    for (const TvsTriad& t : consistency.Circular)
+        m_triads.push_back({Text(t.A), Text(t.B), Text(t.C)});
+    if (answers) {
+        m_answers.reserve(answers->size());
+        for (const TvsAnswer& a : *answers)
+            m_answers.push_back(
+                {a.Question, Text(a.Upper), a.UpperGroup, Text(a.Lower), a.LowerGroup, a.Chosen, a.ResponseMs});
+    }
+    m_extra.circularCount = static_cast<int32_t>(m_triads.size());
+    m_extra.circular = m_triads.empty() ? nullptr : m_triads.data();
+    m_extra.answerCount = static_cast<int32_t>(m_answers.size());
+    m_extra.answers = m_answers.empty() ? nullptr : m_answers.data();
+}
+
+KvText ModuleExtra::Text(const QString& text)
+{
+    if (text.isEmpty())
+        return {nullptr, 0};
+    m_texts.push_back(ToCp1251(text));
+    const QByteArray& bytes = m_texts.back();
+    return {bytes.constData(), static_cast<int32_t>(bytes.size())};
+}
+
 ModuleStream::ModuleStream()
 {
     m_stream.context = this;

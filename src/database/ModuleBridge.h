@@ -1,6 +1,8 @@
 #pragma once
 
+#include "analysis/Consistency.h"
 #include "catalogue/uvsValues.h"
+#include "compare/AnswerLog.h"
 
 #include <kvendarres.h>
 
@@ -33,6 +35,26 @@ private:
     std::vector<std::vector<KvResultValue>> m_values;
     std::vector<KvResultGroup> m_groups;
     KvResultList m_list{};
+};
+
+// The consistency and the answers in the module's plain structs, owning every byte they point to.
+// answers is null for a test saved without its answers.
+class ModuleExtra final
+{
+public:
+    ModuleExtra(const TvsConsistency& consistency, const TvsAnswerLog* answers);
+    ModuleExtra(const ModuleExtra&) = delete;
+    ModuleExtra& operator=(const ModuleExtra&) = delete;
+
+    const KvResultExtra* data() const { return &m_extra; }
+
+private:
+    KvText Text(const QString& text);
+
+    std::deque<QByteArray> m_texts;
+    std::vector<KvTriad> m_triads;
+    std::vector<KvAnswer> m_answers;
+    KvResultExtra m_extra{};
 };
 
 // The program's memory stream as the module sees it: a growable byte block with a position.

@@ -1,5 +1,6 @@
 #include "database/RecordFile.h"
 
+#include "database/DurableIo.h"
 #include "platform/Errors.h"
 
 #include <QDir>
@@ -43,26 +44,6 @@ bool LockWithin(int fd, int waitMs)
     }
 }
 
-bool WriteAll(int fd, const char* data, qint64 size, qint64 offset)
-{
-    while (size > 0) {
-        const ssize_t n = ::pwrite(fd, data, size_t(size), off_t(offset));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0) {
-            errno = EIO;
-            return false;
-        }
-        data += n;
-        size -= n;
-        offset += n;
-    }
-    return true;
-}
-
 bool ReadAll(int fd, char* data, qint64 size, qint64 offset)
 {
     while (size > 0) {
@@ -81,20 +62,6 @@ bool ReadAll(int fd, char* data, qint64 size, qint64 offset)
         offset += n;
     }
     return true;
-}
-
-// A newly created file is only durable once its directory entry is on disk too.
-bool SyncDirectoryOf(const QString& fileName)
-{
-    const QByteArray dir = QFile::encodeName(QFileInfo(fileName).absolutePath());
-    const int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = ::fsync(fd) == 0;
-    const int saved = errno;
-    ::close(fd);
-    errno = saved;
-    return ok;
 }
 
 } // namespace
@@ -118,7 +85,7 @@ int OpenLocked(const QString& fileName, int flags, int waitMs)
     return fd;
 }
 
-QString SaveErrorText(int error, const QString& fileName)
+QString ReasonText(int error)
 {
     QString reason;
     switch (error) {
@@ -150,7 +117,12 @@ QString SaveErrorText(int error, const QString& fileName)
         reason = QStringLiteral("системная ошибка %1").arg(error);
         break;
     }
-    return QStringLiteral("Тест не сохранен: %1 (%2)").arg(reason, QDir::toNativeSeparators(fileName));
+    return reason;
+}
+
+QString SaveErrorText(int error, const QString& fileName)
+{
+    return QStringLiteral("Тест не сохранен: %1 (%2)").arg(ReasonText(error), QDir::toNativeSeparators(fileName));
 }
 
 RecordFile::RecordFile(const QString& fileName, int recordSize, int lockWaitMs)
@@ -166,18 +138,26 @@ RecordFile::RecordFile(const QString& fileName, int recordSize, int lockWaitMs)
         throw Error(SaveErrorText(errno, fileName));
     m_created = !existed;
 
+    try {
+        Measure();
+    } catch (...) {
+        ::close(m_fd);
+        throw;
+    }
+}
+
+void RecordFile::Measure()
+{
     struct stat st
     {
     };
-    if (::fstat(m_fd, &st) != 0) {
-        const int saved = errno;
-        ::close(m_fd);
-        throw Error(SaveErrorText(saved, fileName));
-    }
+    if (::fstat(m_fd, &st) != 0)
+        throw Error(SaveErrorText(errno, m_fileName));
     m_originalSize = st.st_size;
     m_wholeEnd = m_originalSize - m_originalSize % m_size;
     m_end = m_wholeEnd;
     m_tail.resize(m_originalSize - m_wholeEnd);
+    m_nextId = 1;
     bool ok = m_tail.isEmpty() || ReadAll(m_fd, m_tail.data(), m_tail.size(), m_wholeEnd);
     if (ok && m_wholeEnd >= m_size) {
         char id[4];
@@ -185,11 +165,8 @@ RecordFile::RecordFile(const QString& fileName, int recordSize, int lockWaitMs)
         if (ok)
             m_nextId = qFromLittleEndian<quint32>(id) + 1u;
     }
-    if (!ok) {
-        const int saved = errno;
-        ::close(m_fd);
-        throw Error(SaveErrorText(saved, fileName));
-    }
+    if (!ok)
+        throw Error(SaveErrorText(errno, m_fileName));
 }
 
 RecordFile::~RecordFile()
@@ -201,7 +178,7 @@ void RecordFile::Append(char* record)
 {
     qToLittleEndian<quint32>(m_nextId, record);
     m_touched = true;
-    if (!WriteAll(m_fd, record, m_size, m_end))
+    if (!WriteAt(m_fd, record, m_size, m_end))
         throw Error(SaveErrorText(errno, m_fileName));
     m_end += m_size;
     ++m_nextId;
@@ -209,26 +186,35 @@ void RecordFile::Append(char* record)
 
 void RecordFile::Sync()
 {
-    if (::fsync(m_fd) != 0)
+    if (!m_touched)
+        return;
+    if (!SyncFile(m_fd))
         throw Error(SaveErrorText(errno, m_fileName));
-    if (m_created && !SyncDirectoryOf(m_fileName))
+    // A newly created file is only durable once its directory entry is on disk too.
+    if (m_created && !SyncDirectory(QFileInfo(m_fileName).absolutePath()))
         throw Error(SaveErrorText(errno, m_fileName));
 }
 
-void RecordFile::Rollback() noexcept
+void RecordFile::StartSync()
+{
+    if (m_touched)
+        StartWriteback(m_fd);
+}
+
+bool RecordFile::Rollback() noexcept
 {
     if (!m_touched)
-        return;
+        return true;
     // Shrinking first frees the space a full disk needs to put the old tail back.
-    int rc;
-    do {
-        rc = ::ftruncate(m_fd, off_t(m_wholeEnd));
-    } while (rc != 0 && errno == EINTR);
-    if (!m_tail.isEmpty())
-        WriteAll(m_fd, m_tail.constData(), m_tail.size(), m_wholeEnd);
-    ::fsync(m_fd);
-    m_end = m_wholeEnd;
-    m_touched = false;
+    bool ok = TruncateFile(m_fd, m_wholeEnd);
+    if (ok && !m_tail.isEmpty())
+        ok = WriteAt(m_fd, m_tail.constData(), m_tail.size(), m_wholeEnd);
+    ok = SyncFile(m_fd) && ok;
+    if (ok) {
+        m_end = m_wholeEnd;
+        m_touched = false;
+    }
+    return ok;
 }
 
 } // namespace kv

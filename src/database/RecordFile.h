@@ -26,12 +26,25 @@ public:
     // the number stays in the record and kv::Error is raised; the file may hold part of the record
     // until Rollback.
     void Append(char* record);
-    // Flushes the data (and a newly made directory entry) to disk; raises kv::Error on failure.
+    // Flushes the data (and a newly made directory entry) to disk; raises kv::Error on failure. A
+    // file nothing was written to is left alone.
     void Sync();
-    // Returns the file to its size and bytes from before the first Append. Never raises.
-    void Rollback() noexcept;
+    // Starts writing this session's records out (see StartWriteback), for a caller about to Sync
+    // several files.
+    void StartSync();
+    // Returns the file to its size and bytes from before the first Append. Never raises; false when
+    // the file could not be put back (the journal then stays for recovery to finish the job).
+    bool Rollback() noexcept;
+    // Takes the size, the torn tail and the next number afresh, for a caller that has changed the
+    // file under the lock since construction (recovery of an earlier crash). Raises like the
+    // constructor.
+    void Measure();
 
     const QString& fileName() const { return m_fileName; }
+    int fd() const { return m_fd; }
+    // Where this session's first record goes, and the bytes from there to the original end.
+    qint64 wholeEnd() const { return m_wholeEnd; }
+    const QByteArray& tail() const { return m_tail; }
 
 private:
     QString m_fileName;
@@ -46,6 +59,8 @@ private:
     bool m_touched = false; // a write was attempted
 };
 
+// The reason for this errno in Russian, e.g. "на диске нет места".
+QString ReasonText(int error);
 // The Russian sentence for a failed save of fileName with this errno.
 QString SaveErrorText(int error, const QString& fileName);
 

@@ -37,4 +37,23 @@ void RestoreResults(const TvsDBValueList& values, TvsValueTypeList& result, cons
     }
 }
 
+TvsAnswerLog RestoreAnswers(const TvsDBAnswerList& answers)
+{
+    TvsAnswerLog log;
+    log.reserve(static_cast<size_t>(answers.Count()));
+    for (int i = 0; i < answers.Count(); ++i) {
+        const TvsDBAnswerRec& rec = answers.Items(i);
+        TvsAnswer a;
+        a.Question = static_cast<qint32>(rec.Question());
+        a.Upper = rec.Upper();
+        a.UpperGroup = rec.UpperGroup();
+        a.Lower = rec.Lower();
+        a.LowerGroup = rec.LowerGroup();
+        a.Chosen = rec.Chosen();
+        a.ResponseMs = rec.ResponseMs();
+        log.push_back(a);
+    }
+    return log;
+}
+
 } // namespace kv

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "catalogue/uvsValues.h"
+#include "compare/AnswerLog.h"
 #include "database/uvsDataBase.h"
 
 namespace kv {
@@ -14,5 +15,9 @@ TvsValueTypeRec& FindResultGroup(qint32 number, TvsValueTypeList& result, const 
 // order is already the ranking that was saved. Group names come from the catalogue as it is now,
 // and each group's Score is the sum of its values, whatever the test record says.
 void RestoreResults(const TvsDBValueList& values, TvsValueTypeList& result, const TvsValueTypeList& catalogue);
+
+// A saved test's answer log from its answer records, in file order (the order they were asked and
+// saved in). The values carry names and groups only: positions are not stored.
+TvsAnswerLog RestoreAnswers(const TvsDBAnswerList& answers);
 
 } // namespace kv

@@ -10,15 +10,21 @@ namespace kv {
 
 class RecordFile;
 
-// Stores one test with its value records as a unit. Both files are locked from construction to the
-// end of the object's life, so another instance's records can never fall between this test and its
-// values, and a rollback only ever removes this save's own records. Unless Commit succeeds, the
-// destructor cuts both files back to exactly what they held before.
+// Writes to the Data folder as one transaction: a test with its value and answer records, or a
+// merge of many tests. tests.dat, values.dat and answers.dat are locked, in that order, from
+// construction to the end of the object's life, so another instance's records can never fall
+// between this save's and a rollback only ever removes this save's own records. Before the first
+// append a rollback journal records the files' sizes, so that even a process killed half-way leaves
+// either everything or nothing once the folder is next opened (RecoverDataDir). Unless Commit
+// succeeds, the destructor cuts all three files back to exactly what they held before.
 //
 // Every failure raises kv::Error with a Russian message naming the reason and the file.
 class TvsDBSave final
 {
 public:
+    explicit TvsDBSave(const QString& dataDir, int lockWaitMs = kLockWaitMs);
+    // For callers that name the files: they must be the tests.dat and values.dat of one folder,
+    // whose answers.dat and journal go with them.
     TvsDBSave(const QString& testsFile, const QString& valuesFile, int lockWaitMs = kLockWaitMs);
     ~TvsDBSave();
     TvsDBSave(const TvsDBSave&) = delete;
@@ -27,13 +33,20 @@ public:
     // Numbers rec and writes it after the last whole record of its file.
     void AppendTest(TvsDBTestRec& rec);
     void AppendValue(TvsDBValueRec& rec);
+    void AppendAnswer(TvsDBAnswerRec& rec);
 
-    // Flushes both files to disk; only after it returns is the test saved.
+    // Flushes the files to disk and retires the journal; only after it returns is the save done.
     void Commit();
 
 private:
+    void BeginJournal();
+
+    QString m_dataDir;
     std::unique_ptr<RecordFile> m_tests;
     std::unique_ptr<RecordFile> m_values;
+    std::unique_ptr<RecordFile> m_answers;
+    int m_journalFd = -1;
+    bool m_journalStarted = false;
     bool m_committed = false;
 };
 

@@ -1,5 +1,6 @@
 #include "database/uvsDataBase.h"
 
+#include "database/DurableIo.h"
 #include "database/RecordFile.h"
 #include "platform/Codec.h"
 #include "platform/Errors.h"
@@ -49,8 +50,22 @@ constexpr int kValueTypeNumber = 8;
 constexpr int kValueScore = 9;
 constexpr int kValueName = 13;
 
+// Offsets of the answer record's fields.
+constexpr int kAnswerId = 0;
+constexpr int kAnswerTestId = 4;
+constexpr int kAnswerQuestion = 8;
+constexpr int kAnswerUpperGroup = 12;
+constexpr int kAnswerUpper = 13;
+constexpr int kAnswerLowerGroup = 94;
+constexpr int kAnswerLower = 95;
+constexpr int kAnswerChosen = 176;
+constexpr int kAnswerResponseMs = 177;
+
 static_assert(kTestTypeScore1 + 4 * 4 == TvsDBTestRec::kSize);
 static_assert(kValueName + kShortStringSize == TvsDBValueRec::kSize);
+static_assert(kAnswerUpper + kShortStringSize == kAnswerLowerGroup);
+static_assert(kAnswerLower + kShortStringSize == kAnswerChosen);
+static_assert(kAnswerResponseMs + 4 == TvsDBAnswerRec::kSize);
 
 template <typename T, size_t N> T Get(const std::array<char, N>& bytes, int offset)
 {
@@ -364,6 +379,88 @@ void TvsDBValueRec::SetName(const QString& text)
     PutShort(bytes, kValueName, text);
 }
 
+quint32 TvsDBAnswerRec::Id() const
+{
+    return Get<quint32>(bytes, kAnswerId);
+}
+void TvsDBAnswerRec::SetId(quint32 id)
+{
+    Put<quint32>(bytes, kAnswerId, id);
+}
+quint32 TvsDBAnswerRec::TestId() const
+{
+    return Get<quint32>(bytes, kAnswerTestId);
+}
+void TvsDBAnswerRec::SetTestId(quint32 id)
+{
+    Put<quint32>(bytes, kAnswerTestId, id);
+}
+quint32 TvsDBAnswerRec::Question() const
+{
+    return Get<quint32>(bytes, kAnswerQuestion);
+}
+void TvsDBAnswerRec::SetQuestion(quint32 question)
+{
+    Put<quint32>(bytes, kAnswerQuestion, question);
+}
+quint8 TvsDBAnswerRec::UpperGroup() const
+{
+    return static_cast<quint8>(bytes[kAnswerUpperGroup]);
+}
+void TvsDBAnswerRec::SetUpperGroup(quint8 number)
+{
+    bytes[kAnswerUpperGroup] = static_cast<char>(number);
+}
+QString TvsDBAnswerRec::Upper() const
+{
+    return GetShort(bytes, kAnswerUpper);
+}
+void TvsDBAnswerRec::SetUpper(const QString& text)
+{
+    PutShort(bytes, kAnswerUpper, text);
+}
+quint8 TvsDBAnswerRec::LowerGroup() const
+{
+    return static_cast<quint8>(bytes[kAnswerLowerGroup]);
+}
+void TvsDBAnswerRec::SetLowerGroup(quint8 number)
+{
+    bytes[kAnswerLowerGroup] = static_cast<char>(number);
+}
+QString TvsDBAnswerRec::Lower() const
+{
+    return GetShort(bytes, kAnswerLower);
+}
+void TvsDBAnswerRec::SetLower(const QString& text)
+{
+    PutShort(bytes, kAnswerLower, text);
+}
+quint8 TvsDBAnswerRec::Chosen() const
+{
+    return static_cast<quint8>(bytes[kAnswerChosen]);
+}
+void TvsDBAnswerRec::SetChosen(quint8 chosen)
+{
+    bytes[kAnswerChosen] = static_cast<char>(chosen);
+}
+quint32 TvsDBAnswerRec::ResponseMs() const
+{
+    return Get<quint32>(bytes, kAnswerResponseMs);
+}
+void TvsDBAnswerRec::SetResponseMs(quint32 ms)
+{
+    Put<quint32>(bytes, kAnswerResponseMs, ms);
+}
+bool TvsDBAnswerRec::ChoiceKnown() const
+{
+    return Chosen() == kChoseUpper || Chosen() == kChoseLower;
+}
+bool TvsDBAnswerRec::NamesFit() const
+{
+    return static_cast<quint8>(bytes[kAnswerUpper]) <= kShortStringChars &&
+           static_cast<quint8>(bytes[kAnswerLower]) <= kShortStringChars;
+}
+
 std::unique_ptr<TvsDBTestList> ReadTests(const QString& fileName, TestFilter filter)
 {
     return ReadRecords<TvsDBTestRec, TvsDBTestList>(fileName, filter);
@@ -372,6 +469,11 @@ std::unique_ptr<TvsDBTestList> ReadTests(const QString& fileName, TestFilter fil
 std::unique_ptr<TvsDBValueList> ReadValues(const QString& fileName, ValueFilter filter)
 {
     return ReadRecords<TvsDBValueRec, TvsDBValueList>(fileName, filter);
+}
+
+std::unique_ptr<TvsDBAnswerList> ReadAnswers(const QString& fileName, AnswerFilter filter)
+{
+    return ReadRecords<TvsDBAnswerRec, TvsDBAnswerList>(fileName, filter);
 }
 
 bool CheckDataDir(const QString& dataDir)
@@ -383,7 +485,11 @@ bool CheckDataDir(const QString& dataDir)
     if (::stat(path.constData(), &st) == 0)
         return S_ISDIR(st.st_mode);
     // Names, ages and family status: nobody but the owner may look into the folder.
-    return ::mkdir(path.constData(), S_IRWXU) == 0;
+    if (::mkdir(path.constData(), S_IRWXU) != 0)
+        return false;
+    // A save that is durable inside a folder whose own entry is not would still vanish with it.
+    SyncDirectory(QFileInfo(dataDir).absolutePath());
+    return true;
 }
 
 void AppendTestRec(const QString& fileName, TvsDBTestRec& rec)
@@ -406,6 +512,11 @@ bool IsWantedTest(const TvsDBTestRec& rec)
 bool IsWantedValue(const TvsDBValueRec& rec)
 {
     return rec.TestId() == WantedTestId;
+}
+
+bool IsWantedAnswer(const TvsDBAnswerRec& rec)
+{
+    return rec.TestId() == static_cast<quint32>(WantedTestId);
 }
 
 QString SexText(quint8 sex)

@@ -73,8 +73,46 @@ public:
     void SetName(const QString& text);
 };
 
+// One record of answers.dat, 181 bytes, held the same way: one answered question of a saved test.
+class TvsDBAnswerRec
+{
+public:
+    static constexpr int kSize = 181;
+    // The Chosen byte; any other value is damage that the reader keeps for a checker to report.
+    static constexpr quint8 kChoseUpper = 1;
+    static constexpr quint8 kChoseLower = 2;
+    std::array<char, kSize> bytes{};
+
+    quint32 Id() const;
+    void SetId(quint32 id);
+    quint32 TestId() const;
+    void SetTestId(quint32 id);
+    // 1 .. N in the order the questions were asked.
+    quint32 Question() const;
+    void SetQuestion(quint32 question);
+    quint8 UpperGroup() const;
+    void SetUpperGroup(quint8 number);
+    QString Upper() const;
+    void SetUpper(const QString& text);
+    quint8 LowerGroup() const;
+    void SetLowerGroup(quint8 number);
+    QString Lower() const;
+    void SetLower(const QString& text);
+    quint8 Chosen() const;
+    void SetChosen(quint8 chosen);
+    quint32 ResponseMs() const;
+    void SetResponseMs(quint32 ms);
+
+    // False for a choice byte other than 1 or 2.
+    bool ChoiceKnown() const;
+    // False when a name's length byte claims more than the 80 bytes there is room for; the getters
+    // then give the 80 that are there.
+    bool NamesFit() const;
+};
+
 static_assert(sizeof(TvsDBTestRec) == TvsDBTestRec::kSize, "a test record must be its bytes alone");
 static_assert(sizeof(TvsDBValueRec) == TvsDBValueRec::kSize, "a value record must be its bytes alone");
+static_assert(sizeof(TvsDBAnswerRec) == TvsDBAnswerRec::kSize, "an answer record must be its bytes alone");
 
 // The database lists hold what the readers copy out of a file in a few large blocks rather than a
 // heap block per record: a whole tests.dat is 100,000 records, and allocating and first touching
@@ -151,9 +189,13 @@ class TvsDBTestList final : public TvsDBList<TvsDBTestRec>
 class TvsDBValueList final : public TvsDBList<TvsDBValueRec>
 {
 };
+class TvsDBAnswerList final : public TvsDBList<TvsDBAnswerRec>
+{
+};
 
 using TestFilter = bool (*)(const TvsDBTestRec&);
 using ValueFilter = bool (*)(const TvsDBValueRec&);
+using AnswerFilter = bool (*)(const TvsDBAnswerRec&);
 
 // How long a read or an append waits for a file that another instance holds locked.
 constexpr int kLockWaitMs = 2000;
@@ -163,6 +205,9 @@ constexpr int kLockWaitMs = 2000;
 // ends the read quietly with the records read so far; trailing bytes short of a record are ignored.
 std::unique_ptr<TvsDBTestList> ReadTests(const QString& fileName, TestFilter filter = nullptr);
 std::unique_ptr<TvsDBValueList> ReadValues(const QString& fileName, ValueFilter filter = nullptr);
+// A test saved before answers.dat existed has no answers: a missing file reads as nullptr like the
+// others, and callers treat it as an empty log.
+std::unique_ptr<TvsDBAnswerList> ReadAnswers(const QString& fileName, AnswerFilter filter = nullptr);
 
 // True when dataDir is a directory or has just been created (owner-only, it holds personal data).
 bool CheckDataDir(const QString& dataDir);
@@ -174,11 +219,12 @@ bool CheckDataDir(const QString& dataDir);
 void AppendTestRec(const QString& fileName, TvsDBTestRec& rec);
 void AppendValueRec(const QString& fileName, TvsDBValueRec& rec);
 
-// The number of the test whose records IsWantedTest / IsWantedValue keep; filters get the record
+// The number of the test whose records IsWantedTest / IsWantedValue / IsWantedAnswer keep; filters get the record
 // alone, so the number reaches them through this.
 extern thread_local qint32 WantedTestId;
 bool IsWantedTest(const TvsDBTestRec& rec);
 bool IsWantedValue(const TvsDBValueRec& rec);
+bool IsWantedAnswer(const TvsDBAnswerRec& rec);
 
 // "Мужской" for 1, "Женский" for 2, "" for every other code.
 QString SexText(quint8 sex);

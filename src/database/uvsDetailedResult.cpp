@@ -71,14 +71,14 @@ bool TfmDetailedResult::eventFilter(QObject* watched, QEvent* event)
     return QDialog::eventFilter(watched, event);
 }
 
-void TfmDetailedResult::Execute(TvsDBTestRec rec, const TvsValueTypeList& list)
+void TfmDetailedResult::Execute(TvsDBTestRec rec, const TvsValueTypeList& list, const TvsAnswerLog* answers)
 {
-    Compose(rec, list);
+    Compose(rec, list, answers);
     ui->reMain->setFocus();
     exec();
 }
 
-void TfmDetailedResult::Compose(const TvsDBTestRec& rec, const TvsValueTypeList& list)
+void TfmDetailedResult::Compose(const TvsDBTestRec& rec, const TvsValueTypeList& list, const TvsAnswerLog* answers)
 {
     const QString fio = rec.Fio();
     setWindowTitle(QStringLiteral("Интерпретация результатов теста. Тестируемый: ") + fio);
@@ -99,7 +99,7 @@ void TfmDetailedResult::Compose(const TvsDBTestRec& rec, const TvsValueTypeList&
     } unload{this};
 
     ModuleStream stream;
-    CallBuildResult(rec, list, stream.stream());
+    CallBuildResult(rec, list, answers, stream.stream());
     // The document starts where the module left the stream; a module that leaves it at the end of
     // what it wrote has given nothing to show.
     QTextDocument* document = ui->reMain->document();
@@ -114,6 +114,7 @@ bool TfmDetailedResult::LoadModule()
     if (!FModule.Open(m_context.exeDir, ModuleFileName()))
         return false;
     FBuildResult = reinterpret_cast<KvBuildResultFn>(FModule.Symbol("BuildResult"));
+    FBuildResultEx = reinterpret_cast<KvBuildResultExFn>(FModule.Symbol("BuildResultEx"));
     // A library without the entry point is not a module: the built-in text is shown instead.
     if (FBuildResult == nullptr) {
         UnloadModule();
@@ -122,18 +123,33 @@ bool TfmDetailedResult::LoadModule()
     return true;
 }
 
-void TfmDetailedResult::CallBuildResult(const TvsDBTestRec& rec, const TvsValueTypeList& list, KvStream* stream)
+void TfmDetailedResult::CallBuildResult(const TvsDBTestRec& rec, const TvsValueTypeList& list,
+                                        const TvsAnswerLog* answers, KvStream* stream)
 {
     // The module gets copies of everything: whatever it writes stays on its side.
     std::array<unsigned char, TvsDBTestRec::kSize> record{};
     std::copy(rec.bytes.begin(), rec.bytes.end(), record.begin());
     const ModuleResultList results(list);
-    FBuildResult(record.data(), results.data(), stream);
+    if (FBuildResultEx == nullptr) {
+        FBuildResult(record.data(), results.data(), stream);
+        return;
+    }
+    // Saved answers that do not make a whole comparison (a damaged file) say nothing reliable about
+    // the respondent; the scores still do.
+    TvsConsistency consistency;
+    if (answers && !answers->empty())
+        consistency = ConsistencyFromAnswers(*answers);
+    const bool fromAnswers = consistency.Valid;
+    if (!fromAnswers)
+        consistency = ConsistencyFromResults(list);
+    const ModuleExtra extra(consistency, fromAnswers ? answers : nullptr);
+    FBuildResultEx(record.data(), results.data(), extra.data(), stream);
 }
 
 void TfmDetailedResult::UnloadModule()
 {
     FBuildResult = nullptr;
+    FBuildResultEx = nullptr;
     FModule.Close();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "catalogue/uvsValues.h"
+#include "compare/AnswerLog.h"
 #include "database/uvsDataBase.h"
 #include "platform/AppContext.h"
 #include "platform/Library.h"
@@ -33,11 +34,12 @@ public:
 
     // Composes the document for rec and list and shows the window modally until it is closed.
     // An error while the module composes or the view reads its document ends it before the window
-    // is shown. list is only read, and only during the call.
-    void Execute(TvsDBTestRec rec, const TvsValueTypeList& list);
+    // is shown. list and answers (the test's saved answers; none for a test saved without them) are
+    // only read, and only during the call.
+    void Execute(TvsDBTestRec rec, const TvsValueTypeList& list, const TvsAnswerLog* answers = nullptr);
 
     // Everything Execute does before showing the window.
-    void Compose(const TvsDBTestRec& rec, const TvsValueTypeList& list);
+    void Compose(const TvsDBTestRec& rec, const TvsValueTypeList& list, const TvsAnswerLog* answers = nullptr);
 
     QTextEdit* View() const;
     // The chart of the result below the document; hidden for a result without groups.
@@ -51,7 +53,8 @@ protected:
 
 private:
     bool LoadModule();
-    void CallBuildResult(const TvsDBTestRec& rec, const TvsValueTypeList& list, KvStream* stream);
+    void CallBuildResult(const TvsDBTestRec& rec, const TvsValueTypeList& list, const TvsAnswerLog* answers,
+                         KvStream* stream);
     void UnloadModule();
     void BuildFallbackText(const TvsDBTestRec& rec, const TvsValueTypeList& list);
 
@@ -65,6 +68,7 @@ private:
     QString FPrintTitle;
     Library FModule;
     KvBuildResultFn FBuildResult = nullptr;
+    KvBuildResultExFn FBuildResultEx = nullptr; // a module of the second version also takes the consistency
     TvsChartView* m_chart = nullptr;
 };
 

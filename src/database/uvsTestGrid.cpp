@@ -1,6 +1,7 @@
 #include "database/uvsTestGrid.h"
 
 #include "analysis/uvsSummary.h"
+#include "database/Journal.h"
 #include "database/ResultRestore.h"
 #include "database/TestGridModel.h"
 #include "database/uvsDetailedResult.h"
@@ -86,6 +87,10 @@ QTableView* TfmTestGrid::Grid() const
 
 void TfmTestGrid::FormCreate()
 {
+    // A save killed half-way is undone before its remnant can show as a test with part of its
+    // ranking. Should that be impossible (a read-only folder), the history still opens, after the
+    // error has said what may be incomplete.
+    RunHandler(this, m_context.dialogs, [this] { RecoverDataDir(m_context.dataDir()); });
     m_model->Load(m_context.dataDir() + QStringLiteral("/tests.dat"));
     for (int c = 0; c < TestGridModel::ColumnCount; ++c)
         ui->sgTest->setColumnWidth(c, TestGridModel::DesignedWidth(c));
@@ -127,6 +132,8 @@ void TfmTestGrid::sgTestDblClick()
         return;
     WantedTestId = StrToInt(text);
 
+    // Another instance may have been killed in a save since the history was opened.
+    RunHandler(this, m_context.dialogs, [this] { RecoverDataDir(m_context.dataDir()); });
     TvsDBTestRec rec;
     {
         const std::unique_ptr<TvsDBTestList> tests =
@@ -145,7 +152,12 @@ void TfmTestGrid::sgTestDblClick()
             throw Error(QStringLiteral("Записи не найдены"));
         RestoreResults(*values, result);
     }
-    detailed.Execute(rec, result);
+    // Tests saved before answers were kept have none; the view then works from the scores alone.
+    TvsAnswerLog answers;
+    if (const std::unique_ptr<TvsDBAnswerList> records =
+            ReadAnswers(AnswersFileName(m_context.dataDir()), &IsWantedAnswer))
+        answers = kv::RestoreAnswers(*records);
+    detailed.Execute(rec, result, answers.empty() ? nullptr : &answers);
 }
 
 void TfmTestGrid::RestoreResults(const TvsDBValueList& values, TvsValueTypeList& result) const

@@ -4,12 +4,14 @@
 #include "platform/AppPaths.h"
 #include "platform/Dialogs.h"
 #include "platform/ErrorBox.h"
+#include "platform/ProcessSignals.h"
 #include "platform/Translation.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[])
 {
+    kv::IgnoreFileSizeSignal();
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Orvanta"));
     QCoreApplication::setApplicationName(QStringLiteral("Kvendar"));

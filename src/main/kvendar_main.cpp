@@ -331,7 +331,8 @@ void TfmMain::bbTestClick()
 {
     if (!CheckSelection())
         return;
-    if (!RunComparison())
+    TvsAnswerLog answers;
+    if (!RunComparison(answers))
         return;
     // Once the comparison is complete the next respondent must get a fresh window whatever happens
     // to the results, so a failure is held until the reset has run.
@@ -340,7 +341,7 @@ void TfmMain::bbTestClick()
         TvsValueTypeList resultList;
         BuildResults(resultList);
         TfmResults window(m_context);
-        window.Execute(resultList);
+        window.Execute(resultList, &answers);
     } catch (...) {
         failure = std::current_exception();
     }
@@ -370,7 +371,7 @@ bool TfmMain::CheckSelection()
     return true;
 }
 
-bool TfmMain::RunComparison()
+bool TfmMain::RunComparison(TvsAnswerLog& answers)
 {
     ResetGroupScores(m_valueTypes);
     m_checkedValues.Clear();
@@ -378,7 +379,9 @@ bool TfmMain::RunComparison()
     TvsPairLists pairLists; // frees whatever pair lists a cancelled or failed run leaves behind
     BuildPairLists(pairLists);
     TfmValuesCompare dialog(m_context.dialogs, this);
-    return dialog.Execute(pairLists, m_valueTypes, m_checkedValues);
+    const bool completed = dialog.Execute(pairLists, m_valueTypes, m_checkedValues);
+    answers = dialog.AnswerLog();
+    return completed;
 }
 
 void TfmMain::CollectCheckedValues()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "catalogue/uvsValues.h"
+#include "compare/AnswerLog.h"
 #include "compare/PairDraw.h"
 #include "platform/AppContext.h"
 
@@ -57,7 +58,8 @@ public:
     // The test run behind "Тест": check the selection, compare, show the results, reset.
     void bbTestClick();
     bool CheckSelection();
-    bool RunComparison();
+    // Runs the comparison dialog; answers receives its answer log.
+    bool RunComparison(TvsAnswerLog& answers);
     void CollectCheckedValues();
     void BuildPairLists(TvsPairLists& pairLists);
     void BuildResults(TvsValueTypeList& resultList);

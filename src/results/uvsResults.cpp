@@ -1,5 +1,7 @@
 #include "results/uvsResults.h"
 
+#include "analysis/ConsistencyText.h"
+
 #include "database/SaveTest.h"
 #include "database/uvsDataBase.h"
 #include "platform/ErrorBox.h"
@@ -120,6 +122,7 @@ void TfmResults::Execute(TvsValueTypeList& resultList, const TvsAnswerLog* answe
     m_answers = answers;
     try {
         m_chart->SetRows(ResultChartTitle(), ResultChartRows(resultList), ResultGroupNames(resultList));
+        ShowConsistency();
         if (const QScreen* screen = QGuiApplication::primaryScreen())
             move(screen->availableGeometry().center() - rect().center());
         exec();
@@ -130,6 +133,13 @@ void TfmResults::Execute(TvsValueTypeList& resultList, const TvsAnswerLog* answe
     }
     m_resultList = nullptr;
     m_answers = nullptr;
+}
+
+void TfmResults::ShowConsistency()
+{
+    const TvsConsistency consistency =
+        m_answers ? ConsistencyFromAnswers(*m_answers) : ConsistencyFromResults(*m_resultList);
+    ui->reConsistency->setPlainText(ConsistencyLines(consistency, m_answers != nullptr).join(u'\n'));
 }
 
 void TfmResults::FormCreate()
@@ -265,9 +275,10 @@ void TfmResults::btSaveClick()
             test.SetTypeScore(group.Number, group.Score);
     }
 
-    // The test and its values land together or not at all; a failure raises with its reason and
-    // leaves the window unsaved, so the respondent can try again.
-    TvsDBSave save(dataDir + QStringLiteral("/tests.dat"), dataDir + QStringLiteral("/values.dat"));
+    // The test, its values and its answers land together or not at all, even if the program is
+    // killed half-way; a failure raises with its reason and leaves the window unsaved, so the
+    // respondent can try again.
+    TvsDBSave save(dataDir);
     save.AppendTest(test);
     TvsDBValueRec value;
     for (int g = 0; g < groupCount; ++g) {
@@ -280,6 +291,20 @@ void TfmResults::btSaveClick()
             value.SetScore(rec.Score);
             value.SetName(rec.Name);
             save.AppendValue(value);
+        }
+    }
+    if (m_answers) {
+        TvsDBAnswerRec answer;
+        for (const TvsAnswer& a : *m_answers) {
+            answer.SetTestId(test.Id());
+            answer.SetQuestion(static_cast<quint32>(a.Question));
+            answer.SetUpperGroup(static_cast<quint8>(a.UpperGroup & 0xff));
+            answer.SetUpper(a.Upper);
+            answer.SetLowerGroup(static_cast<quint8>(a.LowerGroup & 0xff));
+            answer.SetLower(a.Lower);
+            answer.SetChosen(a.Chosen);
+            answer.SetResponseMs(a.ResponseMs);
+            save.AppendAnswer(answer);
         }
     }
     save.Commit();

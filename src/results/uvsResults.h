@@ -39,6 +39,8 @@ public:
 
     // The list lent for the current run of Execute; nullptr outside it.
     TvsValueTypeList* ResultList() const { return m_resultList; }
+    // The answer log lent for the current run of Execute; nullptr outside it or without one.
+    const TvsAnswerLog* AnswerLog() const { return m_answers; }
     bool IsSaved() const { return Saved; }
 
     // Where the save takes the current local time from; tests pin it.
@@ -62,6 +64,8 @@ protected:
 
 private:
     void FormCreate();
+    // Fills the consistency tab from the answer log, or from the scores when there is none.
+    void ShowConsistency();
     void pcDataChange();
     bool edAgeKeyPress(const QKeyEvent& event) const;
     void laSendClick();

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QtTest/QtTest>
 
 using namespace kv;
@@ -58,6 +59,24 @@ struct Screen
 Screen Look(QWidget* dialog)
 {
     return {dialog->windowTitle(), Button(dialog, "bbItem1")->text(), Button(dialog, "bbItem2")->text()};
+}
+
+// The questions a run asks when nobody goes back, as "upper/lower", and the generator's state after.
+QStringList QuestionsWithoutGoingBack(const QStringList& names, quint32 seed, quint32* stateAfter)
+{
+    Chosen chosen(names);
+    TvsRandom random(seed);
+    QStringList questions;
+    TvsValueRec item1, item2;
+    while (DrawNextPair(chosen.pairs, random, item1, item2))
+        questions << item1.Name + u'/' + item2.Name;
+    *stateAfter = random.State();
+    return questions;
+}
+
+qint32 Number(const QString& caption)
+{
+    return caption.section(u' ', 2, 2).toInt();
 }
 
 } // namespace
@@ -136,6 +155,156 @@ private slots:
         QCOMPARE(chosen.groupScores(), QList<int>({3, 0, 0, 0})); // А and В are in group 1
         QVERIFY(chosen.pairs.empty());
         QCOMPARE(dialog.PairTotal(), 3);
+    }
+
+    // Back, by button and by Backspace, down to the first question and no further: the pair, the
+    // caption and the scores go back with it, and the log keeps each question's final answer with
+    // the time since its pair was last shown.
+    void backTakesBackTheLastAnswer()
+    {
+        kvtest::FakeDialogs dialogs;
+        TvsRandom random;
+        TfmValuesCompare dialog(dialogs, nullptr, random);
+        qint64 now = 0;
+        dialog.SetClock([&] { return now; });
+        QCOMPARE(Button(&dialog, "bbBreak")->nextInFocusChain(), Button(&dialog, "bbBack"));
+        QCOMPARE(Button(&dialog, "bbBack")->text(), QStringLiteral("Назад"));
+        QVERIFY(!Button(&dialog, "bbBack")->isDefault());
+        Chosen chosen({QStringLiteral("а"), QStringLiteral("б"), QStringLiteral("в"), QStringLiteral("г")});
+        QList<Screen> seen;
+        QList<bool> backEnabled;
+        QList<QList<int>> scores;
+        auto look = [&](QWidget* modal) {
+            seen << Look(modal);
+            backEnabled << Button(modal, "bbBack")->isEnabled();
+            scores << chosen.scores();
+        };
+        auto met = kvtest::AnswerModal([&](QWidget* modal) {
+            now = 1000;  // the window is up; the first pair has been on screen since it appeared
+            look(modal); // 0: question 1
+            now = 1700;
+            Button(modal, "bbItem2")->click(); // б over а, 700 ms
+            look(modal);                       // 1: question 2
+            now = 2000;
+            QTest::keyClick(modal, Qt::Key_Backspace);
+            look(modal);                               // 2: question 1 again
+            QTest::keyClick(modal, Qt::Key_Backspace); // nothing before the first question
+            Button(modal, "bbBack")->click();
+            look(modal); // 3: still question 1
+            now = 4500;
+            Button(modal, "bbItem1")->click(); // а over б this time, 2500 ms
+            now = 4600;
+            Button(modal, "bbItem1")->click(); // question 2, 100 ms
+            now = 4800;
+            Button(modal, "bbItem1")->click(); // question 3, 200 ms
+            look(modal);                       // 4: question 4
+            now = 5000;
+            Button(modal, "bbBack")->click();
+            Button(modal, "bbBack")->click();
+            look(modal); // 5: question 2 again
+            for (int k = 0; k < 5; ++k) {
+                now += 10 * (k + 1);
+                Button(modal, "bbItem1")->click(); // 2 to 6: 10, 20, 30, 40, 50 ms
+            }
+        });
+        QVERIFY(dialog.Execute(chosen.pairs, chosen.groups, chosen.checked));
+        QVERIFY(*met);
+
+        QCOMPARE(seen.size(), 6);
+        QCOMPARE(seen[0].caption, QStringLiteral("Попарное сравнение 1 из 6"));
+        QCOMPARE(seen[1].caption, QStringLiteral("Попарное сравнение 2 из 6"));
+        QCOMPARE(seen[2].caption, QStringLiteral("Попарное сравнение 1 из 6"));
+        QCOMPARE(seen[3].caption, QStringLiteral("Попарное сравнение 1 из 6"));
+        QCOMPARE(seen[4].caption, QStringLiteral("Попарное сравнение 4 из 6"));
+        QCOMPARE(seen[5].caption, QStringLiteral("Попарное сравнение 2 из 6"));
+        QCOMPARE(seen[2].upper + seen[2].lower, seen[0].upper + seen[0].lower);
+        QCOMPARE(seen[3].upper + seen[3].lower, seen[0].upper + seen[0].lower);
+        QCOMPARE(seen[5].upper + seen[5].lower, seen[1].upper + seen[1].lower);
+        QCOMPARE(backEnabled, QList<bool>({false, true, false, false, true, true}));
+        QCOMPARE(scores[1], QList<int>({0, 1, 0, 0}));
+        QCOMPARE(scores[2], QList<int>({0, 0, 0, 0}));
+        QCOMPARE(scores[5], QList<int>({1, 0, 0, 0})); // only question 1's answer is left
+
+        // Every answer taken the upper value in the end: the scores of a run without going back.
+        QCOMPARE(chosen.scores(), QList<int>({3, 2, 1, 0}));
+        QCOMPARE(chosen.groupScores(), QList<int>({4, 2, 0, 0})); // а and в in group 1, б and г in group 2
+        const TvsAnswerLog& log = dialog.AnswerLog();
+        QCOMPARE(log.size(), std::size_t(6));
+        const QStringList order = {QStringLiteral("а/б"), QStringLiteral("б/в"), QStringLiteral("а/в"),
+                                   QStringLiteral("а/г"), QStringLiteral("б/г"), QStringLiteral("в/г")};
+        const QList<quint32> times = {2500, 10, 20, 30, 40, 50};
+        for (std::size_t i = 0; i < log.size(); ++i) {
+            QCOMPARE(log[i].Question, qint32(i + 1));
+            QCOMPARE(log[i].Upper + u'/' + log[i].Lower, order[qsizetype(i)]);
+            QCOMPARE(log[i].Chosen, quint8(1));
+            QCOMPARE(log[i].ResponseMs, times[qsizetype(i)]);
+            QCOMPARE(chosen.checked.Items(log[i].UpperIndex).Name, log[i].Upper);
+            QCOMPARE(log[i].UpperGroup, chosen.checked.Items(log[i].UpperIndex).TypeNumber);
+            QCOMPARE(chosen.checked.Items(log[i].LowerIndex).Name, log[i].Lower);
+        }
+        QVERIFY(chosen.pairs.empty());
+    }
+
+    // Whatever the answers and however often the respondent goes back, question k is always the
+    // pair the generator gives without going back, the generator ends where it would have, and the
+    // log and the scores hold the final answers.
+    void goingBackNeverChangesTheQuestions()
+    {
+        QRandomGenerator script(20261210);
+        for (int run = 0; run < 40; ++run) {
+            const int n = int(script.bounded(3, 9));
+            const quint32 seed = script.generate();
+            QStringList names;
+            for (int i = 0; i < n; ++i)
+                names << QStringLiteral("Ценность %1").arg(i + 1);
+            quint32 expectedState = 0;
+            const QStringList expected = QuestionsWithoutGoingBack(names, seed, &expectedState);
+
+            kvtest::FakeDialogs dialogs;
+            TvsRandom random(seed);
+            TfmValuesCompare dialog(dialogs, nullptr, random);
+            Chosen chosen(names);
+            QStringList mismatches;
+            QMap<int, quint8> lastChoice;
+            int backs = 0;
+            auto met = kvtest::AnswerModal([&](QWidget* modal) {
+                for (int step = 0; modal->isVisible() && step < 2000; ++step) {
+                    const int k = Number(modal->windowTitle());
+                    const Screen now = Look(modal);
+                    if (now.upper + u'/' + now.lower != expected.value(k - 1))
+                        mismatches << QStringLiteral("question %1: %2/%3").arg(k).arg(now.upper, now.lower);
+                    if (k > 1 && script.bounded(3) == 0) {
+                        for (int b = int(script.bounded(1, 4)); b > 0; --b, ++backs)
+                            QTest::keyClick(modal, Qt::Key_Backspace);
+                        continue;
+                    }
+                    const quint8 choice = quint8(script.bounded(1, 3));
+                    lastChoice[k] = choice;
+                    Button(modal, choice == 1 ? "bbItem1" : "bbItem2")->click();
+                }
+            });
+            QVERIFY(dialog.Execute(chosen.pairs, chosen.groups, chosen.checked));
+            QVERIFY(*met);
+            QVERIFY2(mismatches.isEmpty(), qPrintable(mismatches.join(u'\n')));
+            QCOMPARE(random.State(), expectedState);
+
+            const TvsAnswerLog& log = dialog.AnswerLog();
+            QCOMPARE(qsizetype(log.size()), expected.size());
+            QList<int> wins(n, 0);
+            for (std::size_t i = 0; i < log.size(); ++i) {
+                QCOMPARE(log[i].Question, qint32(i + 1));
+                QCOMPARE(log[i].Upper + u'/' + log[i].Lower, expected[qsizetype(i)]);
+                QCOMPARE(log[i].Chosen, lastChoice.value(int(i + 1)));
+                ++wins[log[i].Chosen == 1 ? log[i].UpperIndex : log[i].LowerIndex];
+            }
+            QCOMPARE(chosen.scores(), wins);
+            int groupTotal = 0;
+            for (int g : chosen.groupScores())
+                groupTotal += g;
+            QCOMPARE(groupTotal, PairCount(n));
+            if (run == 0)
+                QVERIFY(backs > 0);
+        }
     }
 
     void breakAsksAndNoKeepsTheQuestion()

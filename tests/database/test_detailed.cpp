@@ -86,6 +86,36 @@ void InstallModule(const kvtest::ExeDir& dir, const QString& kind)
     QVERIFY(QFile::copy(source, dir.file(QStringLiteral("libkvendarres.so"))));
 }
 
+// One group of three values with the given wins, and answers between them: a circular triad
+// (Деньги over Дом, Дом over Здоровье, Здоровье over Деньги), or that log with its last answer lost.
+void ThreeValues(TvsValueTypeList& list, const QList<qint32>& wins)
+{
+    TvsValueTypeRec& group = list.Items(list.Add(QStringLiteral("Материальные ценности"), QString()));
+    group.Values = std::make_unique<TvsValueList>();
+    const QStringList names = {u"Деньги"_qs, u"Дом"_qs, u"Здоровье"_qs};
+    for (int i = 0; i < wins.size(); ++i) {
+        group.Values->Items(group.Values->Add(names[i], 2, group.Name)).Score = wins[i];
+        group.Score += wins[i];
+    }
+}
+
+TvsAnswerLog CircularAnswers()
+{
+    auto answer = [](qint32 question, const QString& upper, const QString& lower, quint8 chosen, quint32 ms) {
+        TvsAnswer a;
+        a.Question = question;
+        a.Upper = upper;
+        a.UpperGroup = 2;
+        a.Lower = lower;
+        a.LowerGroup = 2;
+        a.Chosen = chosen;
+        a.ResponseMs = ms;
+        return a;
+    };
+    return {answer(1, u"Деньги"_qs, u"Дом"_qs, 1, 1500), answer(2, u"Дом"_qs, u"Здоровье"_qs, 1, 900),
+            answer(3, u"Деньги"_qs, u"Здоровье"_qs, 2, 4200)};
+}
+
 struct Fixture
 {
     kvtest::ExeDir dir;
@@ -191,6 +221,81 @@ private slots:
             QVERIFY(first.begin().fragment().charFormat().fontWeight() >= QFont::Bold);
             QVERIFY(first.next().begin().fragment().charFormat().fontWeight() < QFont::Bold);
         }
+    }
+
+    // A module that exports the second entry point gets the consistency and the answers; from the
+    // saved answers when they make a whole comparison, otherwise from the scores, and a module
+    // that has only the first entry point is still called through it (the "plain" row above).
+    void secondEntryPoint_data()
+    {
+        QTest::addColumn<QList<qint32>>("wins");
+        QTest::addColumn<int>("answers"); // 0 none, 1 the circular log, 2 that log missing its last answer
+        QTest::addColumn<QStringList>("expected");
+        const QString head = u"via BuildResultEx"_qs, version = u"version 1 size ok"_qs;
+        QTest::newRow("saved answers, one circular triad")
+            << QList<qint32>{1, 1, 1} << 1
+            << QStringList{head,
+                           version,
+                           u"source 2 n 3 triads 1 of 1 zeta 0.000 p 1.0000 exact 1"_qs,
+                           u"triad Деньги>Дом>Здоровье"_qs,
+                           u"answer 1|Деньги|2|Дом|2|1|1500"_qs,
+                           u"answer 2|Дом|2|Здоровье|2|1|900"_qs,
+                           u"answer 3|Деньги|2|Здоровье|2|2|4200"_qs,
+                           u"end"_qs};
+        // Only the winners are stored: 2 and 1 wins make three values, the third without a win.
+        QTest::newRow("no saved answers: from the scores")
+            << QList<qint32>{2, 1} << 0
+            << QStringList{head, version, u"source 1 n 3 triads 0 of 1 zeta 1.000 p 0.7500 exact 1"_qs, u"end"_qs};
+        QTest::newRow("damaged answers: from the scores")
+            << QList<qint32>{1, 1, 1} << 2
+            << QStringList{head, version, u"source 1 n 3 triads 1 of 1 zeta 0.000 p 1.0000 exact 1"_qs, u"end"_qs};
+        QTest::newRow("scores of no comparison")
+            << QList<qint32>{5, 2, 3} << 0
+            << QStringList{head, version, u"source 0 n 0 triads 0 of 0 zeta 0.000 p 0.0000 exact 0"_qs, u"end"_qs};
+    }
+
+    void secondEntryPoint()
+    {
+        QFETCH(QList<qint32>, wins);
+        QFETCH(int, answers);
+        QFETCH(QStringList, expected);
+        Fixture f;
+        InstallModule(f.dir, u"extra"_qs);
+        TfmDetailedResult window(f.context);
+        TvsValueTypeList list;
+        ThreeValues(list, wins);
+        TvsAnswerLog log = CircularAnswers();
+        if (answers == 2)
+            log.pop_back();
+        window.Compose(Respondent(), list, answers == 0 ? nullptr : &log);
+        QVERIFY(!window.ModuleLoaded());
+        QCOMPARE(Paragraphs(*window.View()->document()), expected);
+    }
+
+    void realModuleTellsTheConsistency()
+    {
+        Fixture f;
+        InstallModule(f.dir, u"real"_qs);
+        TvsValueTypeList list;
+        ThreeValues(list, {1, 1, 1});
+        const TvsAnswerLog log = CircularAnswers();
+        TfmDetailedResult withAnswers(f.context);
+        withAnswers.Compose(Respondent(), list, &log);
+        const QString text = withAnswers.View()->toPlainText();
+        for (const QString& part : {u"Согласованность ответов: 0,00 (1 противоречивая тройка из 1 возможной)."_qs,
+                                    u"отвечая наугад: 1. По этому показателю"_qs,
+                                    u"«Деньги» важнее «Дом», «Дом» важнее «Здоровье», а «Здоровье» важнее «Деньги»"_qs})
+            QVERIFY2(text.contains(part), qPrintable(part + u"\n---\n"_qs + text));
+
+        TvsValueTypeList ordered;
+        ThreeValues(ordered, {2, 1});
+        TfmDetailedResult fromScores(f.context);
+        fromScores.Compose(Respondent(), ordered);
+        const QString scoresText = fromScores.View()->toPlainText();
+        for (const QString& part : {u"Согласованность ответов: 1,00 (0 противоречивых троек из 1 возможной)."_qs,
+                                    u"Ответы этого теста не сохранились"_qs})
+            QVERIFY2(scoresText.contains(part), qPrintable(part + u"\n---\n"_qs + scoresText));
+        QVERIFY(!scoresText.contains(u"Противоречивые тройки:"_qs));
     }
 
     void unreadableDocumentEndsCompose()

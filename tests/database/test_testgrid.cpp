@@ -1,4 +1,7 @@
 // The history window: what it lists, how it closes, and what a double-click opens or reports.
+#include "database/DurableIo.h"
+#include "database/Journal.h"
+#include "database/SaveTest.h"
 #include "database/TestGridModel.h"
 #include "database/uvsDetailedResult.h"
 #include "database/uvsTestGrid.h"
@@ -11,6 +14,9 @@
 #include <QTableView>
 #include <QTextEdit>
 #include <QtTest/QtTest>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace kv;
 
@@ -41,12 +47,81 @@ void WriteThreeTests(const kvtest::ExeDir& dir)
                                             {3, 4, QStringLiteral("Сон"), 6}}));
 }
 
+// Answer records for tests 1 and 2 interleaved as two saves never write them, so that only the
+// filter keeps them apart: test 2's three answers go round in a circle.
+QByteArray AnswerRecords()
+{
+    struct Answer
+    {
+        quint32 testId, question;
+        const char16_t *upper, *lower;
+        quint8 chosen;
+        quint32 ms;
+    };
+    const Answer answers[] = {{2, 1, u"Деньги", u"Дом", 1, 1500},
+                              {1, 1, u"Вера", u"Любовь", 1, 10},
+                              {2, 2, u"Дом", u"Здоровье", 1, 900},
+                              {2, 3, u"Деньги", u"Здоровье", 2, 4200},
+                              {1, 2, u"Любовь", u"Вера", 2, 20}};
+    QByteArray bytes;
+    quint32 id = 1;
+    for (const Answer& a : answers) {
+        TvsDBAnswerRec rec;
+        rec.SetId(id++);
+        rec.SetTestId(a.testId);
+        rec.SetQuestion(a.question);
+        rec.SetUpper(QString::fromUtf16(a.upper));
+        rec.SetUpperGroup(2);
+        rec.SetLower(QString::fromUtf16(a.lower));
+        rec.SetLowerGroup(2);
+        rec.SetChosen(a.chosen);
+        rec.SetResponseMs(a.ms);
+        bytes += kvtest::Bytes(rec);
+    }
+    return bytes;
+}
+
 QStringList Row(const TestGridModel& model, int row)
 {
     QStringList cells;
     for (int c = 0; c < model.columnCount(); ++c)
         cells << model.data(model.index(row, c)).toString();
     return cells;
+}
+
+// Another instance killed in the middle of a save: its test record and part of its first value
+// are written, its journal says how to undo them. Returns the child's exit code.
+int KilledSave(const QString& dataDir)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        crashseam::Arm(5); // the journal's write, fsync and folder sync, the test, half a value
+        try {
+            TvsDBSave save(dataDir);
+            TvsDBTestRec test;
+            test.SetFio(QStringLiteral("Недописанный"));
+            save.AppendTest(test);
+            for (int i = 0; i < 3; ++i) {
+                TvsDBValueRec value;
+                value.SetTestId(qint32(test.Id()));
+                value.SetTypeNumber(2);
+                value.SetName(QStringLiteral("Деньги"));
+                save.AppendValue(value);
+            }
+            save.Commit();
+        } catch (...) {
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+QByteArray FileBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 void DoubleClickRow(QTableView* view, int row, int logicalColumn = 1)
@@ -198,6 +273,29 @@ private slots:
         QCOMPARE(WantedTestId, 2);
     }
 
+    // The test's saved answers reach the detailed view (here a module that writes back what it got),
+    // those of other tests do not.
+    void openingPassesTheSavedAnswers()
+    {
+        Fixture f;
+        WriteThreeTests(f.dir);
+        kvtest::WriteData(f.dir, QStringLiteral("answers.dat"), AnswerRecords());
+        QVERIFY(QFile::copy(QStringLiteral(KVENDAR_TEST_MODULES_DIR "/extra/libkvendarres.so"),
+                            f.dir.file(QStringLiteral("libkvendarres.so"))));
+        TfmTestGrid grid(f.context, f.catalogue);
+        grid.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&grid));
+        int windows = 0;
+        const QStringList lines = OpenRow(grid, 1, &windows).split(u'\n');
+        QCOMPARE(windows, 1);
+        QVERIFY2(f.dialogs.errors.isEmpty(), qPrintable(f.dialogs.errors.join(u'|')));
+        QCOMPARE(lines, QStringList({u"via BuildResultEx"_qs, u"version 1 size ok"_qs,
+                                     u"source 2 n 3 triads 1 of 1 zeta 0.000 p 1.0000 exact 1"_qs,
+                                     u"triad Деньги>Дом>Здоровье"_qs, u"answer 1|Деньги|2|Дом|2|1|1500"_qs,
+                                     u"answer 2|Дом|2|Здоровье|2|1|900"_qs, u"answer 3|Деньги|2|Здоровье|2|2|4200"_qs,
+                                     u"end"_qs}));
+    }
+
     void nothingHappens_data()
     {
         QTest::addColumn<bool>("withFile");
@@ -234,6 +332,36 @@ private slots:
         QCOMPARE(windows, 0);
         QVERIFY2(f.dialogs.errors.isEmpty(), qPrintable(f.dialogs.errors.join(u'|')));
         QVERIFY(grid.isVisible());
+    }
+
+    void killedSaveIsUndoneBeforeShowing()
+    {
+        Fixture f;
+        WriteThreeTests(f.dir);
+        const QString data = f.dir.file(u"Data"_qs);
+        const QByteArray tests = FileBytes(data + u"/tests.dat"_qs);
+        const QByteArray values = FileBytes(data + u"/values.dat"_qs);
+        QCOMPARE(KilledSave(data), crashseam::kCrashExit);
+        QCOMPARE(FileBytes(data + u"/tests.dat"_qs).size(), tests.size() + TvsDBTestRec::kSize);
+
+        // Opening the history undoes the remnant instead of listing a fourth test without values.
+        TfmTestGrid grid(f.context, f.catalogue);
+        grid.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&grid));
+        QCOMPARE(grid.Grid()->model()->rowCount(), 3);
+        QCOMPARE(FileBytes(data + u"/tests.dat"_qs), tests);
+        QCOMPARE(FileBytes(data + u"/values.dat"_qs), values);
+        QVERIFY(!JournalHoldsWrite(FileBytes(data + u"/journal.dat"_qs)));
+
+        // A save killed while the history is open is undone before a test is read for display.
+        QCOMPARE(KilledSave(data), crashseam::kCrashExit);
+        int windows = 0;
+        OpenRow(grid, 1, &windows);
+        QCOMPARE(windows, 1);
+        QVERIFY2(f.dialogs.errors.isEmpty(), qPrintable(f.dialogs.errors.join(u'|')));
+        QCOMPARE(FileBytes(data + u"/tests.dat"_qs), tests);
+        QCOMPARE(FileBytes(data + u"/values.dat"_qs), values);
+        QVERIFY(!JournalHoldsWrite(FileBytes(data + u"/journal.dat"_qs)));
     }
 
     void errors_data()

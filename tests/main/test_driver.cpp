@@ -218,7 +218,7 @@ private slots:
         DoubleClick(source, SourceValues(&window, 2)[0]);
         QCOMPARE(window.CheckedCount(), 4);
 
-        QStringList questions;
+        QStringList questions, logged;
         QString shownTitle;
         QStringList mail;
         QList<int> groupNumbers, groupScores;
@@ -229,6 +229,9 @@ private slots:
                 shownTitle = results->windowTitle();
                 auto* shown = qobject_cast<TfmResults*>(results);
                 QVERIFY(shown != nullptr && shown->ResultList() != nullptr);
+                QVERIFY(shown->AnswerLog() != nullptr);
+                for (const TvsAnswer& a : *shown->AnswerLog())
+                    logged << QStringLiteral("%1: %2 / %3 -> %4").arg(a.Question).arg(a.Upper, a.Lower).arg(a.Chosen);
                 for (int g = 0; g < shown->ResultList()->Count(); ++g) {
                     groupNumbers << shown->ResultList()->Items(g).Number;
                     groupScores << shown->ResultList()->Items(g).Score;
@@ -247,6 +250,11 @@ private slots:
 
         auto q = [&](int a, int b) { return names[a - 1] + QStringLiteral(" / ") + names[b - 1]; };
         QCOMPARE(questions, QStringList({q(1, 2), q(2, 3), q(1, 3), q(1, 4), q(2, 4), q(3, 4)}));
+        // The results window is lent the log of the comparison just finished.
+        QStringList expectedLog;
+        for (int i = 0; i < questions.size(); ++i)
+            expectedLog << QStringLiteral("%1: %2 -> 1").arg(i + 1).arg(questions[i]);
+        QCOMPARE(logged, expectedLog);
         QCOMPARE(shownTitle, QStringLiteral("Результаты тестирования"));
         // Always the upper value: 3, 2, 1 and 0 wins, so group 1 has 5, group 3 has 1, group 2 none.
         QCOMPARE(groupNumbers, QList<int>({1, 3}));

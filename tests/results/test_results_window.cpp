@@ -79,7 +79,7 @@ struct Fixture
 
     // Runs the window modally; inside is called on it once it is up, and the window is then closed
     // with a scripted Yes unless inside closed it already.
-    void Run(const std::function<void(QWidget*)>& inside)
+    void Run(const std::function<void(QWidget*)>& inside, const TvsAnswerLog* answers = nullptr)
     {
         auto met = kvtest::AnswerModal([&](QWidget* modal) {
             // Focus and keyboard checks need the window active, which may lag behind showing it.
@@ -90,7 +90,7 @@ struct Fixture
                 Find<QPushButton>(modal, QStringLiteral("btClose"))->click();
             }
         });
-        window.Execute(result);
+        window.Execute(result, answers);
         QVERIFY(*met);
     }
 };
@@ -220,11 +220,13 @@ private slots:
     {
         Fixture f;
         QCOMPARE(f.window.windowTitle(), QStringLiteral("Результаты тестирования"));
-        // The chart's tab comes after the questionnaire's two.
-        QCOMPARE(f.tabs()->count(), 3);
+        // The consistency tab, then the chart's, come after the questionnaire's two.
+        QCOMPARE(f.tabs()->count(), 4);
         QCOMPARE(f.tabs()->tabText(0), QStringLiteral("Личные данные"));
         QCOMPARE(f.tabs()->tabText(1), QStringLiteral("Текст письма"));
-        QCOMPARE(f.tabs()->tabText(2), QStringLiteral("Диаграмма"));
+        QCOMPARE(f.tabs()->widget(2)->objectName(), QStringLiteral("tsConsistency"));
+        QCOMPARE(f.tabs()->tabText(2), QStringLiteral("Согласованность"));
+        QCOMPARE(f.tabs()->tabText(3), QStringLiteral("Диаграмма"));
         // The form was left on the mail tab; the window still opens on the questionnaire.
         QCOMPARE(f.tabs()->currentWidget()->objectName(), QStringLiteral("tsPrivateData"));
         QVERIFY(f.mail()->toPlainText().isEmpty());
@@ -251,6 +253,51 @@ private slots:
             if (expected.contains(w->objectName()) && !chain.contains(w->objectName()))
                 chain << w->objectName();
         QCOMPARE(chain, expected);
+    }
+
+    // The third tab tells the respondent how consistent the answers were: from the answer log with
+    // the circular triads named, or from the scores alone when there is no log.
+    void consistencyTab()
+    {
+        Fixture f;
+        auto answer = [](int question, const QString& upper, const QString& lower, quint8 chosen) {
+            TvsAnswer a;
+            a.Question = question;
+            a.Upper = upper;
+            a.UpperGroup = 3;
+            a.Lower = lower;
+            a.LowerGroup = 3;
+            a.Chosen = chosen;
+            return a;
+        };
+        const QString love = u"Любовь"_s, friends = u"Дружба & верность"_s, joy = u"Радость 100%"_s;
+        const TvsAnswerLog log = {answer(1, love, friends, 1), answer(2, friends, joy, 1), answer(3, love, joy, 2)};
+        QStringList shown;
+        f.Run(
+            [&](QWidget* modal) {
+                f.tabs()->setCurrentIndex(2);
+                auto* text = Find<QTextEdit>(modal, u"reConsistency"_s);
+                QVERIFY(text->isVisible());
+                QVERIFY(text->isReadOnly());
+                shown = Lines(text);
+            },
+            &log);
+        QCOMPARE(shown.value(0), u"Согласованность ответов: 0,00 (1 противоречивая тройка из 1 возможной)"_s);
+        QCOMPARE(shown.mid(shown.size() - 2),
+                 QStringList({u"Противоречивые тройки:"_s,
+                              u"    «Любовь» важнее «Дружба & верность», «Дружба & верность» важнее «Радость 100%», "
+                              u"а «Радость 100%» важнее «Любовь»"_s}));
+
+        // Without a log: the scores of the result list, 3, 2, 1 and 0 wins of four values.
+        Fixture g;
+        const QList<int> scores = {2, 1, 0, 3};
+        int i = 0;
+        for (int k = 0; k < g.result.Count(); ++k)
+            for (int v = 0; v < g.result.Items(k).Values->Count(); ++v)
+                g.result.Items(k).Values->Items(v).Score = scores[i++];
+        g.Run([&](QWidget* modal) { shown = Lines(Find<QTextEdit>(modal, u"reConsistency"_s)); });
+        QCOMPARE(shown.value(0), u"Согласованность ответов: 1,00 (0 противоречивых троек из 2 возможных)"_s);
+        QVERIFY2(shown.last().contains(u"не записаны"_s), qPrintable(shown.last()));
     }
 
     void noteToTheRespondent()

@@ -2,6 +2,8 @@
 // saves, the window's lock afterwards, and saves that fail (bad age, no data folder, a write cut
 // short by a file-size limit, a file locked by another process) leaving the window unsaved.
 #include "database/ForeignLock.h"
+#include "database/Journal.h"
+#include "database/SaveTest.h"
 #include "database/uvsDataBase.h"
 #include "results/uvsResults.h"
 #include "support/TestSupport.h"
@@ -78,11 +80,13 @@ struct Fixture
     Fixture() { FillResults(result); }
     QString tests() const { return context.dataDir() + QStringLiteral("/tests.dat"); }
     QString values() const { return context.dataDir() + QStringLiteral("/values.dat"); }
+    QString answers() const { return context.dataDir() + QStringLiteral("/answers.dat"); }
 
     // Opens a results window over the list, lets fill set the questionnaire, presses "Сохранить"
     // (through around, when given, which must call the press it receives), and closes the window.
     After Save(const std::function<void(QWidget*)>& fill,
-               const std::function<void(const std::function<void()>&)>& around = {})
+               const std::function<void(const std::function<void()>&)>& around = {},
+               const TvsAnswerLog* answers = nullptr)
     {
         After after;
         TfmResults window(context);
@@ -114,7 +118,7 @@ struct Fixture
             }
             after.askedOnClose = dialogs.messages.size() > asked;
         });
-        window.Execute(result);
+        window.Execute(result, answers);
         if (!*met)
             qFatal("the results window did not come up");
         return after;
@@ -127,6 +131,31 @@ QByteArray ReadFile(const QString& path)
     if (!f.open(QIODevice::ReadOnly))
         return QByteArray("<missing>");
     return f.readAll();
+}
+
+// The six answers of a comparison of four values, the second answered after a long look and the
+// long name cut to 80 on the way into the file.
+TvsAnswerLog SixAnswers()
+{
+    const QString names[4] = {QStringLiteral("Свобода"), kLongValue, QStringLiteral("Здоровье"),
+                              QStringLiteral("Красота")};
+    const qint32 groups[4] = {2, 2, 4, 7};
+    const int pairs[6][2] = {{0, 1}, {2, 3}, {1, 2}, {0, 3}, {1, 3}, {0, 2}};
+    TvsAnswerLog log;
+    for (int q = 0; q < 6; ++q) {
+        TvsAnswer a;
+        a.Question = q + 1;
+        a.Upper = names[pairs[q][0]];
+        a.UpperGroup = groups[pairs[q][0]];
+        a.UpperIndex = pairs[q][0];
+        a.Lower = names[pairs[q][1]];
+        a.LowerGroup = groups[pairs[q][1]];
+        a.LowerIndex = pairs[q][1];
+        a.Chosen = quint8(q % 3 == 1 ? 2 : 1);
+        a.ResponseMs = q == 1 ? 4000000000u : quint32(700 + 10 * q);
+        log.push_back(a);
+    }
+    return log;
 }
 
 void SetCombo(QWidget* window, const QString& name, int index)
@@ -322,6 +351,84 @@ private slots:
         QVERIFY(after.askedOnClose);
         QCOMPARE(ReadFile(f.tests()).toHex(), testsBefore.toHex());
         QCOMPARE(ReadFile(f.values()).toHex(), valuesBefore.toHex());
+    }
+
+    void answerLogIsSavedWithTheTest()
+    {
+        Fixture f;
+        const TvsAnswerLog log = SixAnswers();
+        f.Save([](QWidget*) {});
+        QVERIFY(f.Save([](QWidget*) {}, {}, &log).saved);
+        QVERIFY2(f.dialogs.errors.isEmpty(), qPrintable(f.dialogs.errors.join(u'|')));
+        const auto answers = ReadAnswers(f.answers());
+        QVERIFY(answers);
+        QCOMPARE(answers->Count(), 6);
+        for (int i = 0; i < 6; ++i) {
+            const TvsDBAnswerRec& r = answers->Items(i);
+            const TvsAnswer& a = log[size_t(i)];
+            QCOMPARE(r.Id(), quint32(i + 1));
+            QCOMPARE(r.TestId(), 2u); // the second test; the first had no log
+            QCOMPARE(r.Question(), quint32(a.Question));
+            QCOMPARE(r.Upper(), a.Upper.left(80));
+            QCOMPARE(int(r.UpperGroup()), a.UpperGroup);
+            QCOMPARE(r.Lower(), a.Lower.left(80));
+            QCOMPARE(int(r.LowerGroup()), a.LowerGroup);
+            QCOMPARE(r.Chosen(), a.Chosen);
+            QCOMPARE(r.ResponseMs(), a.ResponseMs);
+        }
+
+        // A test without a log, or with an empty one, adds nothing to the answers.
+        const QByteArray answersBefore = ReadFile(f.answers());
+        const TvsAnswerLog none;
+        QVERIFY(f.Save([](QWidget*) {}).saved);
+        QVERIFY(f.Save([](QWidget*) {}, {}, &none).saved);
+        QCOMPARE(ReadTests(f.tests())->Count(), 4);
+        QCOMPARE(ReadFile(f.answers()), answersBefore);
+        QVERIFY(!JournalHoldsWrite(ReadFile(f.context.dataDir() + QStringLiteral("/journal.dat"))));
+    }
+
+    void answerWriteCutShortRollsBackAllThree()
+    {
+        Fixture f;
+        const TvsAnswerLog log = SixAnswers();
+        f.Save([](QWidget*) {});
+        // Many earlier answers make answers.dat the largest file, so a limit 500 bytes past it
+        // stops the third new answer while the test and its values fit.
+        QVERIFY(CheckDataDir(f.context.dataDir()));
+        {
+            TvsDBSave earlier(f.context.dataDir());
+            TvsDBAnswerRec answer;
+            answer.SetTestId(1);
+            for (int i = 0; i < 300; ++i)
+                earlier.AppendAnswer(answer);
+            earlier.Commit();
+        }
+        const QByteArray testsBefore = ReadFile(f.tests());
+        const QByteArray valuesBefore = ReadFile(f.values());
+        const QByteArray answersBefore = ReadFile(f.answers());
+        rlimit old{};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
+        const rlim_t limit = rlim_t(answersBefore.size() + 500);
+        const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+        const After after = f.Save([](QWidget*) {},
+                                   [&](const std::function<void()>& press) {
+                                       const rlimit lim{limit, old.rlim_max};
+                                       QCOMPARE(::setrlimit(RLIMIT_FSIZE, &lim), 0);
+                                       press();
+                                       ::setrlimit(RLIMIT_FSIZE, &old);
+                                   },
+                                   &log);
+        std::signal(SIGXFSZ, previous);
+        QCOMPARE(f.dialogs.errors.size(), 1);
+        QVERIFY2(f.dialogs.errors[0].contains(QStringLiteral("предельного размера")) &&
+                     f.dialogs.errors[0].contains(QStringLiteral("answers.dat")),
+                 qPrintable(f.dialogs.errors[0]));
+        QVERIFY(!after.saved);
+        QVERIFY(after.saveEnabled);
+        QCOMPARE(ReadFile(f.tests()).toHex(), testsBefore.toHex());
+        QCOMPARE(ReadFile(f.values()).toHex(), valuesBefore.toHex());
+        QCOMPARE(ReadFile(f.answers()).toHex(), answersBefore.toHex());
+        QVERIFY(!JournalHoldsWrite(ReadFile(f.context.dataDir() + QStringLiteral("/journal.dat"))));
     }
 
     void fileLockedByAnotherProgram()
