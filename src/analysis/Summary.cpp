@@ -183,6 +183,10 @@ TvsSummaryData ReadSummaryData(const QString& dataDir)
     std::array<Interner<quint16>, kQuestionCount> answerTexts;
 
     const QString testsFile = dir.filePath(QStringLiteral("tests.dat"));
+    const qint64 expectedTests = std::max<qint64>(0, QFileInfo(testsFile).size()) / TvsDBTestRec::kSize;
+    byId.reserve(expectedTests);
+    data.Tests.reserve(size_t(expectedTests));
+    firstOfId.reserve(size_t(expectedTests));
     const bool readTests = ScanRecords(testsFile, TvsDBTestRec::kSize, [&](const char* bytes) {
         TvsDBTestRec rec;
         std::memcpy(rec.bytes.data(), bytes, TvsDBTestRec::kSize);
@@ -250,7 +254,10 @@ TvsSummaryData ReadSummaryData(const QString& dataDir)
     });
     if (!readValues && QFileInfo::exists(valuesFile))
         throw Error(UnreadableText(valuesFile));
-    std::sort(scores.begin(), scores.end(), [](const Owned& a, const Owned& b) { return a.test < b.test; });
+    // One save writes a test's records together, so they are nearly always in order already.
+    const auto byTest = [](const auto& a, const auto& b) { return a.test < b.test; };
+    if (!std::is_sorted(scores.begin(), scores.end(), byTest))
+        std::sort(scores.begin(), scores.end(), byTest);
     data.Scores.reserve(scores.size());
     for (const Owned& s : scores) {
         TvsSummaryTest& test = data.Tests[s.test];
@@ -285,7 +292,8 @@ TvsSummaryData ReadSummaryData(const QString& dataDir)
     });
     if (!readAnswers && QFileInfo::exists(answersFile))
         throw Error(UnreadableText(answersFile));
-    std::sort(pairs.begin(), pairs.end(), [](const OwnedPair& a, const OwnedPair& b) { return a.test < b.test; });
+    if (!std::is_sorted(pairs.begin(), pairs.end(), byTest))
+        std::sort(pairs.begin(), pairs.end(), byTest);
     data.Pairs.reserve(pairs.size());
     for (const OwnedPair& p : pairs) {
         TvsSummaryTest& test = data.Tests[p.test];
@@ -441,6 +449,8 @@ TvsSummary Summarize(const TvsSummaryData& data, const TvsSummaryFilter& filter,
     };
     std::vector<Known> known;
     std::vector<qint64> allWins;
+    std::vector<quint32> seenIn(data.Values.size(), 0), slot(data.Values.size(), 0);
+    quint32 stamp = 0;
 
     for (const TvsSummaryTest& test : data.Tests) {
         if (!Matches(data, test, rest))
@@ -453,24 +463,25 @@ TvsSummary Summarize(const TvsSummaryData& data, const TvsSummaryFilter& filter,
         pairs.insert(pairs.end(), data.Pairs.begin() + test.FirstPair,
                      data.Pairs.begin() + test.FirstPair + test.PairCount);
 
+        // A value named twice in one test (only in a damaged file) counts once, with its wins added.
+        ++stamp;
         known.clear();
+        auto knownOf = [&](quint32 value) -> Known* {
+            if (seenIn[value] == stamp)
+                return &known[slot[value]];
+            seenIn[value] = stamp;
+            slot[value] = quint32(known.size());
+            known.push_back({value, 0, false});
+            return &known.back();
+        };
         for (quint32 i = 0; i < test.ScoreCount; ++i) {
             const TvsSummaryScore& s = data.Scores[test.FirstScore + i];
-            auto same = std::find_if(known.begin(), known.end(), [&](const Known& k) { return k.value == s.Value; });
-            if (same == known.end())
-                known.push_back({s.Value, s.Wins, false});
-            else
-                same->wins += s.Wins;
+            knownOf(s.Value)->wins += s.Wins;
         }
         for (quint32 i = 0; i < test.PairCount; ++i) {
             const TvsComparison& p = data.Pairs[test.FirstPair + i];
-            for (quint32 v : {p.Winner, p.Loser}) {
-                auto same = std::find_if(known.begin(), known.end(), [&](const Known& k) { return k.value == v; });
-                if (same == known.end())
-                    known.push_back({v, 0, true});
-                else
-                    same->logged = true;
-            }
+            knownOf(p.Winner)->logged = true;
+            knownOf(p.Loser)->logged = true;
         }
         const qint32 n = test.N;
         if (n < 2 || qint64(known.size()) > n) {
@@ -492,22 +503,26 @@ TvsSummary Summarize(const TvsSummaryData& data, const TvsSummaryFilter& filter,
         // Values that won nothing are not stored; without an answer log they are only a count, and
         // they share the last places.
         const qint64 hidden = n - qint64(known.size());
-        qint64 maxWins = 0;
-        for (const Known& k : known)
-            maxWins = std::max(maxWins, k.wins);
-        for (const Known& k : known) {
-            qint64 above = 0, equal = k.wins == 0 ? hidden : 0;
-            for (const Known& other : known) {
-                above += other.wins > k.wins;
-                equal += other.wins == k.wins;
+        std::sort(known.begin(), known.end(), [](const Known& a, const Known& b) { return a.wins > b.wins; });
+        const qint64 maxWins = known.empty() ? 0 : known.front().wins;
+        for (size_t start = 0; start < known.size();) {
+            size_t end = start;
+            while (end < known.size() && known[end].wins == known[start].wins)
+                ++end;
+            // Places start + 1 .. end, and the unnamed values shared the last ones with any known zero.
+            const qint64 equal = qint64(end - start) + (known[start].wins == 0 ? hidden : 0);
+            const double rank = double(start) + double(equal + 1) / 2.0;
+            for (size_t i = start; i < end; ++i) {
+                const Known& k = known[i];
+                ValueSums& v = sums[k.value];
+                ++v.counted;
+                v.won += k.wins > 0;
+                v.chosen += k.logged;
+                v.first += maxWins > 0 && k.wins == maxWins;
+                v.share += double(k.wins) / double(n - 1);
+                v.rank += rank;
             }
-            ValueSums& v = sums[k.value];
-            ++v.counted;
-            v.won += k.wins > 0;
-            v.chosen += k.logged;
-            v.first += maxWins > 0 && k.wins == maxWins;
-            v.share += double(k.wins) / double(n - 1);
-            v.rank += double(above) + double(equal + 1) / 2.0;
+            start = end;
         }
 
         if (options.Consistency) {
