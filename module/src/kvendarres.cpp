@@ -483,7 +483,10 @@ void WriteConsistency(Document& doc, const KvResultExtra* fields)
         doc.EndParagraph();
         return;
     }
-    if (!KVENDARRES_EXTRA_HAS(fields, circular) || extra.circularCount <= 0 || extra.circular == nullptr) {
+    // A program that fills less than this header knows has named no triads.
+    if (!KVENDARRES_EXTRA_HAS(fields, circular))
+        return;
+    if (extra.circularCount <= 0 || extra.circular == nullptr) {
         doc.BeginParagraph();
         doc.Text("Противоречивых троек нет: все Ваши ответы согласуются друг с другом.");
         doc.EndParagraph();

@@ -1,5 +1,9 @@
 #include "database/ResultRestore.h"
 
+#include "platform/Errors.h"
+
+#include <limits>
+
 namespace kv {
 
 TvsValueTypeRec& FindResultGroup(qint32 number, TvsValueTypeList& result, const TvsValueTypeList& catalogue)
@@ -31,9 +35,17 @@ void RestoreResults(const TvsDBValueList& values, TvsValueTypeList& result, cons
     for (int g = 0; g < result.Count(); ++g) {
         TvsValueTypeRec& group = result.Items(g);
         group.Score = 0;
+        // Stored scores are whatever the file holds: summed wide, a damaged record cannot wrap the
+        // total into a plausible-looking number, and one that does not fit is refused.
+        qint64 total = 0;
         if (group.Values)
             for (int v = 0; v < group.Values->Count(); ++v)
-                group.Score += group.Values->Items(v).Score;
+                total += group.Values->Items(v).Score;
+        if (total > std::numeric_limits<qint32>::max() || total < std::numeric_limits<qint32>::min())
+            throw Error(QStringLiteral("Записи теста повреждены: сумма побед группы «%1» (%2) слишком велика")
+                            .arg(group.Name)
+                            .arg(total));
+        group.Score = qint32(total);
     }
 }
 

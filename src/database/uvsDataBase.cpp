@@ -379,6 +379,40 @@ void TvsDBValueRec::SetName(const QString& text)
     PutShort(bytes, kValueName, text);
 }
 
+namespace {
+constexpr int kTestTextOffsets[] = {kTestFio,       kTestSocial,       kTestChildren, kTestPlaceOfLiving,
+                                    kTestEducation, kTestSocialStatus, kTestBussines, kTestMaterialLevel};
+
+template <size_t N> QByteArrayView ShortBytes(const std::array<char, N>& bytes, int offset)
+{
+    const int length = std::min<int>(static_cast<quint8>(bytes[size_t(offset)]), kShortStringChars);
+    return QByteArrayView(bytes.data() + offset + 1, length);
+}
+} // namespace
+
+QByteArrayView TvsDBTestRec::TextBytes(Text field) const
+{
+    return ShortBytes(bytes, kTestTextOffsets[int(field)]);
+}
+
+int TvsDBTestRec::OverlongStrings() const
+{
+    int count = 0;
+    for (const int offset : kTestTextOffsets)
+        count += static_cast<quint8>(bytes[size_t(offset)]) > kShortStringChars;
+    return count;
+}
+
+QByteArrayView TvsDBValueRec::NameBytes() const
+{
+    return ShortBytes(bytes, kValueName);
+}
+
+int TvsDBValueRec::OverlongStrings() const
+{
+    return static_cast<quint8>(bytes[kValueName]) > kShortStringChars;
+}
+
 quint32 TvsDBAnswerRec::Id() const
 {
     return Get<quint32>(bytes, kAnswerId);
@@ -459,6 +493,19 @@ bool TvsDBAnswerRec::NamesFit() const
 {
     return static_cast<quint8>(bytes[kAnswerUpper]) <= kShortStringChars &&
            static_cast<quint8>(bytes[kAnswerLower]) <= kShortStringChars;
+}
+QByteArrayView TvsDBAnswerRec::UpperBytes() const
+{
+    return ShortBytes(bytes, kAnswerUpper);
+}
+QByteArrayView TvsDBAnswerRec::LowerBytes() const
+{
+    return ShortBytes(bytes, kAnswerLower);
+}
+int TvsDBAnswerRec::OverlongStrings() const
+{
+    return (static_cast<quint8>(bytes[kAnswerUpper]) > kShortStringChars) +
+           (static_cast<quint8>(bytes[kAnswerLower]) > kShortStringChars);
 }
 
 std::unique_ptr<TvsDBTestList> ReadTests(const QString& fileName, TestFilter filter)

@@ -3,6 +3,7 @@
 #include "catalogue/uVSLists.h"
 #include "platform/BulkMemory.h"
 
+#include <QByteArrayView>
 #include <QDateTime>
 #include <QString>
 
@@ -52,6 +53,22 @@ public:
     // number is the group number 1 .. 4; anything else raises ListIndexError.
     qint32 TypeScore(int number) const;
     void SetTypeScore(int number, qint32 score);
+    // The Windows-1251 bytes of a short string as stored (at most 80), for bulk readers that convert
+    // text themselves.
+    enum class Text
+    {
+        Fio,
+        Social,
+        Children,
+        PlaceOfLiving,
+        Education,
+        SocialStatus,
+        Bussines,
+        MaterialLevel
+    };
+    QByteArrayView TextBytes(Text field) const;
+    // How many short strings claim more than 80 characters: only damage or another writer does that.
+    int OverlongStrings() const;
 };
 
 // One record of values.dat, 94 bytes, held the same way.
@@ -71,6 +88,8 @@ public:
     void SetScore(qint32 score);
     QString Name() const;
     void SetName(const QString& text);
+    QByteArrayView NameBytes() const;
+    int OverlongStrings() const;
 };
 
 // One record of answers.dat, 181 bytes, held the same way: one answered question of a saved test.
@@ -108,6 +127,10 @@ public:
     // False when a name's length byte claims more than the 80 bytes there is room for; the getters
     // then give the 80 that are there.
     bool NamesFit() const;
+    // The Windows-1251 bytes of the two names as stored (at most 80 each), for bulk readers.
+    QByteArrayView UpperBytes() const;
+    QByteArrayView LowerBytes() const;
+    int OverlongStrings() const;
 };
 
 static_assert(sizeof(TvsDBTestRec) == TvsDBTestRec::kSize, "a test record must be its bytes alone");

@@ -1,15 +1,21 @@
 // The detailed result window: the built-in text, each kind of module, saving, printing, closing.
+#include "database/ModuleBridge.h"
 #include "database/uvsDetailedResult.h"
+#include "platform/Library.h"
 #include "platform/Printing.h"
 #include "platform/RichTextDocument.h"
 #include "test_testgrid_fixtures.h"
 
+#include <QFileInfo>
 #include <QLocale>
 #include <QPrinter>
 #include <QPushButton>
 #include <QTextBlock>
 #include <QTextEdit>
 #include <QtTest/QtTest>
+
+#include <array>
+#include <cstddef>
 
 using namespace kv;
 
@@ -296,6 +302,51 @@ private slots:
                                     u"Ответы этого теста не сохранились"_qs})
             QVERIFY2(scoresText.contains(part), qPrintable(part + u"\n---\n"_qs + scoresText));
         QVERIFY(!scoresText.contains(u"Противоречивые тройки:"_qs));
+    }
+
+    // The shipped module reads only as much of the extra data as the program says it filled: an
+    // older, smaller struct must not make it read past its end.
+    void realModuleReadsOnlyWhatWasFilled_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<bool>("headline");
+        QTest::addColumn<bool>("triads");
+        QTest::newRow("all of it") << int(sizeof(KvResultExtra)) << true << true;
+        QTest::newRow("up to the triads") << int(offsetof(KvResultExtra, circularCount)) << true << false;
+        QTest::newRow("up to the chance, without whether it is exact")
+            << int(offsetof(KvResultExtra, pExact)) << false << false;
+    }
+
+    void realModuleReadsOnlyWhatWasFilled()
+    {
+        QFETCH(int, size);
+        QFETCH(bool, headline);
+        QFETCH(bool, triads);
+        const QFileInfo real(QStringLiteral(KVENDAR_REAL_MODULE));
+        Library module;
+        QVERIFY(module.Open(real.absolutePath() + u'/', real.fileName()));
+        auto build = reinterpret_cast<KvBuildResultExFn>(module.Symbol("BuildResultEx"));
+        QVERIFY(build != nullptr);
+
+        TvsValueTypeList list;
+        ThreeValues(list, {1, 1, 1});
+        const TvsAnswerLog log = CircularAnswers();
+        const ModuleExtra extra(ConsistencyFromAnswers(log), &log);
+        KvResultExtra shorter = *extra.data();
+        shorter.size = uint32_t(size);
+        const ModuleResultList results(list);
+        std::array<unsigned char, TvsDBTestRec::kSize> record{};
+        const TvsDBTestRec rec = Respondent();
+        std::copy(rec.bytes.begin(), rec.bytes.end(), record.begin());
+        ModuleStream stream;
+        build(record.data(), results.data(), &shorter, stream.stream());
+        QTextDocument document;
+        QVERIFY(LoadRichText(document, stream.fromPosition()));
+        const QString text = document.toPlainText();
+        QVERIFY(text.contains(u"Интерпретация результатов теста"_qs));
+        QCOMPARE(text.contains(u"Согласованность ответов: 0,00"_qs), headline);
+        QCOMPARE(text.contains(u"«Деньги» важнее «Дом»"_qs), triads);
+        QVERIFY(!text.contains(u"Противоречивых троек нет"_qs));
     }
 
     void unreadableDocumentEndsCompose()

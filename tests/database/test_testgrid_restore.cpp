@@ -4,6 +4,8 @@
 
 #include <QtTest/QtTest>
 
+#include <limits>
+
 using namespace kv;
 using kvtest::StoredValue;
 
@@ -110,6 +112,46 @@ private slots:
                  QStringLiteral("#0 Идеологические ценности=5[Мало/1/Идеологические ценности=1,Больше/1/"
                                 "Идеологические ценности=4] #1 Эмоциональные ценности=9[Много/3/Эмоциональные "
                                 "ценности=9]"));
+    }
+
+    // Scores come from a file that may be damaged: totals are summed wide and a total that no group
+    // score can hold is refused instead of wrapping round.
+    void extremeStoredScores_data()
+    {
+        QTest::addColumn<qint32>("first");
+        QTest::addColumn<qint32>("second");
+        QTest::addColumn<bool>("refused");
+        const qint32 max = std::numeric_limits<qint32>::max();
+        const qint32 min = std::numeric_limits<qint32>::min();
+        QTest::newRow("two maxima overflow") << max << max << true;
+        QTest::newRow("max plus one overflows") << max << 1 << true;
+        QTest::newRow("two minima underflow") << min << min << true;
+        QTest::newRow("max and zero fit") << max << 0 << false;
+        QTest::newRow("max and min fit") << max << min << false;
+    }
+
+    void extremeStoredScores()
+    {
+        QFETCH(qint32, first);
+        QFETCH(qint32, second);
+        QFETCH(bool, refused);
+        TvsValueTypeList valueTypes;
+        kvtest::FillCatalogue(valueTypes, kvtest::ShippedGroupNames());
+        const auto values = ValueList({{1, 2, QStringLiteral("Деньги"), first}, {1, 2, QStringLiteral("Дом"), second}});
+        TvsValueTypeList result;
+        const qint64 total = qint64(first) + second;
+        if (refused) {
+            try {
+                RestoreResults(*values, result, valueTypes);
+                QFAIL("no error raised");
+            } catch (const Error& e) {
+                QVERIFY2(e.message().contains(QStringLiteral("повреждены")), qPrintable(e.message()));
+                QVERIFY2(e.message().contains(QString::number(total)), qPrintable(e.message()));
+            }
+            return;
+        }
+        RestoreResults(*values, result, valueTypes);
+        QCOMPARE(qint64(result.Items(0).Score), total);
     }
 
     void groupNumberOutsideCatalogue_data()

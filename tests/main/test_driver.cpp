@@ -219,6 +219,7 @@ private slots:
         QCOMPARE(window.CheckedCount(), 4);
 
         QStringList questions, logged;
+        QString consistency;
         QString shownTitle;
         QStringList mail;
         QList<int> groupNumbers, groupScores;
@@ -232,6 +233,8 @@ private slots:
                 QVERIFY(shown->AnswerLog() != nullptr);
                 for (const TvsAnswer& a : *shown->AnswerLog())
                     logged << QStringLiteral("%1: %2 / %3 -> %4").arg(a.Question).arg(a.Upper, a.Lower).arg(a.Chosen);
+                consistency =
+                    results->findChild<QTextEdit*>(QStringLiteral("reConsistency"))->toPlainText().section(u'\n', 0, 0);
                 for (int g = 0; g < shown->ResultList()->Count(); ++g) {
                     groupNumbers << shown->ResultList()->Items(g).Number;
                     groupScores << shown->ResultList()->Items(g).Score;
@@ -255,6 +258,8 @@ private slots:
         for (int i = 0; i < questions.size(); ++i)
             expectedLog << QStringLiteral("%1: %2 -> 1").arg(i + 1).arg(questions[i]);
         QCOMPARE(logged, expectedLog);
+        // Always the upper value is an order of the four values: no circular triad.
+        QCOMPARE(consistency, QStringLiteral("Согласованность ответов: 1,00 (0 противоречивых троек из 2 возможных)"));
         QCOMPARE(shownTitle, QStringLiteral("Результаты тестирования"));
         // Always the upper value: 3, 2, 1 and 0 wins, so group 1 has 5, group 3 has 1, group 2 none.
         QCOMPARE(groupNumbers, QList<int>({1, 3}));

@@ -1,0 +1,75 @@
+// The data tool: a researcher's way to get the database out of the program and to look after it,
+// one subcommand per job. The work itself lives in core; this only picks the subcommand.
+#include "exchange/Check.h"
+#include "exchange/Export.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+#include <QTextStream>
+
+#include <cstdio>
+
+namespace {
+
+struct Subcommand
+{
+    const char16_t* name;
+    const char16_t* usage; // the arguments after the name
+    const char16_t* summary;
+    int (*run)(const QStringList& args, QTextStream& out, QTextStream& err);
+};
+
+const Subcommand kSubcommands[] = {
+    {u"export", u"[--format csv|xlsx|sav] [--tests СПИСОК] ПАПКА_ДАННЫХ ВЫВОД",
+     u"выгрузить тесты, значения и ответы для R, SPSS, Excel", kv::RunExport},
+    {u"check", u"ПАПКА_ДАННЫХ", u"проверить файлы базы данных", kv::RunCheck},
+};
+
+void PrintHelp(QTextStream& out)
+{
+    out << QStringLiteral("Использование: kvendar-data КОМАНДА [ПАРАМЕТРЫ]\n\nКоманды:\n");
+    for (const Subcommand& command : kSubcommands) {
+        out << QStringLiteral("  kvendar-data %1 %2\n      %3\n")
+                   .arg(QString::fromUtf16(command.name), QString::fromUtf16(command.usage),
+                        QString::fromUtf16(command.summary));
+    }
+    out << QStringLiteral("\nexport: ВЫВОД для csv и sav — папка, в которую пишутся tests, values, answers;\n"
+                          "        для xlsx — файл книги. Формат по умолчанию csv. СПИСОК номеров тестов\n"
+                          "        вида 1,5-9.\n"
+                          "check:  код выхода 0 — проблем нет, 1 — найдены проблемы,\n"
+                          "        2 — неверные параметры или папка непригодна.\n"
+                          "\nkvendar-data КОМАНДА --help показывает параметры команды.\n");
+    out.flush();
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    QStringList args = app.arguments().mid(1);
+
+    if (args.isEmpty()) {
+        PrintHelp(err);
+        return 2;
+    }
+    const QString name = args.takeFirst();
+    if (name == u"--help" || name == u"-h" || name == u"help") {
+        PrintHelp(out);
+        return 0;
+    }
+    for (const Subcommand& command : kSubcommands) {
+        if (name != QString::fromUtf16(command.name))
+            continue;
+        if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
+            out << QStringLiteral("Использование: kvendar-data %1 %2\n")
+                       .arg(QString::fromUtf16(command.name), QString::fromUtf16(command.usage));
+            return 0;
+        }
+        return command.run(args, out, err);
+    }
+    err << QStringLiteral("Неизвестная команда «%1». Список команд: kvendar-data --help").arg(name) << Qt::endl;
+    return 2;
+}
