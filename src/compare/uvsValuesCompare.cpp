@@ -85,6 +85,10 @@ void TfmValuesCompare::ShowPair()
     ui->bbItem1->setText(ButtonText(m_item1.Name));
     ui->bbItem2->setText(ButtonText(m_item2.Name));
     ui->bbBack->setEnabled(m_pairNumber > 1);
+    // A screen reader speaks the caption only when the window opens; the description carries the
+    // question and how far along it is to every answer, and back.
+    setAccessibleDescription(
+        QStringLiteral("%1 Вопрос %2 из %3").arg(ui->laQuestion->text()).arg(m_pairNumber).arg(m_pairTotal));
     m_shownAtMs = m_nowMs();
 }
 

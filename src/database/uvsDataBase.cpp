@@ -1,6 +1,7 @@
 #include "database/uvsDataBase.h"
 
 #include "database/DurableIo.h"
+#include "database/Journal.h"
 #include "database/RecordFile.h"
 #include "platform/Codec.h"
 #include "platform/Errors.h"
@@ -213,6 +214,9 @@ std::unique_ptr<List> ReadRecords(const QString& fileName, bool (*filter)(const 
 
 template <typename Rec> void AppendOne(const QString& fileName, Rec& rec)
 {
+    // A killed save's remnant is undone first: appended after it, this record would be cut away
+    // with it by the next recovery.
+    RecoverDataDir(QFileInfo(fileName).absolutePath());
     RecordFile file(fileName, Rec::kSize, kLockWaitMs);
     try {
         file.Append(rec.bytes.data());

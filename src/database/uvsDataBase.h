@@ -237,8 +237,9 @@ bool CheckDataDir(const QString& dataDir);
 
 // Numbers rec (Id := the last whole record's Id + 1, or 1) and appends it to fileName on its own,
 // durably: the file is locked for the call, flushed to disk before returning, and cut back to what it
-// was when anything fails; then kv::Error is raised with the reason in Russian. A save of a whole
-// test uses TvsDBSave instead so that its records stay together.
+// was when anything fails; then kv::Error is raised with the reason in Russian. A killed save's
+// remnant in the folder is undone first (RecoverDataDir). A save of a whole test uses TvsDBSave
+// instead so that its records stay together.
 void AppendTestRec(const QString& fileName, TvsDBTestRec& rec);
 void AppendValueRec(const QString& fileName, TvsDBValueRec& rec);
 

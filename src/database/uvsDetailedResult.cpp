@@ -14,7 +14,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QPushButton>
 #include <QSaveFile>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTextCursor>
 #include <QTextDocument>
 
@@ -28,6 +31,18 @@ namespace {
 // The chart's picture in a saved document: sharp enough to print, 16.5 cm wide on the page.
 constexpr int kChartPictureWidth = 1280;
 constexpr int kChartPictureTwips = 9360;
+
+// The buttons are placed by hand at their designed widths; one whose caption would be cut short at
+// the user's font grows to what the style asks for it.
+void WidenToCaption(QPushButton* button)
+{
+    QStyleOptionButton option;
+    option.initFrom(button);
+    option.text = button->text();
+    const QRect room = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+    if (button->fontMetrics().size(Qt::TextShowMnemonic, button->text()).width() > room.width())
+        button->resize(std::max(button->width(), button->sizeHint().width()), button->height());
+}
 
 } // namespace
 
@@ -45,6 +60,9 @@ TfmDetailedResult::TfmDetailedResult(AppContext& context, QWidget* parent)
     connect(ui->btClose, &QPushButton::clicked, this, &QDialog::accept);
     connect(ui->btSaveAs, &QPushButton::clicked, this, Guarded(this, dialogs, &TfmDetailedResult::btSaveAsClick));
     connect(ui->btPrint, &QPushButton::clicked, this, Guarded(this, dialogs, &TfmDetailedResult::btPrintClick));
+    ui->reMain->setAccessibleName(QStringLiteral("Результат теста"));
+    for (QPushButton* button : {ui->btSaveAs, ui->btPrint, ui->btClose})
+        WidenToCaption(button);
     ui->pnBottom->installEventFilter(this);
     ui->reMain->installEventFilter(this);
     ui->reMain->setFocus();

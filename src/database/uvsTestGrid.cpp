@@ -40,6 +40,8 @@ TfmTestGrid::TfmTestGrid(AppContext& context, const TvsValueTypeList& valueTypes
     Dialogs& dialogs = m_context.dialogs;
     connect(ui->sgTest, &QAbstractItemView::doubleClicked, this, Guarded(this, dialogs, &TfmTestGrid::sgTestDblClick));
     ui->sgTest->installEventFilter(this);
+    // An item view takes no name from the window, so a screen reader would announce a bare table.
+    ui->sgTest->setAccessibleName(windowTitle());
 
     pmTestGrid = new QMenu(this);
     pmTestGrid->setObjectName(QStringLiteral("pmTestGrid"));
@@ -104,6 +106,11 @@ bool TfmTestGrid::eventFilter(QObject* watched, QEvent* event)
             RunHandler(this, m_context.dialogs, [this, key] { sgTestKeyDown(key); });
             return true;
         }
+        // Enter opens the current test as a double-click does, so the history needs no mouse.
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            RunHandler(this, m_context.dialogs, [this] { sgTestDblClick(); });
+            return true;
+        }
     }
     return QDialog::eventFilter(watched, event);
 }
@@ -158,6 +165,8 @@ void TfmTestGrid::sgTestDblClick()
             ReadAnswers(AnswersFileName(m_context.dataDir()), &IsWantedAnswer))
         answers = kv::RestoreAnswers(*records);
     detailed.Execute(rec, result, answers.empty() ? nullptr : &answers);
+    // The detailed window has no owner, so nothing else gives the keyboard back to the list.
+    activateWindow();
 }
 
 void TfmTestGrid::RestoreResults(const TvsDBValueList& values, TvsValueTypeList& result) const

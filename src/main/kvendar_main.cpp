@@ -16,13 +16,16 @@
 
 #include "ui_kvendar_main.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QCollator>
+#include <QDir>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QTextBrowser>
 #include <QTreeWidgetItemIterator>
 #include <QtWidgets/qdrawutil.h>
 
@@ -73,6 +76,24 @@ void DrawSunkenEdge(QPainter& painter, const QRect& rect, int sides, const QPale
     }
 }
 
+// The windows opened from here have no owner, so nothing hands the keyboard back when they close:
+// without a window manager it would go nowhere. Held for the run of such a window.
+class TakeFocusBack
+{
+public:
+    explicit TakeFocusBack(QWidget* window) : m_window(window) {}
+    ~TakeFocusBack()
+    {
+        if (m_window->isVisible())
+            m_window->activateWindow();
+    }
+    TakeFocusBack(const TakeFocusBack&) = delete;
+    TakeFocusBack& operator=(const TakeFocusBack&) = delete;
+
+private:
+    QWidget* m_window;
+};
+
 QList<TvsTreeItem*> AllNodes(QTreeWidget* tree)
 {
     QList<TvsTreeItem*> nodes;
@@ -122,6 +143,23 @@ TfmMain::TfmMain(AppContext& context, QWidget* parent)
             Guarded(this, dialogs, &TfmMain::UpdateCheckedCount));
     connect(ui->tvChecked, &QTreeWidget::currentItemChanged, this,
             Guarded(this, dialogs, &TfmMain::UpdateCheckedCount));
+    // Item views take no name from a buddy label, so the labels above them are given as names.
+    ui->tvSource->setAccessibleName(ui->laValues->text());
+    ui->tvChecked->setAccessibleName(ui->laCheckedValues->text());
+    ui->meLines->setAccessibleName(QStringLiteral("Инструкция"));
+    UpdateCheckedCount();
+    // The keyboard starts in the catalogue, where choosing begins.
+    ui->tvSource->setFocus();
+    // F10 opens the first menu, as Alt does, for those used to it from other desktops.
+    auto* openMenu = new QAction(this);
+    openMenu->setObjectName(QStringLiteral("acOpenMenu"));
+    openMenu->setShortcut(QKeySequence(Qt::Key_F10));
+    openMenu->setShortcutContext(Qt::WindowShortcut);
+    connect(openMenu, &QAction::triggered, this, [this] {
+        if (!ui->mmMain->actions().isEmpty())
+            ui->mmMain->setActiveAction(ui->mmMain->actions().constFirst());
+    });
+    addAction(openMenu);
     ui->pnBottom->installEventFilter(this);
     ui->tvSource->installEventFilter(this);
     ui->tvChecked->installEventFilter(this);
@@ -277,10 +315,17 @@ void TfmMain::UpdateCheckedCount()
             ++count;
     m_checkedCount = count;
     ui->pnCheckedTree->update();
+    // The count is painted, so a screen reader hears it only as the description of the tree it
+    // counts; setting the description tells assistive technology of the change. A change of
+    // selection alone leaves the count, and says nothing.
+    const QString text = CheckedCountText();
+    if (ui->tvChecked->accessibleDescription() != text)
+        ui->tvChecked->setAccessibleDescription(text);
 }
 
 void TfmMain::AddValueNode(QTreeWidgetItem* node)
 {
+    const TakeFocusBack focusBack(this);
     const qint32 number = NodeTag(node)->TypeNumber;
     TfmAddValueDialog dialog;
     if (dialog.Execute(m_valueTypes.Items(number - 1).Name))
@@ -329,6 +374,7 @@ void TfmMain::miTestRunClick()
 
 void TfmMain::bbTestClick()
 {
+    const TakeFocusBack focusBack(this);
     if (!CheckSelection())
         return;
     TvsAnswerLog answers;
@@ -469,9 +515,9 @@ void TfmMain::CreateSettingsKey() const
     SettingsStore(m_context.settingsFile).CreateKey();
 }
 
-void TfmMain::DeleteSettingsKey() const
+bool TfmMain::DeleteSettingsKey() const
 {
-    SettingsStore(m_context.settingsFile).DeleteKey();
+    return SettingsStore(m_context.settingsFile).DeleteKey();
 }
 
 void TfmMain::LoadGeometry()
@@ -550,12 +596,10 @@ void TfmMain::showEvent(QShowEvent* event)
 
 void TfmMain::closeEvent(QCloseEvent* event)
 {
-    // A geometry that could not be stored keeps the window open, so the user sees the message and
-    // can switch the setting off before leaving.
-    if (RunHandler(this, m_context.dialogs, [this] { FormClose(); }))
-        event->accept();
-    else
-        event->ignore();
+    // A geometry that cannot be stored is reported, and the window closes all the same: losing its
+    // position is better than a program that cannot be quit.
+    RunHandler(this, m_context.dialogs, [this] { FormClose(); });
+    event->accept();
 }
 
 void TfmMain::FormClose()
@@ -566,6 +610,7 @@ void TfmMain::FormClose()
 
 void TfmMain::miTestResultsClick()
 {
+    const TakeFocusBack focusBack(this);
     // Each opening reads the database afresh; the window lives for its modal run only.
     TfmTestGrid grid(m_context, m_valueTypes);
     grid.exec();
@@ -579,14 +624,21 @@ void TfmMain::miSummaryClick()
 
 void TfmMain::miSettingsClick()
 {
+    const TakeFocusBack focusBack(this);
     TfmSettings dialog;
     dialog.SetSaveForm(SettingsKeyExists());
     if (dialog.exec() != QDialog::Accepted)
         return;
-    if (dialog.SaveForm())
+    if (dialog.SaveForm()) {
         CreateSettingsKey();
-    else
-        DeleteSettingsKey();
+    } else if (!DeleteSettingsKey()) {
+        // While the file stays, the setting stays on; the user has to know to remove it by hand.
+        m_context.dialogs.Message(this, Dialogs::Kind::Warning,
+                                  QStringLiteral("Не удалось удалить файл настроек %1. Размер и позиция формы "
+                                                 "по-прежнему будут сохраняться. Удалите этот файл вручную.")
+                                      .arg(QDir::toNativeSeparators(m_context.settingsFile)),
+                                  QMessageBox::Ok);
+    }
 }
 
 void TfmMain::miAboutClick()
@@ -605,6 +657,8 @@ void TfmMain::acHelpExecute()
     help->show();
     help->raise();
     help->activateWindow();
+    // The keyboard lands in the text, so the arrows scroll it and Escape closes the window.
+    help->Browser()->setFocus();
 }
 
 } // namespace kv

@@ -49,7 +49,8 @@ public:
     // The settings key (see SettingsStore): looked up on disk at every call, never remembered.
     bool SettingsKeyExists() const;
     void CreateSettingsKey() const;
-    void DeleteSettingsKey() const;
+    // False when the file could not be removed.
+    bool DeleteSettingsKey() const;
     // Apply or store the window's position and outer size and the sizes of pnTree and pnStrings.
     // A value that cannot be read or written raises and ends the call at that value.
     void LoadGeometry();

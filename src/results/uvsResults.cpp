@@ -10,6 +10,7 @@
 
 #include "ui_uvsResults.h"
 
+#include <QAction>
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -17,14 +18,43 @@
 #include <QMenu>
 #include <QPainter>
 #include <QScreen>
+#include <QTextEdit>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QValidator>
 
 namespace kv {
 
 namespace {
 
 const QString kProductTitle = QStringLiteral("Квендар");
+
+// Keeps the age field to digits whichever way text arrives (typing, pasting, dropping, an input
+// method), by dropping every other character from the edit's text rather than filtering key
+// presses: Tab, Escape and Delete carry text on X11, and a key filter that ate them would hold the
+// keyboard in the field.
+class AgeValidator final : public QValidator
+{
+public:
+    using QValidator::QValidator;
+
+    State validate(QString& input, int& pos) const override
+    {
+        QString digits;
+        digits.reserve(input.size());
+        int newPos = pos;
+        for (qsizetype i = 0; i < input.size(); ++i) {
+            const QChar c = input.at(i);
+            if (c >= u'0' && c <= u'9')
+                digits.append(c);
+            else if (i < pos)
+                --newPos;
+        }
+        input = digits;
+        pos = newPos;
+        return Acceptable;
+    }
+};
 
 } // namespace
 
@@ -70,6 +100,24 @@ TfmResults::TfmResults(AppContext& context, QWidget* parent)
         ui->reMail->addAction(action);
     }
 
+    // Ctrl+Tab and Ctrl+PgDn/PgUp turn the pages wherever the focus is: the mail text would
+    // otherwise keep Ctrl+PgUp for itself.
+    const QList<std::pair<QKeySequence, int>> pageKeys{{QKeySequence(Qt::CTRL | Qt::Key_Tab), 1},
+                                                       {QKeySequence(Qt::CTRL | Qt::Key_PageDown), 1},
+                                                       {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), -1},
+                                                       {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab), -1},
+                                                       {QKeySequence(Qt::CTRL | Qt::Key_PageUp), -1}};
+    for (const auto& [keys, step] : pageKeys) {
+        auto* action = new QAction(this);
+        action->setShortcut(keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::triggered, this, [this, step = step] {
+            const int count = ui->pcData->count();
+            ui->pcData->setCurrentIndex((ui->pcData->currentIndex() + step + count) % count);
+        });
+        addAction(action);
+    }
+
     Dialogs& dialogs = m_context.dialogs;
     connect(ui->reMail, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         RunHandler(this, m_context.dialogs, [&] { pmResults->popup(ui->reMail->mapToGlobal(pos)); });
@@ -82,10 +130,19 @@ TfmResults::TfmResults(AppContext& context, QWidget* parent)
     connect(ui->btSave, &QPushButton::clicked, this, Guarded(this, dialogs, &TfmResults::btSaveClick));
     connect(btPrintChart, &QPushButton::clicked, this, Guarded(this, dialogs, &TfmResults::btPrintChartClick));
     connect(ui->btClose, &QPushButton::clicked, this, &QDialog::reject);
-    ui->edAge->installEventFilter(this);
+    ui->edAge->setValidator(new AgeValidator(ui->edAge));
+    // The pages and their texts have no label of their own to be announced by; a page's text is
+    // named after its tab.
+    ui->pcData->setAccessibleName(QStringLiteral("Закладки"));
+    for (int i = 0; i < ui->pcData->count(); ++i)
+        for (QTextEdit* text : ui->pcData->widget(i)->findChildren<QTextEdit*>())
+            if (text->accessibleName().isEmpty())
+                text->setAccessibleName(ui->pcData->tabText(i));
     ui->laSend->installEventFilter(this);
 
     RunHandler(this, dialogs, [this] { FormCreate(); });
+    // The keyboard starts in the first question, not on the page tabs, where it would go unseen.
+    ui->edFio->setFocus();
 }
 
 TfmResults::~TfmResults() = default;
@@ -172,32 +229,20 @@ void TfmResults::pcDataChange()
     ui->reMail->setUpdatesEnabled(true);
 }
 
-bool TfmResults::edAgeKeyPress(const QKeyEvent& event) const
-{
-    // Only characters are filtered: cursor keys and Delete carry no text and keep working. Ctrl+V
-    // counts as the control character it types, so the age cannot be pasted from the keyboard.
-    if (event.key() == Qt::Key_V && (event.modifiers() & Qt::ControlModifier))
-        return false;
-    const QString text = event.text();
-    for (QChar c : text)
-        if (!IsAgeCharAccepted(c))
-            return false;
-    return true;
-}
-
 bool TfmResults::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == ui->edAge && event->type() == QEvent::KeyPress) {
-        bool accepted = true;
-        RunHandler(this, m_context.dialogs, [&] { accepted = edAgeKeyPress(*static_cast<const QKeyEvent*>(event)); });
-        if (!accepted)
-            return true;
-    }
     // The link follows Enter or Space as soon as Tab has put the focus on it, like a button.
     if (watched == ui->laSend && event->type() == QEvent::KeyPress) {
         const int key = static_cast<const QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) {
             RunHandler(this, m_context.dialogs, [this] { laSendClick(); });
+            return true;
+        }
+        // A label with a link keeps Shift+Tab among its own links, and with one link it never lets
+        // go; both directions move on to the neighbouring control instead.
+        const auto modifiers = static_cast<const QKeyEvent*>(event)->modifiers();
+        if ((key == Qt::Key_Tab || key == Qt::Key_Backtab) && !(modifiers & (Qt::ControlModifier | Qt::AltModifier))) {
+            focusNextPrevChild(key == Qt::Key_Tab && !(modifiers & Qt::ShiftModifier));
             return true;
         }
     }
@@ -256,8 +301,8 @@ void TfmResults::btSaveClick()
     TvsDBTestRec test;
     test.SetFio(ui->edFio->text());
     test.SetDate(DateTimeToRecordDate(m_now()));
-    // Typing admits digits only, but a pasted text or an age past 32 bits still ends the save here,
-    // before anything is written.
+    // The field holds digits only, but an age past 32 bits still ends the save here, before anything
+    // is written.
     const QString age = ui->edAge->text();
     test.SetAge(age.isEmpty() ? 0 : StrToInt(age));
     test.SetSex(static_cast<quint8>(ui->cxSex->currentIndex()));

@@ -67,7 +67,6 @@ private:
     // Fills the consistency tab from the answer log, or from the scores when there is none.
     void ShowConsistency();
     void pcDataChange();
-    bool edAgeKeyPress(const QKeyEvent& event) const;
     void laSendClick();
     void btPrintClick();
     void miSelectAllClick();

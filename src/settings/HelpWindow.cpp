@@ -1,11 +1,11 @@
 #include "settings/HelpWindow.h"
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTextBrowser>
 #include <QUrl>
-#include <QVBoxLayout>
 
 namespace kv {
 
@@ -40,7 +40,7 @@ QString ApplicationHelpFile()
 }
 
 TfmHelp::TfmHelp(QString exeDir, QWidget* parent)
-    : QWidget(parent, Qt::Window), m_exeDir(std::move(exeDir)), m_browser(new QTextBrowser(this))
+    : QMainWindow(parent, Qt::Window), m_exeDir(std::move(exeDir)), m_browser(new QTextBrowser(this))
 {
     setObjectName(QStringLiteral("fmHelp"));
     setWindowTitle(QStringLiteral("Квендар — справка"));
@@ -48,9 +48,15 @@ TfmHelp::TfmHelp(QString exeDir, QWidget* parent)
     m_browser->setObjectName(QStringLiteral("reHelp"));
     // Links to the web or to mail leave the help window for the desktop's own programs.
     m_browser->setOpenExternalLinks(true);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(m_browser);
+    m_browser->setAccessibleName(QStringLiteral("Справка"));
+    setCentralWidget(m_browser);
+
+    auto* close = new QAction(this);
+    close->setObjectName(QStringLiteral("acCloseHelp"));
+    close->setShortcut(QKeySequence(Qt::Key_Escape));
+    close->setShortcutContext(Qt::WindowShortcut);
+    connect(close, &QAction::triggered, this, &QWidget::close);
+    addAction(close);
 }
 
 void TfmHelp::ShowContents()

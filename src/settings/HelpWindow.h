@@ -1,8 +1,8 @@
 #pragma once
 
+#include <QMainWindow>
 #include <QString>
 #include <QStringList>
-#include <QWidget>
 
 class QTextBrowser;
 
@@ -20,7 +20,9 @@ QString FindHelpFile(const QString& exeDir, const QString& baseName);
 QString ApplicationHelpFile();
 
 // The program's help viewer: one window that shows the HTML help file, reused by every help command.
-class TfmHelp final : public QWidget
+// A main window of its own, so that screen readers meet it as a window with its caption; Escape
+// closes it.
+class TfmHelp final : public QMainWindow
 {
     Q_OBJECT
 

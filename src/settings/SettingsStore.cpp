@@ -67,7 +67,10 @@ QStringList GeometryValueNames()
 
 bool SettingsStore::KeyExists() const
 {
-    return QFileInfo(m_fileName).isFile();
+    if (!QFileInfo(m_fileName).isFile())
+        return false;
+    QFile file(m_fileName);
+    return file.open(QIODevice::ReadOnly);
 }
 
 void SettingsStore::CreateKey() const
@@ -81,9 +84,10 @@ void SettingsStore::CreateKey() const
         file.close();
 }
 
-void SettingsStore::DeleteKey() const
+bool SettingsStore::DeleteKey() const
 {
     QFile::remove(m_fileName);
+    return !QFileInfo::exists(m_fileName);
 }
 
 qint32 SettingsStore::ReadInteger(const QString& name) const

@@ -22,11 +22,14 @@ public:
 
     const QString& fileName() const { return m_fileName; }
 
+    // A file that is there but cannot be read counts as absent: the setting is then off, as a key
+    // that cannot be opened is, instead of failing at every start.
     bool KeyExists() const;
     // Creates an empty file, with any missing folders; an existing file keeps its values. Reports nothing.
     void CreateKey() const;
-    // Removes the file with its values; the folders above it stay. Reports nothing.
-    void DeleteKey() const;
+    // Removes the file with its values; the folders above it stay. False when the file is still
+    // there afterwards; an absent file is not a failure.
+    bool DeleteKey() const;
 
     // A value that is missing, or a file that cannot be read, raises "Failed to get data for '<name>'";
     // a value that is not a 32-bit integer raises "Invalid data type for '<name>'".

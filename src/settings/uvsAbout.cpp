@@ -8,6 +8,7 @@
 
 #include <QDesktopServices>
 #include <QFile>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QUrl>
@@ -37,6 +38,12 @@ TfmAbout::TfmAbout(Dialogs& dialogs, QWidget* parent)
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     connect(ui->btClose, &QPushButton::clicked, this, &QDialog::reject);
+    // The link can be reached with Tab and followed with Enter or Space; underlined while it has the
+    // focus, so the keyboard user sees where it is.
+    ui->laRef->setFocusPolicy(Qt::TabFocus);
+    ui->laRef->setStyleSheet(QStringLiteral("QLabel { color: blue; text-decoration: none; }"
+                                            "QLabel:focus { text-decoration: underline; }"));
+    setTabOrder(ui->laRef, ui->btClose);
     ui->laRef->installEventFilter(this);
 
     // A damaged logo must not keep the box from opening: the error is shown and the box opens without it.
@@ -52,6 +59,13 @@ bool TfmAbout::eventFilter(QObject* watched, QEvent* event)
         ui->laRef->rect().contains(static_cast<QMouseEvent*>(event)->position().toPoint())) {
         RunHandler(this, m_dialogs, [this] { laRefClick(); });
         return true;
+    }
+    if (watched == ui->laRef && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) {
+            RunHandler(this, m_dialogs, [this] { laRefClick(); });
+            return true;
+        }
     }
     return QDialog::eventFilter(watched, event);
 }

@@ -206,6 +206,7 @@ private slots:
     void crashAtEveryStep();
     void crashDuringRecovery();
     void nextSaveRecoversFirst();
+    void singleAppendRecoversFirst();
     void tornJournalIsEmptied();
     void liveWriterIsWaitedFor();
     void busyWriterIsNeverRecoveredUnder();
@@ -371,6 +372,28 @@ void TestJournal::nextSaveRecoversFirst()
     QCOMPARE(answers->Count(), 2);
     QCOMPARE(answers->Items(1).TestId(), 2u);
     QCOMPARE(answers->Items(1).Id(), 2u);
+}
+
+void TestJournal::singleAppendRecoversFirst()
+{
+    QTemporaryDir root;
+    const QString dir = root.path();
+    Write(dir, 2, 1, 0);
+    const QByteArray tests = ReadFile(TestsFileName(dir));
+    crashseam::Arm(0);
+    Write(dir, 1, 1, 0);
+    const int steps = crashseam::Steps();
+    QFile::resize(TestsFileName(dir), tests.size());
+    QFile::resize(ValuesFileName(dir), 2 * TvsDBValueRec::kSize);
+    QCOMPARE(CrashChild(steps - 3, [&] { Write(dir, 1, 1, 0); }), crashseam::kCrashExit);
+    QCOMPARE(ReadFile(TestsFileName(dir)).size(), tests.size() + TvsDBTestRec::kSize);
+
+    // The lone append lands where the killed save's test would have been undone to.
+    TvsDBTestRec rec;
+    AppendTestRec(TestsFileName(dir), rec);
+    QCOMPARE(rec.Id(), 3u);
+    QCOMPARE(ReadFile(TestsFileName(dir)), tests + QByteArray(rec.bytes.data(), TvsDBTestRec::kSize));
+    QVERIFY(!Snapshot(dir).journal);
 }
 
 void TestJournal::tornJournalIsEmptied()

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <csignal>
+#include <sys/fsuid.h>
 #include <sys/resource.h>
 
 namespace kvtest {
@@ -38,6 +39,27 @@ private:
     QFile::Permissions m_permissions;
     rlimit m_old{};
     void (*m_oldHandler)(int) = nullptr;
+};
+
+// Takes the file-system identity of an unprivileged user while it lives, so that permissions bind
+// even when the tests run as root; an unprivileged run keeps its own identity, which they bind anyway.
+// Folders on the way to a file must be searchable by others for the file to be seen at all.
+class ActAsNobody
+{
+public:
+    ActAsNobody() : m_uid(setfsuid(kNobody)), m_gid(setfsgid(kNobody)) {}
+    ~ActAsNobody()
+    {
+        setfsgid(m_gid);
+        setfsuid(m_uid);
+    }
+    ActAsNobody(const ActAsNobody&) = delete;
+    ActAsNobody& operator=(const ActAsNobody&) = delete;
+
+private:
+    static constexpr unsigned kNobody = 65534;
+    int m_uid;
+    int m_gid;
 };
 
 } // namespace kvtest

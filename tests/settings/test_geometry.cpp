@@ -267,24 +267,87 @@ private slots:
         QVERIFY(f.keyExists());
     }
 
-    void failedSaveKeepsTheWindowOpen()
+    // A settings file that cannot be read, written or deleted never keeps the user in or out.
+    void settingsFileCannotTrap_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("unreadable: the setting is off") << QStringLiteral("unreadable");
+        QTest::newRow("unwritable on close: reported, and the window closes") << QStringLiteral("unwritable");
+        QTest::newRow("undeletable on switching off: a warning") << QStringLiteral("undeletable");
+    }
+
+    void settingsFileCannotTrap()
+    {
+        QFETCH(QString, fault);
+        Fixture f;
+        const QByteArray stored =
+            "[Kvendar]\nLeft=31\nTop=41\nWidth=600\nHeight=420\npnTreeWidth=170\npnStringsHeight=140\n";
+        f.writeKey(stored);
+        // Everything on the way must be visible to the unprivileged identity the faults are made for.
+        const auto open = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther |
+                          QFile::ReadGroup | QFile::ExeGroup;
+        for (const QString& dir : {f.config.path(), f.folder(), f.exe.path()})
+            QFile::setPermissions(dir, open);
+        for (const QString& file : QDir(f.exe.path()).entryList(QDir::Files))
+            QFile::setPermissions(f.exe.file(file), QFile::ReadOwner | QFile::ReadOther | QFile::ReadGroup);
+
+        if (fault == QLatin1String("unreadable")) {
+            QFile::setPermissions(f.context.settingsFile, QFile::Permissions());
+            kvtest::ActAsNobody nobody;
+            TfmMain window(f.context);
+            QVERIFY(!window.SettingsKeyExists());
+            QCOMPARE(f.dialogs.errors, QStringList()); // no message at every start
+            QVERIFY(CatalogueLoaded(window));
+            bool shownTicked = true;
+            QVERIFY(AnswerSettings(window, false, QStringLiteral("Отмена"), &shownTicked));
+            QVERIFY(!shownTicked);
+            window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+            QVERIFY(window.close());
+            QCOMPARE(f.dialogs.errors, QStringList());
+            QVERIFY(!window.isVisible());
+        } else if (fault == QLatin1String("unwritable")) {
+            f.writeKey("");
+            TfmMain window(f.context);
+            f.dialogs.errors.clear(); // the empty key's own message at start-up
+            window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+            {
+                kvtest::WritesFail fail(f.folder());
+                QVERIFY(window.close());
+            }
+            QCOMPARE(f.dialogs.errors, QStringList{QStringLiteral("Failed to set data for 'Left'")});
+            QVERIFY(!window.isVisible());
+            QCOMPARE(f.key(), QByteArray());
+        } else {
+            TfmMain window(f.context);
+            QCOMPARE(f.dialogs.errors, QStringList());
+            QFile::setPermissions(f.folder(), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther |
+                                                  QFile::ReadGroup | QFile::ExeGroup);
+            bool shownTicked = false;
+            {
+                kvtest::ActAsNobody nobody;
+                QVERIFY(AnswerSettings(window, false, QStringLiteral("ОК"), &shownTicked));
+            }
+            QFile::setPermissions(f.folder(), open);
+            QVERIFY(shownTicked);
+            QVERIFY(f.keyExists());
+            QCOMPARE(f.dialogs.messages.size(), 1);
+            QCOMPARE(f.dialogs.messages[0].kind, Dialogs::Kind::Warning);
+            QVERIFY2(f.dialogs.messages[0].text.startsWith(QStringLiteral("Не удалось удалить файл настроек")),
+                     qPrintable(f.dialogs.messages[0].text));
+            QVERIFY(f.dialogs.messages[0].text.contains(f.context.settingsFile));
+        }
+    }
+
+    void switchingOffAnAbsentFileWarnsOfNothing()
     {
         Fixture f;
-        f.writeKey("");
         TfmMain window(f.context);
-        f.dialogs.errors.clear(); // the empty key's own message at start-up
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        {
-            kvtest::WritesFail fail(f.folder());
-            QVERIFY(!window.close());
-        }
-        QCOMPARE(f.dialogs.errors, QStringList{QStringLiteral("Failed to set data for 'Left'")});
-        QVERIFY(window.isVisible());
-        QCOMPARE(f.key(), QByteArray());
-
-        QVERIFY(window.close()); // writable again: the close goes through and stores all six
-        QCOMPARE(ValueLines(f.key()).size(), 6);
+        bool shownTicked = true;
+        QVERIFY(AnswerSettings(window, false, QStringLiteral("ОК"), &shownTicked));
+        QVERIFY(!shownTicked);
+        QCOMPARE(f.dialogs.messages.size(), 0);
     }
 };
 
