@@ -45,6 +45,12 @@ TvsChartView::TvsChartView(QWidget* parent) : QWidget(parent), m_parts(std::make
     m_parts->view = new QChartView(m_parts->chart, this);
     m_parts->view->setObjectName(QStringLiteral("chartView"));
     m_parts->view->setRenderHint(QPainter::Antialiasing);
+    // A picture, not a control: the keyboard passes it by, and a screen reader hears its title.
+    m_parts->view->setFocusPolicy(Qt::NoFocus);
+    m_parts->view->setAccessibleName(QStringLiteral("Диаграмма"));
+    m_parts->view->viewport()->setFocusPolicy(Qt::NoFocus);
+    m_parts->view->viewport()->setAccessibleName(QStringLiteral("Диаграмма"));
+    setAccessibleName(QStringLiteral("Диаграмма"));
     layout->addWidget(m_parts->view);
 }
 
@@ -58,6 +64,7 @@ void TvsChartView::SetRows(const QString& title, const std::vector<TvsChartRow>&
     for (QAbstractAxis* axis : chart->axes())
         chart->removeAxis(axis), delete axis;
     chart->setTitle(title);
+    m_parts->view->setAccessibleName(title);
     m_rows = int(rows.size());
     if (rows.empty())
         return;
