@@ -16,10 +16,11 @@ case "$mode" in
     ;;
 esac
 
+# qt6-charts-dev does not pull in the OpenGL module's CMake files, which its own CMake package needs.
 packages=(cmake make g++ clang libclang-rt-dev qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libjpeg-dev
   libgl-dev fontconfig fonts-dejavu-core xvfb xdotool x11-utils python3 imagemagick poppler-utils
-  pkg-config libxlsxwriter-dev libreadstat-dev readstat python3-openpyxl
-  desktop-file-utils appstream lintian dpkg-dev fakeroot file)
+  qt6-charts-dev libqt6opengl6-dev libreoffice-writer-nogui pkg-config libxlsxwriter-dev libreadstat-dev readstat
+  python3-openpyxl desktop-file-utils appstream lintian dpkg-dev fakeroot file)
 
 missing=()
 for p in "${packages[@]}"; do

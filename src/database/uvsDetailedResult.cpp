@@ -6,6 +6,8 @@
 #include "platform/Errors.h"
 #include "platform/Printing.h"
 #include "platform/RichTextDocument.h"
+#include "platform/RtfDocument.h"
+#include "results/ResultChart.h"
 
 #include "ui_uvsDetailedResult.h"
 
@@ -26,6 +28,10 @@ namespace kv {
 
 namespace {
 
+// The chart's picture in a saved document: sharp enough to print, 16.5 cm wide on the page.
+constexpr int kChartPictureWidth = 1280;
+constexpr int kChartPictureTwips = 9360;
+
 // The buttons are placed by hand at their designed widths; one whose caption would be cut short at
 // the user's font grows to what the style asks for it.
 void WidenToCaption(QPushButton* button)
@@ -44,6 +50,12 @@ TfmDetailedResult::TfmDetailedResult(AppContext& context, QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::TfmDetailedResult>()), m_context(context)
 {
     ui->setupUi(this);
+    // The chart comes from the program, so it is there whether a module composed the document or not.
+    m_chart = new TvsChartView(this);
+    m_chart->setObjectName(QStringLiteral("chResult"));
+    m_chart->setFocusPolicy(Qt::NoFocus);
+    m_chart->hide();
+    ui->layMain->insertWidget(1, m_chart);
     Dialogs& dialogs = m_context.dialogs;
     connect(ui->btClose, &QPushButton::clicked, this, &QDialog::accept);
     connect(ui->btSaveAs, &QPushButton::clicked, this, Guarded(this, dialogs, &TfmDetailedResult::btSaveAsClick));
@@ -89,6 +101,9 @@ void TfmDetailedResult::Compose(const TvsDBTestRec& rec, const TvsValueTypeList&
     const QString fio = rec.Fio();
     setWindowTitle(QStringLiteral("Интерпретация результатов теста. Тестируемый: ") + fio);
     FPrintTitle = fio;
+    m_chart->SetRows(ResultChartTitle(), ResultChartRows(list), ResultGroupNames(list));
+    m_chart->setVisible(!m_chart->IsEmpty());
+    m_chart->setMinimumHeight(std::min(m_chart->PreferredHeight(), 240));
 
     if (!LoadModule()) {
         BuildFallbackText(rec, list);
@@ -186,7 +201,11 @@ void TfmDetailedResult::btSaveAsClick()
         return;
     const QTextDocument& document = *ui->reMain->document();
     const bool plain = QFileInfo(fileName).suffix().compare(u"txt", Qt::CaseInsensitive) == 0;
-    const QByteArray bytes = plain ? SavePlainText(document) : SaveRtf(document);
+    QByteArray bytes = plain ? SavePlainText(document) : SaveRtf(document);
+    if (!plain && !m_chart->IsEmpty()) {
+        const QSize size(kChartPictureWidth, kChartPictureWidth * m_chart->PreferredHeight() / 640);
+        bytes = AppendRtfPicture(bytes, m_chart->Png(size), size.width(), size.height(), kChartPictureTwips);
+    }
 
     // Written beside the target and renamed over it, so a failed save leaves an old file whole.
     QSaveFile file(fileName);
@@ -199,7 +218,15 @@ void TfmDetailedResult::btSaveAsClick()
 
 void TfmDetailedResult::btPrintClick()
 {
-    PrintDocument(m_context, *ui->reMain->document(), FPrintTitle);
+    if (m_chart->IsEmpty()) {
+        PrintDocument(m_context, *ui->reMain->document(), FPrintTitle);
+        return;
+    }
+    const PagePainter chart = [this](QPainter& painter, const QRectF& page) {
+        const double height = std::min(page.height(), page.width() * m_chart->PreferredHeight() / 640.0);
+        m_chart->Render(painter, QRectF(page.topLeft(), QSizeF(page.width(), height)));
+    };
+    PrintDocumentAndPages(m_context, *ui->reMain->document(), {chart}, FPrintTitle);
 }
 
 void TfmDetailedResult::reMainKeyDown(int key)

@@ -20,6 +20,8 @@ class TfmDetailedResult;
 
 namespace kv {
 
+class TvsChartView;
+
 // One saved test as a document: composed by the interpretation module when it is there, by the
 // window's own summary otherwise. The document can be saved as RTF or text and printed.
 class TfmDetailedResult final : public QDialog
@@ -40,6 +42,8 @@ public:
     void Compose(const TvsDBTestRec& rec, const TvsValueTypeList& list, const TvsAnswerLog* answers = nullptr);
 
     QTextEdit* View() const;
+    // The chart of the result below the document; hidden for a result without groups.
+    TvsChartView* Chart() const { return m_chart; }
     const QString& PrintTitle() const { return FPrintTitle; }
     // True while the interpretation module is loaded: only inside Compose.
     bool ModuleLoaded() const { return FModule.IsOpen(); }
@@ -65,6 +69,7 @@ private:
     Library FModule;
     KvBuildResultFn FBuildResult = nullptr;
     KvBuildResultExFn FBuildResultEx = nullptr; // a module of the second version also takes the consistency
+    TvsChartView* m_chart = nullptr;
 };
 
 } // namespace kv

@@ -1,5 +1,6 @@
 #include "database/uvsTestGrid.h"
 
+#include "analysis/uvsSummary.h"
 #include "database/Journal.h"
 #include "database/ResultRestore.h"
 #include "database/TestGridModel.h"
@@ -52,10 +53,23 @@ TfmTestGrid::TfmTestGrid(AppContext& context, const TvsValueTypeList& valueTypes
     miExportSelected->setObjectName(QStringLiteral("miExportSelected"));
     connect(miExportSelected, &QAction::triggered, this, Guarded(this, dialogs, &TfmTestGrid::miExportSelectedClick));
 
+    QAction* miSummarySelected = m_pmTestGrid->addAction(QStringLiteral("Сводка по выбранным..."));
+    miSummarySelected->setObjectName(QStringLiteral("miSummarySelected"));
+    connect(miSummarySelected, &QAction::triggered, this, Guarded(this, dialogs, &TfmTestGrid::miSummarySelectedClick));
+
     RunHandler(this, dialogs, [this] { FormCreate(); });
 }
 
 TfmTestGrid::~TfmTestGrid() = default;
+
+void TfmTestGrid::miSummarySelectedClick()
+{
+    const QList<quint32> ids = SelectedTestIds();
+    if (ids.isEmpty())
+        return;
+    TfmSummary summary(m_context, m_valueTypes);
+    summary.Execute(std::vector<quint32>(ids.begin(), ids.end()));
+}
 
 QTableView* TfmTestGrid::Grid() const
 {

@@ -51,6 +51,7 @@ private:
     void sgTestKeyDown(int key);
     void sgTestContextPopup(const QContextMenuEvent& event);
     void miExportSelectedClick();
+    void miSummarySelectedClick();
 
     std::unique_ptr<Ui::TfmTestGrid> ui;
     AppContext& m_context;

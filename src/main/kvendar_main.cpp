@@ -1,5 +1,6 @@
 #include "main/kvendar_main.h"
 
+#include "analysis/uvsSummary.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/uvsAddValueDialog.h"
 #include "compare/ResultAssembly.h"
@@ -133,6 +134,7 @@ TfmMain::TfmMain(AppContext& context, QWidget* parent)
     connect(ui->miExit, &QAction::triggered, this, Guarded(this, dialogs, &TfmMain::bbExitClick));
     connect(ui->miSettings, &QAction::triggered, this, Guarded(this, dialogs, &TfmMain::miSettingsClick));
     connect(ui->miTestResults, &QAction::triggered, this, Guarded(this, dialogs, &TfmMain::miTestResultsClick));
+    connect(ui->miSummary, &QAction::triggered, this, Guarded(this, dialogs, &TfmMain::miSummaryClick));
     connect(ui->miAbout, &QAction::triggered, this, Guarded(this, dialogs, &TfmMain::miAboutClick));
     // The menu item and F1 are one action, so both always do the same.
     connect(ui->acHelp, &QAction::triggered, this, Guarded(this, dialogs, &TfmMain::acHelpExecute));
@@ -634,6 +636,12 @@ void TfmMain::miExportClick()
 void TfmMain::miImportClick()
 {
     ImportTests(this, m_context);
+}
+
+void TfmMain::miSummaryClick()
+{
+    TfmSummary summary(m_context, m_valueTypes);
+    summary.Execute();
 }
 
 void TfmMain::miSettingsClick()

@@ -83,6 +83,7 @@ private:
     void miTestResultsClick();
     void miExportClick();
     void miImportClick();
+    void miSummaryClick();
     void miSettingsClick();
     void miAboutClick();
     void acHelpExecute();

@@ -73,4 +73,8 @@ std::optional<RtfDocument> ParseRtf(QByteArrayView data);
 // Writes the document under \ansicpg1251: Cyrillic as \'hh, everything Windows-1251 cannot hold as \uN?.
 QByteArray WriteRtf(const RtfDocument& document);
 
+// rtf, a document from WriteRtf, with a PNG picture of widthPx x heightPx pixels added as its last
+// paragraph, widthTwips wide on the page (the height keeps the picture's proportions).
+QByteArray AppendRtfPicture(const QByteArray& rtf, QByteArrayView png, int widthPx, int heightPx, int widthTwips);
+
 } // namespace kv

@@ -145,4 +145,24 @@ QByteArray WriteRtf(const RtfDocument& document)
     return out;
 }
 
+QByteArray AppendRtfPicture(const QByteArray& rtf, QByteArrayView png, int widthPx, int heightPx, int widthTwips)
+{
+    if (png.isEmpty() || widthPx <= 0 || heightPx <= 0)
+        return rtf;
+    // The document's closing brace goes after the picture.
+    const qsizetype end = rtf.lastIndexOf('}');
+    if (end < 0)
+        return rtf;
+    const qint64 heightTwips = qint64(widthTwips) * heightPx / widthPx;
+    QByteArray picture = "\\pard\\qc{\\pict\\pngblip\\picw" + QByteArray::number(widthPx) + "\\pich" +
+                         QByteArray::number(heightPx) + "\\picwgoal" + QByteArray::number(widthTwips) + "\\pichgoal" +
+                         QByteArray::number(heightTwips) + "\r\n";
+    // Hexadecimal in lines of 128 digits, as word processors write it.
+    const QByteArray hex = png.toByteArray().toHex();
+    for (qsizetype i = 0; i < hex.size(); i += 128)
+        picture += hex.mid(i, 128) + "\r\n";
+    picture += "}\\par\r\n";
+    return rtf.left(end) + picture + rtf.mid(end);
+}
+
 } // namespace kv

@@ -6,17 +6,21 @@
 #include "database/uvsDataBase.h"
 #include "platform/ErrorBox.h"
 #include "platform/Printing.h"
+#include "results/ResultChart.h"
 
 #include "ui_uvsResults.h"
 
 #include <QAction>
 #include <QDesktopServices>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QPainter>
 #include <QScreen>
 #include <QTextEdit>
 #include <QUrl>
+#include <QVBoxLayout>
 #include <QValidator>
 
 namespace kv {
@@ -65,6 +69,23 @@ TfmResults::TfmResults(AppContext& context, QWidget* parent)
     ui->laSend->setText(QStringLiteral("<a href=\"#send\" style=\"color: blue; font-weight: bold; "
                                        "text-decoration: underline;\">Отправить письмо Орвело</a>"));
 
+    // The chart tab follows the two questionnaire tabs; it is built here rather than in the form so
+    // the tabs before it stay exactly as they are.
+    auto* tsChart = new QWidget;
+    tsChart->setObjectName(QStringLiteral("tsChart"));
+    auto* chartLayout = new QVBoxLayout(tsChart);
+    m_chart = new TvsChartView(tsChart);
+    m_chart->setObjectName(QStringLiteral("chResult"));
+    chartLayout->addWidget(m_chart, 1);
+    auto* chartButtons = new QHBoxLayout;
+    chartButtons->addStretch(1);
+    btPrintChart = new QPushButton(QStringLiteral("Печать"), tsChart);
+    btPrintChart->setObjectName(QStringLiteral("btPrintChart"));
+    btPrintChart->setAutoDefault(false);
+    chartButtons->addWidget(btPrintChart);
+    chartLayout->addLayout(chartButtons);
+    ui->pcData->addTab(tsChart, QStringLiteral("Диаграмма"));
+
     pmResults = new QMenu(this);
     pmResults->setObjectName(QStringLiteral("pmResults"));
     QAction* miSelectAll = pmResults->addAction(QStringLiteral("Выделить все"));
@@ -107,6 +128,7 @@ TfmResults::TfmResults(AppContext& context, QWidget* parent)
     connect(ui->laSend, &QLabel::linkActivated, this, Guarded(this, dialogs, &TfmResults::laSendClick));
     connect(ui->btPrint, &QPushButton::clicked, this, Guarded(this, dialogs, &TfmResults::btPrintClick));
     connect(ui->btSave, &QPushButton::clicked, this, Guarded(this, dialogs, &TfmResults::btSaveClick));
+    connect(btPrintChart, &QPushButton::clicked, this, Guarded(this, dialogs, &TfmResults::btPrintChartClick));
     connect(ui->btClose, &QPushButton::clicked, this, &QDialog::reject);
     ui->edAge->setValidator(new AgeValidator(ui->edAge));
     // The pages and their texts have no label of their own to be announced by; a page's text is
@@ -156,6 +178,7 @@ void TfmResults::Execute(TvsValueTypeList& resultList, const TvsAnswerLog* answe
     m_resultList = &resultList;
     m_answers = answers;
     try {
+        m_chart->SetRows(ResultChartTitle(), ResultChartRows(resultList), ResultGroupNames(resultList));
         ShowConsistency();
         if (const QScreen* screen = QGuiApplication::primaryScreen())
             move(screen->availableGeometry().center() - rect().center());
@@ -237,6 +260,17 @@ void TfmResults::laSendClick()
 void TfmResults::btPrintClick()
 {
     PrintDocument(m_context, *ui->reMail->document(), kProductTitle);
+}
+
+void TfmResults::btPrintChartClick()
+{
+    PrintPages(
+        m_context, 1,
+        [this](QPainter& painter, const QRectF& page, int) {
+            const double height = std::min(page.height(), page.width() * m_chart->PreferredHeight() / 640.0);
+            m_chart->Render(painter, QRectF(page.topLeft(), QSizeF(page.width(), height)));
+        },
+        kProductTitle);
 }
 
 void TfmResults::miSelectAllClick()

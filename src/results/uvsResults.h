@@ -12,12 +12,15 @@
 #include <memory>
 
 class QMenu;
+class QPushButton;
 
 namespace Ui {
 class TfmResults;
 }
 
 namespace kv {
+
+class TvsChartView;
 
 // Shows a finished test: the respondent's questionnaire, the mail text that combines it with the
 // ranking, and the ways out for that text (print, copy, mail link, save).
@@ -49,6 +52,9 @@ public:
     // The fixed note to the respondent shown on the questionnaire tab.
     static QStringList NoteToUser();
 
+    // The chart tab's picture of the result.
+    TvsChartView* Chart() const { return m_chart; }
+
     // Every way of closing ends here and passes the close question first.
     void done(int result) override;
 
@@ -67,10 +73,13 @@ private:
     void miCopyClick();
     bool FormCloseQuery();
     void btSaveClick();
+    void btPrintChartClick();
 
     std::unique_ptr<Ui::TfmResults> ui;
     AppContext& m_context;
     QMenu* pmResults = nullptr;
+    TvsChartView* m_chart = nullptr;
+    QPushButton* btPrintChart = nullptr;
     TvsValueTypeList* m_resultList = nullptr;
     const TvsAnswerLog* m_answers = nullptr;
     // Set once the test is in the database; until then closing asks first.

@@ -1,5 +1,6 @@
 // The data tool: a researcher's way to get the database out of the program and to look after it,
 // one subcommand per job. The work itself lives in core; this only picks the subcommand.
+#include "analysis/SummaryTool.h"
 #include "exchange/Check.h"
 #include "exchange/Export.h"
 #include "exchange/Merge.h"
@@ -26,6 +27,8 @@ const Subcommand kSubcommands[] = {
      u"выгрузить тесты, значения и ответы для R, SPSS, Excel", kv::RunExport},
     {u"check", u"ПАПКА_ДАННЫХ", u"проверить файлы базы данных", kv::RunCheck},
     {u"merge", u"ИСХОДНАЯ_ПАПКА ПАПКА_ДАННЫХ", u"добавить тесты другого компьютера в базу данных", kv::RunMerge},
+    {u"summary", u"[--sex N] [--age ОТ-ДО] [--from ДАТА] [--to ДАТА] ПАПКА_ДАННЫХ ВЫВОД",
+     u"сводка по тестам: groups.csv, values.csv, scale.csv", kv::RunSummary},
 };
 
 void PrintHelp(QTextStream& out)

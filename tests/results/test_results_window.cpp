@@ -220,11 +220,13 @@ private slots:
     {
         Fixture f;
         QCOMPARE(f.window.windowTitle(), QStringLiteral("Результаты тестирования"));
-        QCOMPARE(f.tabs()->count(), 3);
+        // The consistency tab, then the chart's, come after the questionnaire's two.
+        QCOMPARE(f.tabs()->count(), 4);
         QCOMPARE(f.tabs()->tabText(0), QStringLiteral("Личные данные"));
         QCOMPARE(f.tabs()->tabText(1), QStringLiteral("Текст письма"));
         QCOMPARE(f.tabs()->widget(2)->objectName(), QStringLiteral("tsConsistency"));
         QCOMPARE(f.tabs()->tabText(2), QStringLiteral("Согласованность"));
+        QCOMPARE(f.tabs()->tabText(3), QStringLiteral("Диаграмма"));
         // The form was left on the mail tab; the window still opens on the questionnaire.
         QCOMPARE(f.tabs()->currentWidget()->objectName(), QStringLiteral("tsPrivateData"));
         QVERIFY(f.mail()->toPlainText().isEmpty());

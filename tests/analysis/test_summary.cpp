@@ -1,0 +1,343 @@
+#include "analysis/Summary.h"
+#include "database/uvsDataBase.h"
+#include "platform/Codec.h"
+#include "summary_fixture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtEndian>
+
+#include <cmath>
+#include <cstring>
+
+using kv::TvsSummary;
+using kv::TvsSummaryData;
+using kv::TvsSummaryFilter;
+
+namespace {
+
+using kvtest::WriteDatabase;
+
+bool Near(double a, double b)
+{
+    return std::abs(a - b) < 1e-9;
+}
+
+const kv::TvsValueSummary* FindValue(const TvsSummaryData& data, const TvsSummary& s, const QString& name)
+{
+    for (const kv::TvsValueSummary& v : s.Values) {
+        if (data.Values[v.Value].Name == name)
+            return &v;
+    }
+    return nullptr;
+}
+
+// Kendall's coefficient from the wins of all n values; p_random made up as 1 - zeta so the count of
+// random-looking tests shows which tests reached the histogram.
+kv::TvsConsistency KendallForTest(std::span<const qint64> wins)
+{
+    kv::TvsConsistency c;
+    const qint64 n = qint64(wins.size());
+    qint64 sum = 0;
+    double squares = 0;
+    for (qint64 w : wins) {
+        sum += w;
+        squares += (double(w) - double(n - 1) / 2) * (double(w) - double(n - 1) / 2);
+    }
+    if (n < 3 || sum != n * (n - 1) / 2)
+        return c;
+    const double d = double(n) * double(n * n - 1) / 24 - squares / 2;
+    const double dMax = n % 2 ? double(n * n * n - n) / 24 : double(n * n * n - 4 * n) / 24;
+    c.Valid = true;
+    c.N = qint32(n);
+    c.Zeta = 1 - d / dMax;
+    c.PRandom = 1 - c.Zeta;
+    return c;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(TvsSummaryFilter)
+
+class TestSummary : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        QVERIFY(WriteDatabase(m_dir.path(), true));
+        m_data = kv::ReadSummaryData(m_dir.path());
+    }
+
+    void reading()
+    {
+        QCOMPARE(m_data.Tests.size(), size_t(4));
+        QCOMPARE(m_data.Values.size(), size_t(4));
+        QCOMPARE(m_data.Values[0].Name, QStringLiteral("A"));
+        QCOMPARE(m_data.Values[3].Group, 3);
+        QCOMPARE(m_data.Tests[2].N, 4);
+        QCOMPARE(m_data.Tests[2].PairCount, quint32(6));
+        QCOMPARE(m_data.Tests[3].N, 0);
+        QCOMPARE(m_data.SkippedAnswers, qint64(2));
+    }
+
+    void valuesFromPoints_data()
+    {
+        QTest::addColumn<qint64>("points");
+        QTest::addColumn<qint32>("n");
+        QTest::newRow("nothing") << qint64(0) << 0;
+        QTest::newRow("two values") << qint64(1) << 2;
+        QTest::newRow("three") << qint64(3) << 3;
+        QTest::newRow("between three and four") << qint64(4) << 0;
+        QTest::newRow("fifteen") << qint64(105) << 15;
+        QTest::newRow("negative") << qint64(-3) << 0;
+    }
+    void valuesFromPoints()
+    {
+        QFETCH(qint64, points);
+        QFETCH(qint32, n);
+        QCOMPARE(kv::ValuesFromPoints(points), n);
+    }
+
+    // Printed tables of Student's t.
+    void studentT_data()
+    {
+        QTest::addColumn<qint64>("df");
+        QTest::addColumn<double>("quantile");
+        QTest::newRow("1") << qint64(1) << 12.7062;
+        QTest::newRow("2") << qint64(2) << 4.3027;
+        QTest::newRow("4") << qint64(4) << 2.7764;
+        QTest::newRow("10") << qint64(10) << 2.2281;
+        QTest::newRow("30") << qint64(30) << 2.0423;
+        QTest::newRow("large") << qint64(1000000) << 1.9600;
+    }
+    void studentT()
+    {
+        QFETCH(qint64, df);
+        QFETCH(double, quantile);
+        QVERIFY2(std::abs(kv::StudentT975(df) - quantile) < 1e-4, qPrintable(QString::number(kv::StudentT975(df))));
+    }
+
+    void filterCounts_data()
+    {
+        QTest::addColumn<TvsSummaryFilter>("filter");
+        QTest::addColumn<qint64>("count");
+        auto answer = [](kv::TvsQuestion q, const QString& text) {
+            TvsSummaryFilter f;
+            f.Answers[size_t(q)] = text;
+            return f;
+        };
+        auto with = [](auto change) {
+            TvsSummaryFilter f;
+            change(f);
+            return f;
+        };
+        QTest::newRow("no filter") << TvsSummaryFilter{} << qint64(4);
+        QTest::newRow("male") << with([](auto& f) { f.Sex = 1; }) << qint64(2);
+        QTest::newRow("female") << with([](auto& f) { f.Sex = 2; }) << qint64(1);
+        QTest::newRow("sex not given") << with([](auto& f) { f.Sex = 0; }) << qint64(1);
+        // Respondent 3 left the age empty: a bound leaves them out.
+        QTest::newRow("age 20-40") << with([](auto& f) { f.AgeFrom = 20, f.AgeTo = 40; }) << qint64(2);
+        QTest::newRow("age from 40") << with([](auto& f) { f.AgeFrom = 40; }) << qint64(1);
+        QTest::newRow("age to 20") << with([](auto& f) { f.AgeTo = 20; }) << qint64(1);
+        QTest::newRow("family status") << answer(kv::TvsQuestion::Social, QStringLiteral("Холост")) << qint64(2);
+        QTest::newRow("children") << answer(kv::TvsQuestion::Children, QStringLiteral("Один ребенок")) << qint64(1);
+        QTest::newRow("place") << answer(kv::TvsQuestion::PlaceOfLiving, QStringLiteral("Москва")) << qint64(1);
+        QTest::newRow("education") << answer(kv::TvsQuestion::Education, QStringLiteral("Высшее")) << qint64(2);
+        QTest::newRow("social status") << answer(kv::TvsQuestion::SocialStatus, QStringLiteral("Рабочий")) << qint64(1);
+        QTest::newRow("field") << answer(kv::TvsQuestion::Bussines, QStringLiteral("СМИ")) << qint64(1);
+        QTest::newRow("material") << answer(kv::TvsQuestion::MaterialLevel, QStringLiteral("Средний")) << qint64(2);
+        QTest::newRow("an answer nobody gave")
+            << answer(kv::TvsQuestion::Social, QStringLiteral("Разведен / разведена")) << qint64(0);
+        QTest::newRow("education and sex") << with([](auto& f) {
+            f.Answers[size_t(kv::TvsQuestion::Education)] = QStringLiteral("Высшее");
+            f.Sex = 2;
+        }) << qint64(1);
+        QTest::newRow("date from") << with([](auto& f) { f.DateFrom = QDate(2025, 1, 1); }) << qint64(2);
+        QTest::newRow("date to") << with([](auto& f) { f.DateTo = QDate(2024, 12, 31); }) << qint64(2);
+        // Saved at 23:30 on that day: the bounds are whole days.
+        QTest::newRow("one day") << with([](auto& f) { f.DateFrom = f.DateTo = QDate(2024, 6, 15); }) << qint64(1);
+        QTest::newRow("selected rows") << with([](auto& f) { f.Ids = {4, 2, 77}; }) << qint64(2);
+    }
+    void filterCounts()
+    {
+        QFETCH(TvsSummaryFilter, filter);
+        QFETCH(qint64, count);
+        QCOMPARE(kv::Summarize(m_data, filter).Tests, count);
+    }
+
+    // Shares over respondents 1-3 (4 cannot be told): group 1 has 2/3, 2/3, 2/6, mean 5/9 with a
+    // standard error of exactly 1/9; group 2 1/3, 1/3, 1/6 (interval 0.039 .. 0.517); group 3 0, 0, 3/6.
+    void groups()
+    {
+        const TvsSummary s = kv::Summarize(m_data, {});
+        QCOMPARE(s.Undecidable, qint64(1));
+        QCOMPARE(s.WithAnswers, qint64(1));
+        QCOMPARE(s.Groups.size(), size_t(4));
+        const double t2 = 4.302652729749464;
+        const double mean[] = {5.0 / 9, 5.0 / 18, 1.0 / 6, 0};
+        const double half[] = {t2 / 9, t2 / 18, t2 / 6, 0};
+        const qint64 led[] = {2, 0, 1, 0};
+        for (int g = 0; g < 4; ++g) {
+            const kv::TvsGroupSummary& group = s.Groups[size_t(g)];
+            QCOMPARE(group.Group, g + 1);
+            QCOMPARE(group.Tests, qint64(3));
+            QVERIFY2(Near(group.MeanShare, mean[g]), qPrintable(QString::number(group.MeanShare)));
+            // Cut to the range a share can take: group 1 reaches past 1, group 3 below 0.
+            const double low = std::max(0.0, mean[g] - half[g]), high = std::min(1.0, mean[g] + half[g]);
+            QVERIFY2(std::abs(group.CiLow - low) < 1e-6, qPrintable(QString::number(group.CiLow)));
+            QVERIFY(std::abs(group.CiHigh - high) < 1e-6);
+            QCOMPARE(group.Led, led[g]);
+        }
+    }
+
+    // A: 2 of 2 wins and first (1), 1 of 2 tied three ways (rank 2, first), 2 of 3 behind D (rank 2).
+    // B: ranks 2, 2 (tied), 3. C: only in respondent 2 (it won there) and in respondent 3's log with no
+    // win (last of four); in respondent 1 it is an unnamed value with no win and is not counted.
+    void values()
+    {
+        const TvsSummary s = kv::Summarize(m_data, {});
+        QCOMPARE(s.Values.size(), size_t(4));
+        struct Expected
+        {
+            QString name;
+            qint64 won, chosen, counted, first;
+            double share, rank;
+        };
+        const Expected expected[] = {
+            {QStringLiteral("A"), 3, 1, 3, 2, (1 + 0.5 + 2.0 / 3) / 3, 5.0 / 3},
+            {QStringLiteral("B"), 3, 1, 3, 1, (0.5 + 0.5 + 1.0 / 3) / 3, 7.0 / 3},
+            {QStringLiteral("C"), 1, 1, 2, 1, 0.25, 3},
+            {QStringLiteral("D"), 1, 1, 1, 1, 1, 1},
+        };
+        for (const Expected& e : expected) {
+            const kv::TvsValueSummary* v = FindValue(m_data, s, e.name);
+            QVERIFY2(v, qPrintable(e.name));
+            QCOMPARE(v->Won, e.won);
+            QCOMPARE(v->Chosen, e.chosen);
+            QCOMPARE(v->Counted, e.counted);
+            QCOMPARE(v->First, e.first);
+            QVERIFY2(Near(v->MeanShare, e.share), qPrintable(e.name + QString::number(v->MeanShare)));
+            QVERIFY2(Near(v->MeanRank, e.rank), qPrintable(e.name + QString::number(v->MeanRank)));
+        }
+    }
+
+    // Respondent 3 answered in a strict order: the pooled comparisons cannot be put on one scale.
+    void scaleOfAStrictOrderIsReported()
+    {
+        const TvsSummary s = kv::Summarize(m_data, {}, {1, nullptr});
+        QCOMPARE(s.Scale.State, kv::TvsBradleyTerry::Status::Disconnected);
+        QCOMPARE(s.Scale.Components.size(), size_t(4));
+        QVERIFY(s.Scale.Scale.empty());
+    }
+
+    // Wins (2, 1, 0) and (3, 2, 1, 0) are transitive, (1, 1, 1) a circle: the unnamed value without a
+    // win of respondent 1 must reach the coefficient, or its wins would not add up.
+    void consistency()
+    {
+        kv::TvsSummaryOptions options;
+        options.Consistency = &KendallForTest;
+        const TvsSummary s = kv::Summarize(m_data, {}, options);
+        QVERIFY(s.HasConsistency);
+        QCOMPARE(s.Consistency.Tests, qint64(3));
+        QCOMPARE(s.Consistency.Bins[9], qint64(2));
+        QCOMPARE(s.Consistency.Bins[0], qint64(1));
+        QCOMPARE(s.Consistency.LikeRandom, qint64(1));
+        kv::TvsSummaryOptions none;
+        none.Consistency = nullptr;
+        QVERIFY(!kv::Summarize(m_data, {}, none).HasConsistency);
+
+        // Kendall's own distribution: with three or four values even a strict order comes about by
+        // chance often (3/4 and 3/8 of the time), so every one of these looks like random answering.
+        const TvsSummary real = kv::Summarize(m_data, {});
+        QCOMPARE(real.Consistency.Tests, qint64(3));
+        QCOMPARE(real.Consistency.Bins[9], qint64(2));
+        QCOMPARE(real.Consistency.Bins[0], qint64(1));
+        QCOMPARE(real.Consistency.LikeRandom, qint64(3));
+    }
+
+    void emptySelections()
+    {
+        TvsSummaryFilter none;
+        none.Sex = 2;
+        none.AgeFrom = 50;
+        const TvsSummary s = kv::Summarize(m_data, none);
+        QCOMPARE(s.Tests, qint64(0));
+        QVERIFY(s.Values.empty());
+        for (const kv::TvsGroupSummary& g : s.Groups) {
+            QCOMPARE(g.Tests, qint64(0));
+            QVERIFY(std::isnan(g.MeanShare));
+            QVERIFY(std::isnan(g.CiLow));
+        }
+        QCOMPARE(s.Scale.State, kv::TvsBradleyTerry::Status::TooFew);
+        QCOMPARE(kv::NoTestsText(), QStringLiteral("нет тестов"));
+
+        // Only respondent 4, whose values cannot be counted: a test, but no share and no division by 0.
+        TvsSummaryFilter onlyDamaged;
+        onlyDamaged.Ids = {4};
+        const TvsSummary d = kv::Summarize(m_data, onlyDamaged);
+        QCOMPARE(d.Tests, qint64(1));
+        QCOMPARE(d.Undecidable, qint64(1));
+        QVERIFY(std::isnan(d.Groups[0].MeanShare));
+
+        // One test: a mean but no interval.
+        TvsSummaryFilter one;
+        one.Ids = {1};
+        const TvsSummary o = kv::Summarize(m_data, one);
+        QVERIFY(Near(o.Groups[0].MeanShare, 2.0 / 3));
+        QVERIFY(std::isnan(o.Groups[0].CiLow));
+    }
+
+    void missingFolderAndNoAnswerLogs()
+    {
+        QTemporaryDir empty;
+        const TvsSummaryData nothing = kv::ReadSummaryData(empty.path());
+        QVERIFY(nothing.Tests.empty());
+        QCOMPARE(kv::Summarize(nothing, {}).Tests, qint64(0));
+
+        // Without answers.dat, C of respondent 3 is an unnamed value without a win: it no longer
+        // counts there, and no value is known to be chosen.
+        QTemporaryDir dir;
+        QVERIFY(WriteDatabase(dir.path(), false));
+        const TvsSummaryData data = kv::ReadSummaryData(dir.path());
+        QVERIFY(data.Pairs.empty());
+        const TvsSummary s = kv::Summarize(data, {});
+        QCOMPARE(s.WithAnswers, qint64(0));
+        const kv::TvsValueSummary* c = FindValue(data, s, QStringLiteral("C"));
+        QVERIFY(c);
+        QCOMPARE(c->Counted, qint64(1));
+        QCOMPARE(c->Chosen, qint64(0));
+        QVERIFY(Near(c->MeanShare, 0.5));
+        const kv::TvsValueSummary* b = FindValue(data, s, QStringLiteral("B"));
+        QVERIFY(Near(b->MeanRank, 7.0 / 3)); // unchanged: C was below B either way
+    }
+
+    // A summary that quietly lost a file would pass for a smaller sample.
+    void unreadableFileRaises_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("tests") << QStringLiteral("tests.dat");
+        QTest::newRow("values") << QStringLiteral("values.dat");
+        QTest::newRow("answers") << QStringLiteral("answers.dat");
+    }
+    void unreadableFileRaises()
+    {
+        QFETCH(QString, name);
+        QTemporaryDir dir;
+        QVERIFY(WriteDatabase(dir.path(), false));
+        QFile::remove(dir.filePath(name));
+        QVERIFY(QDir(dir.path()).mkdir(name));
+        QVERIFY_THROWS_EXCEPTION(kv::Error, kv::ReadSummaryData(dir.path()));
+    }
+
+private:
+    QTemporaryDir m_dir;
+    TvsSummaryData m_data;
+};
+
+QTEST_GUILESS_MAIN(TestSummary)
+#include "test_summary.moc"
