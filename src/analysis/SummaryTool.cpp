@@ -116,14 +116,14 @@ int RunSummary(const QStringList& args, QTextStream& out, QTextStream& err)
         const TvsSummary summary = Summarize(data, filter);
         const auto sink = MakeCsvSink(output);
 
-        const TableSpec groups{"groups",
-                               QStringLiteral("Группы"),
-                               {{"group", QStringLiteral("Номер группы"), ColumnKind::Integer, {}, false, {}},
-                                {"tests", QStringLiteral("Тестов в долях"), ColumnKind::Integer, {}, false, {}},
-                                {"mean_share", QStringLiteral("Средняя доля очков"), ColumnKind::Real, {}, false, {}},
-                                {"ci_low", QStringLiteral("95% ДИ от"), ColumnKind::Real, {}, false, {}},
-                                {"ci_high", QStringLiteral("95% ДИ до"), ColumnKind::Real, {}, false, {}},
-                                {"led", QStringLiteral("Лидировала, тестов"), ColumnKind::Integer, {}, false, {}}}};
+        const TableLayout groups{"groups",
+                                 QStringLiteral("Группы"),
+                                 {{"group", QStringLiteral("Номер группы"), ColumnKind::Integer, {}, false, {}},
+                                  {"tests", QStringLiteral("Тестов в долях"), ColumnKind::Integer, {}, false, {}},
+                                  {"mean_share", QStringLiteral("Средняя доля очков"), ColumnKind::Real, {}, false, {}},
+                                  {"ci_low", QStringLiteral("95% ДИ от"), ColumnKind::Real, {}, false, {}},
+                                  {"ci_high", QStringLiteral("95% ДИ до"), ColumnKind::Real, {}, false, {}},
+                                  {"led", QStringLiteral("Лидировала, тестов"), ColumnKind::Integer, {}, false, {}}}};
         const bool any = summary.Tests > 0;
         sink->BeginTable(groups, any ? qint64(summary.Groups.size()) : 0);
         for (const TvsGroupSummary& g : any ? summary.Groups : std::vector<TvsGroupSummary>{})
@@ -131,7 +131,7 @@ int RunSummary(const QStringList& args, QTextStream& out, QTextStream& err)
                        IntCell(g.Led)});
         sink->EndTable();
 
-        const TableSpec values{
+        const TableLayout values{
             "values",
             QStringLiteral("Ценности"),
             {{"value", QStringLiteral("Ценность"), ColumnKind::Text, {}, false, {}},
@@ -149,13 +149,13 @@ int RunSummary(const QStringList& args, QTextStream& out, QTextStream& err)
         }
         sink->EndTable();
 
-        const TableSpec scale{"scale",
-                              QStringLiteral("Шкала Брэдли — Терри"),
-                              {{"value", QStringLiteral("Ценность"), ColumnKind::Text, {}, false, {}},
-                               {"group", QStringLiteral("Номер группы"), ColumnKind::Integer, {}, false, {}},
-                               {"scale", QStringLiteral("Логарифм силы, среднее 0"), ColumnKind::Real, {}, false, {}},
-                               {"se", QStringLiteral("Стандартная ошибка"), ColumnKind::Real, {}, false, {}},
-                               {"comparisons", QStringLiteral("Сравнений"), ColumnKind::Integer, {}, false, {}}}};
+        const TableLayout scale{"scale",
+                                QStringLiteral("Шкала Брэдли — Терри"),
+                                {{"value", QStringLiteral("Ценность"), ColumnKind::Text, {}, false, {}},
+                                 {"group", QStringLiteral("Номер группы"), ColumnKind::Integer, {}, false, {}},
+                                 {"scale", QStringLiteral("Логарифм силы, среднее 0"), ColumnKind::Real, {}, false, {}},
+                                 {"se", QStringLiteral("Стандартная ошибка"), ColumnKind::Real, {}, false, {}},
+                                 {"comparisons", QStringLiteral("Сравнений"), ColumnKind::Integer, {}, false, {}}}};
         const TvsBradleyTerry& fit = summary.Scale;
         const bool fitted = fit.State == TvsBradleyTerry::Status::Fitted;
         sink->BeginTable(scale, fitted ? qint64(fit.Items.size()) : 0);
