@@ -131,7 +131,7 @@ using ConsistencyFunction = TvsConsistency (*)(std::span<const qint64> wins);
 
 struct TvsSummaryOptions
 {
-    qint64 MinComparisons = 10;                // values compared fewer times stay off the pooled scale
+    qint64 MinComparisons = 10;                             // values compared fewer times stay off the pooled scale
     ConsistencyFunction Consistency = &ConsistencyFromWins; // none: no consistency section
 };
 
