@@ -75,16 +75,18 @@ void JournalSave(const QString& dir, bool withAnswers)
         save.AppendValue(value);
     }
     if (withAnswers) {
-        TvsDBAnswerRec answer;
+        // As the results window saves them: the whole log in one write.
+        std::vector<TvsDBAnswerRec> answers(kAnswers);
         for (int q = 0; q < kAnswers; ++q) {
+            TvsDBAnswerRec& answer = answers[size_t(q)];
             answer.SetTestId(test.Id());
             answer.SetQuestion(quint32(q + 1));
             answer.SetUpper(QStringLiteral("Ценность номер %1").arg(q % kValues));
             answer.SetLower(QStringLiteral("Ценность номер %1").arg((q + 1) % kValues));
             answer.SetChosen(quint8(1 + q % 2));
             answer.SetResponseMs(quint32(800 + q));
-            save.AppendAnswer(answer);
         }
+        save.AppendAnswers(answers);
     }
     save.Commit();
 }

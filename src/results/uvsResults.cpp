@@ -20,8 +20,10 @@
 #include <QScreen>
 #include <QTextEdit>
 #include <QUrl>
+
 #include <QVBoxLayout>
 #include <QValidator>
+#include <vector>
 
 namespace kv {
 
@@ -340,9 +342,13 @@ void TfmResults::btSaveClick()
             save.AppendValue(value);
         }
     }
-    if (m_answers) {
-        TvsDBAnswerRec answer;
+    if (m_answers && !m_answers->empty()) {
+        // One write for the whole log: a 15-value test has 105 answers, and a system call each would
+        // cost more than the save's own records.
+        std::vector<TvsDBAnswerRec> answers;
+        answers.reserve(m_answers->size());
         for (const TvsAnswer& a : *m_answers) {
+            TvsDBAnswerRec& answer = answers.emplace_back();
             answer.SetTestId(test.Id());
             answer.SetQuestion(static_cast<quint32>(a.Question));
             answer.SetUpperGroup(static_cast<quint8>(a.UpperGroup & 0xff));
@@ -351,8 +357,8 @@ void TfmResults::btSaveClick()
             answer.SetLower(a.Lower);
             answer.SetChosen(a.Chosen);
             answer.SetResponseMs(a.ResponseMs);
-            save.AppendAnswer(answer);
         }
+        save.AppendAnswers(answers);
     }
     save.Commit();
 
