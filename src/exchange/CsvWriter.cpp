@@ -1,14 +1,15 @@
 // Tables as RFC 4180 text: UTF-8 with a byte-order mark, so that Excel takes the Cyrillic as such,
 // commas between fields, CR LF after every row, numbers in the C locale whatever the user's is.
-#include "exchange/TableSink.h"
+#include "exchange/CsvFile.h"
+#include "exchange/Utf8Table.h"
 
 #include "platform/Errors.h"
 
-#include <QDir>
-
+#include <array>
 #include <cerrno>
 #include <charconv>
-#include <string>
+#include <cstring>
+#include <vector>
 
 #include <unistd.h>
 
@@ -17,66 +18,220 @@ namespace kv {
 namespace {
 
 constexpr size_t kFlushAt = size_t(1) << 20;
+constexpr size_t kSlack = size_t(64) << 10;
 
+// Only these four make a field need quotes; they are the same single bytes in Windows-1251 and UTF-8.
+constexpr std::array<bool, 256> kNeedsQuotes = [] {
+    std::array<bool, 256> table{};
+    table[size_t(',')] = table[size_t('"')] = table[size_t('\r')] = table[size_t('\n')] = true;
+    return table;
+}();
+
+} // namespace
+
+CsvFile::CsvFile(const QString& folder, const TableLayout& layout)
+    : m_file(folder + u'/' + QLatin1String(layout.Name) + QStringLiteral(".csv")), m_layout(layout),
+      m_buffer(new char[kFlushAt + kSlack]), m_begin(m_buffer.get()), m_at(m_begin), m_end(m_begin + kFlushAt + kSlack)
+{
+    WriteHeader();
+}
+
+CsvFile::~CsvFile() = default;
+
+void CsvFile::WriteHeader()
+{
+    static constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+    Reserve(sizeof kByteOrderMark);
+    m_at = std::copy(kByteOrderMark, kByteOrderMark + 3, m_at);
+    for (const Column& column : m_layout.Columns) {
+        const size_t length = std::strlen(column.Name);
+        Reserve(length);
+        m_at = std::copy(column.Name, column.Name + length, m_at);
+        *m_at++ = ',';
+    }
+    EndRow();
+}
+
+void CsvFile::Integer(qint64 value)
+{
+    Reserve(20);
+    m_at = std::to_chars(m_at, m_end, value).ptr;
+    *m_at++ = ',';
+}
+
+void CsvFile::Real(double value)
+{
+    // Shortest text that reads back as the same number, with a full stop for the fraction.
+    Reserve(32);
+    m_at = std::to_chars(m_at, m_end, value).ptr;
+    *m_at++ = ',';
+}
+
+void CsvFile::Utf8(std::string_view text)
+{
+    bool quote = false;
+    for (const char ch : text)
+        quote |= kNeedsQuotes[static_cast<unsigned char>(ch)];
+    if (!quote) {
+        Reserve(text.size());
+        m_at = std::copy(text.begin(), text.end(), m_at);
+    } else {
+        Reserve(2 * text.size() + 2);
+        *m_at++ = '"';
+        for (const char ch : text) {
+            if (ch == '"')
+                *m_at++ = '"';
+            *m_at++ = ch;
+        }
+        *m_at++ = '"';
+    }
+    *m_at++ = ',';
+}
+
+void CsvFile::Cp1251(QByteArrayView text)
+{
+    // Each character is at most three bytes of UTF-8 and a doubled quote two; every code is
+    // copied whole (four bytes), its length then decides how far the output moves on.
+    Reserve(3 * size_t(text.size()) + 3);
+    const Utf8Table& utf8 = Utf8Table::Get();
+    char* out = m_at;
+    bool quote = false;
+    for (const char ch : text) {
+        const unsigned char byte = static_cast<unsigned char>(ch);
+        const Utf8Table::Code& code = utf8[byte];
+        std::memcpy(out, &code, sizeof code);
+        out += code.length;
+        quote |= kNeedsQuotes[byte];
+    }
+    if (quote) {
+        // Rare: written again, quoted.
+        out = m_at;
+        *out++ = '"';
+        for (const char ch : text) {
+            const Utf8Table::Code& code = utf8[static_cast<unsigned char>(ch)];
+            if (ch == '"')
+                *out++ = '"';
+            std::memcpy(out, &code, sizeof code);
+            out += code.length;
+        }
+        *out++ = '"';
+    }
+    *out++ = ',';
+    m_at = out;
+}
+
+void CsvFile::DateTime(qint64 days, qint32 ms)
+{
+    Reserve(kIsoDateTimeLength);
+    m_at += FormatIsoDateTime(days, ms, m_at);
+    *m_at++ = ',';
+}
+
+void CsvFile::Empty()
+{
+    Reserve(0);
+    *m_at++ = ',';
+}
+
+void CsvFile::EndRow()
+{
+    // Every field left its comma; the last one becomes the row's end. Reserve kept the room.
+    m_at[-1] = '\r';
+    *m_at++ = '\n';
+    if (size_t(m_at - m_begin) >= kFlushAt)
+        Flush();
+}
+
+void CsvFile::MakeRoom(size_t bytes)
+{
+    Flush();
+    const size_t capacity = size_t(m_end - m_begin);
+    if (capacity >= bytes)
+        return;
+    m_buffer.reset(new char[bytes + kSlack]);
+    m_begin = m_at = m_buffer.get();
+    m_end = m_begin + bytes + kSlack;
+}
+
+void CsvFile::Flush()
+{
+    const char* data = m_begin;
+    size_t left = size_t(m_at - m_begin);
+    while (left > 0) {
+        const ssize_t n = ::write(m_file.fd(), data, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            throw Error(WriteErrorText(n < 0 ? errno : EIO, m_file.FinalName()));
+        data += n;
+        left -= size_t(n);
+    }
+    m_at = m_begin;
+}
+
+void CsvFile::Rewind()
+{
+    m_at = m_begin;
+    if (::ftruncate(m_file.fd(), 0) != 0 || ::lseek(m_file.fd(), 0, SEEK_SET) != 0)
+        throw Error(WriteErrorText(errno, m_file.FinalName()));
+    WriteHeader();
+}
+
+void CsvFile::Finish()
+{
+    Flush();
+    m_file.Sync();
+    m_file.CloseFd();
+}
+
+void CsvFile::Commit()
+{
+    m_file.Commit();
+}
+
+namespace {
+
+// The tables of writers that hand over whole rows (the summary's tool), one file each.
 class CsvSink final : public TableSink
 {
 public:
-    explicit CsvSink(const QString& folder) : m_folder(folder) { m_buffer.reserve(kFlushAt + 4096); }
+    explicit CsvSink(const QString& folder) : m_folder(folder) {}
 
     void BeginTable(const TableLayout& layout, qint64) override
     {
-        m_files.push_back(
-            std::make_unique<StagedFile>(m_folder + u'/' + QLatin1String(layout.Name) + QStringLiteral(".csv")));
-        m_buffer.assign("\xEF\xBB\xBF");
-        for (size_t c = 0; c < layout.Columns.size(); ++c) {
-            if (c > 0)
-                m_buffer += ',';
-            m_buffer += layout.Columns[c].Name;
-        }
-        m_buffer += "\r\n";
+        m_files.push_back(std::make_unique<CsvFile>(m_folder, layout));
         m_layout = &layout;
     }
 
     void Row(const std::vector<Cell>& cells) override
     {
+        CsvFile& file = *m_files.back();
         for (size_t c = 0; c < cells.size(); ++c) {
-            if (c > 0)
-                m_buffer += ',';
             const Cell& cell = cells[c];
-            if (cell.Empty)
+            if (cell.Empty) {
+                file.Empty();
                 continue;
+            }
             switch (m_layout->Columns[c].Kind) {
             case ColumnKind::Integer:
-                AppendNumber(cell.Int);
+                file.Integer(cell.Int);
                 break;
             case ColumnKind::Real:
-                AppendNumber(cell.Real);
+                file.Real(cell.Real);
                 break;
             case ColumnKind::Text:
             case ColumnKind::Choice:
-                if (cell.MayNeedQuotes)
-                    AppendText(cell.Text);
-                else
-                    m_buffer += cell.Text;
+                file.Utf8(cell.Text);
                 break;
-            case ColumnKind::DateTime: {
-                char text[kIsoDateTimeLength];
-                m_buffer.append(text, FormatIsoDateTime(cell.Days, cell.Ms, text));
+            case ColumnKind::DateTime:
+                file.DateTime(cell.Days, cell.Ms);
                 break;
-            }
             }
         }
-        m_buffer += "\r\n";
-        if (m_buffer.size() >= kFlushAt)
-            Flush();
+        file.EndRow();
     }
 
-    void EndTable() override
-    {
-        Flush();
-        m_files.back()->Sync();
-        m_files.back()->CloseFd();
-    }
+    void EndTable() override { m_files.back()->Finish(); }
 
     void Commit() override
     {
@@ -85,55 +240,9 @@ public:
     }
 
 private:
-    template <typename T> void AppendNumber(T value)
-    {
-        char text[32];
-        // Shortest text that reads back as the same number, with a full stop for the fraction.
-        const auto result = std::to_chars(text, text + sizeof text, value);
-        m_buffer.append(text, result.ptr);
-    }
-
-    void AppendText(std::string_view text)
-    {
-        // Only these four make a field need quotes; a byte-wide scan is much faster than
-        // find_first_of over a million names.
-        bool quote = false;
-        for (const char ch : text)
-            quote |= ch == ',' || ch == '"' || ch == '\r' || ch == '\n';
-        if (!quote) {
-            m_buffer += text;
-            return;
-        }
-        m_buffer += '"';
-        for (const char ch : text) {
-            if (ch == '"')
-                m_buffer += '"';
-            m_buffer += ch;
-        }
-        m_buffer += '"';
-    }
-
-    void Flush()
-    {
-        const StagedFile& file = *m_files.back();
-        const char* data = m_buffer.data();
-        size_t left = m_buffer.size();
-        while (left > 0) {
-            const ssize_t n = ::write(file.fd(), data, left);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                throw Error(WriteErrorText(n < 0 ? errno : EIO, file.FinalName()));
-            data += n;
-            left -= size_t(n);
-        }
-        m_buffer.clear();
-    }
-
     QString m_folder;
     const TableLayout* m_layout = nullptr;
-    std::vector<std::unique_ptr<StagedFile>> m_files;
-    std::string m_buffer;
+    std::vector<std::unique_ptr<CsvFile>> m_files;
 };
 
 } // namespace

@@ -3,8 +3,10 @@
 #include "analysis/Consistency.h"
 #include "catalogue/Catalogue.h"
 #include "database/uvsDataBase.h"
+#include "exchange/CsvFile.h"
 #include "exchange/DataSnapshot.h"
 #include "exchange/TableSink.h"
+#include "exchange/Utf8Table.h"
 #include "platform/Codec.h"
 #include "platform/Errors.h"
 
@@ -15,7 +17,9 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <string>
+#include <vector>
 
 namespace kv {
 
@@ -24,56 +28,6 @@ namespace {
 struct Cancelled
 {
 };
-
-// Windows-1251 to UTF-8 a byte at a time, the table made once through the program's codec: names
-// of a million value records are converted without a QString each.
-class Utf8Table final
-{
-public:
-    Utf8Table()
-    {
-        for (int b = 0; b < 256; ++b) {
-            const char byte = char(b);
-            // A zero byte inside stored text is damage; C strings downstream would end there.
-            const QString text = b == 0 ? QString(QChar::ReplacementCharacter) : FromCp1251(QByteArrayView(&byte, 1));
-            const QByteArray utf8 = text.toUtf8().left(3);
-            m_codes[size_t(b)].length = quint8(utf8.size());
-            m_codes[size_t(b)].special = b == ',' || b == '"' || b == '\r' || b == '\n';
-            std::memcpy(m_codes[size_t(b)].bytes, utf8.constData(), size_t(utf8.size()));
-        }
-    }
-    // Returns whether the text holds a character that CSV has to quote, found on the way.
-    bool Convert(QByteArrayView from, std::string& to) const
-    {
-        // Every Windows-1251 character is at most three bytes of UTF-8.
-        to.resize(size_t(from.size()) * 3);
-        char* out = to.data();
-        bool special = false;
-        for (const char byte : from) {
-            const Code& code = m_codes[static_cast<unsigned char>(byte)];
-            std::memcpy(out, code.bytes, 3);
-            out += code.length;
-            special |= code.special;
-        }
-        to.resize(size_t(out - to.data()));
-        return special;
-    }
-
-private:
-    struct Code
-    {
-        quint8 length = 0;
-        char bytes[3] = {};
-        bool special = false;
-    };
-    std::array<Code, 256> m_codes;
-};
-
-const Utf8Table& Utf8Of()
-{
-    static const Utf8Table table;
-    return table;
-}
 
 QStringList Items(std::initializer_list<const char16_t*> items)
 {
@@ -179,6 +133,115 @@ TableLayout AnswersLayout()
     return layout;
 }
 
+// Conversion of stored text for the writers that take whole rows.
+std::string_view ToUtf8(QByteArrayView from, std::string& to)
+{
+    const Utf8Table& utf8 = Utf8Table::Get();
+    // Every code is copied whole (four bytes), its length then decides how far the output moves on.
+    to.resize(size_t(from.size()) * 3 + 1);
+    char* out = to.data();
+    for (const char byte : from) {
+        const Utf8Table::Code& code = utf8[static_cast<unsigned char>(byte)];
+        std::memcpy(out, &code, sizeof code);
+        out += code.length;
+    }
+    to.resize(size_t(out - to.data()));
+    return to;
+}
+
+// A row for the writers that take whole rows (XLSX, SAV): the cells are filled column by column,
+// handed over by End and made empty again for the next row.
+class CellRow final
+{
+public:
+    CellRow(TableSink& sink, const TableLayout& layout)
+        : m_sink(sink), m_cells(layout.Columns.size()), m_scratch(layout.Columns.size()), m_items(layout.Columns.size())
+    {
+        for (size_t c = 0; c < layout.Columns.size(); ++c)
+            for (const QString& item : layout.Columns[c].Items)
+                m_items[c].push_back(ToCp1251(item));
+    }
+
+    void Integer(qint64 value) { Next().Int = value; }
+    void Real(double value) { Next().Real = value; }
+    void Utf8(std::string_view text) { Next().Text = text; }
+    void Cp1251(QByteArrayView text)
+    {
+        std::string& scratch = m_scratch[m_column];
+        Next().Text = ToUtf8(text, scratch);
+    }
+    // A questionnaire answer: its item's index is found by matching the stored bytes against the
+    // items in Windows-1251, so that no text is decoded for it.
+    void Choice(QByteArrayView text)
+    {
+        const std::vector<QByteArray>& items = m_items[m_column];
+        std::string& scratch = m_scratch[m_column];
+        Cell& cell = Next();
+        cell.Text = ToUtf8(text, scratch);
+        cell.Int = -1;
+        for (size_t i = 0; i < items.size(); ++i) {
+            if (items[i] == text) {
+                cell.Int = qint64(i);
+                break;
+            }
+        }
+    }
+    // A questionnaire answer stored as its code.
+    void Coded(qint64 code, std::string_view text)
+    {
+        Cell& cell = Next();
+        cell.Int = code;
+        cell.Text = text;
+    }
+    void DateTime(qint64 days, qint32 ms)
+    {
+        Cell& cell = Next();
+        cell.Days = days;
+        cell.Ms = ms;
+    }
+    void Empty() { ++m_column; }
+    void End()
+    {
+        m_sink.Row(m_cells);
+        std::fill(m_cells.begin(), m_cells.end(), Cell{});
+        m_column = 0;
+    }
+
+private:
+    Cell& Next()
+    {
+        Cell& cell = m_cells[m_column++];
+        cell.Empty = false;
+        return cell;
+    }
+
+    TableSink& m_sink;
+    std::vector<Cell> m_cells;
+    std::vector<std::string> m_scratch;
+    std::vector<std::vector<QByteArray>> m_items;
+    size_t m_column = 0;
+};
+
+// A row of a CSV table, written field by field: the text of an answer is all CSV shows of it.
+class CsvRow final
+{
+public:
+    explicit CsvRow(CsvFile& file) : m_file(file) {}
+
+    void Integer(qint64 value) { m_file.Integer(value); }
+    void Real(double value) { m_file.Real(value); }
+    void Utf8(std::string_view text) { m_file.Utf8(text); }
+    void Cp1251(QByteArrayView text) { m_file.Cp1251(text); }
+    void Choice(QByteArrayView text) { m_file.Cp1251(text); }
+    void Coded(qint64, std::string_view text) { m_file.Utf8(text); }
+    void DateTime(qint64 days, qint32 ms) { m_file.DateTime(days, ms); }
+    void Empty() { m_file.Empty(); }
+    void End() { m_file.EndRow(); }
+
+private:
+    CsvFile& m_file;
+};
+
 // One selected value record: what its rank needs.
 struct ValueEntry
 {
@@ -211,6 +274,22 @@ quint64 ValueKey(quint32 testId, quint8 group, QByteArrayView name)
     return hash;
 }
 
+// Ranks of one test's values, given in order of falling wins: 1 for the most wins, and ties share
+// the mean of the places they take (places p .. q give (p + q) / 2). wins(k) is the k-th in that
+// order; rank(k, r) takes its rank.
+template <typename Wins, typename Rank> void RankInOrder(size_t count, const Wins& wins, const Rank& rank)
+{
+    for (size_t p = 0; p < count;) {
+        size_t q = p;
+        while (q + 1 < count && wins(q + 1) == wins(p))
+            ++q;
+        const float value = float(p + 1 + q + 1) / 2.0f;
+        for (size_t k = p; k <= q; ++k)
+            rank(k, value);
+        p = q + 1;
+    }
+}
+
 class Exporter final
 {
 public:
@@ -223,37 +302,110 @@ public:
         m_total = 2 * (m_snapshot.Records(DataSnapshot::Tests) + m_snapshot.Records(DataSnapshot::Values) +
                        m_snapshot.Records(DataSnapshot::Answers));
         LoadGroupNames(dataDir);
+        const QStringList& sex = SexItems();
+        for (int code = 0; code < 256; ++code)
+            m_sexTexts[size_t(code)] = code < sex.size() ? sex.at(code).toStdString() : std::to_string(code);
     }
 
+    // The writers that take the tables one after another.
     ExportResult Run(TableSink& sink)
     {
         CollectTests();
-        CollectValues();
+        CollectValues(nullptr);
         CollectUnrecordedValues();
         RankValues();
         const TableLayout tests = TestsLayout();
         sink.BeginTable(tests, qint64(m_testRows));
-        WriteTests(sink, tests);
+        {
+            CellRow row(sink, tests);
+            WriteTests(row);
+        }
         sink.EndTable();
         const TableLayout values = ValuesLayout();
         sink.BeginTable(values, qint64(m_values.size()));
-        WriteValues(sink, values);
+        {
+            CellRow row(sink, values);
+            WriteValues(row);
+            WriteUnrecordedValues(row);
+        }
         sink.EndTable();
         // Tests saved before the answer log existed have no answers; without any the table is
         // left out rather than written empty.
         if (m_snapshot.Exists(DataSnapshot::Answers)) {
             const TableLayout answers = AnswersLayout();
             sink.BeginTable(answers, m_answerRows);
-            WriteAnswers(sink, answers);
+            {
+                CellRow row(sink, answers);
+                WriteAnswers(row);
+            }
             sink.EndTable();
         }
+        return Result();
+    }
+
+    // CSV writes each table into a file of its own, so the values table can be written by the
+    // same read of values.dat that gathers the ranks, before the tests table that needs them.
+    // That holds while each test's values come together in the file, as every save writes them,
+    // and while no value without a record shares a place with one that has it: otherwise the
+    // table is written again by a second read, the way the other formats are.
+    ExportResult RunCsv(const QString& folder, std::vector<std::unique_ptr<CsvFile>>& files)
+    {
+        const TableLayout tests = TestsLayout();
+        const TableLayout values = ValuesLayout();
+        const TableLayout answers = AnswersLayout();
+        files.push_back(std::make_unique<CsvFile>(folder, tests));
+        files.push_back(std::make_unique<CsvFile>(folder, values));
+        if (m_snapshot.Exists(DataSnapshot::Answers))
+            files.push_back(std::make_unique<CsvFile>(folder, answers));
+        CsvFile& valuesFile = *files[1];
+        CollectTests();
+        CollectValues(&valuesFile);
+        CollectUnrecordedValues();
+        RankValues();
+        {
+            CsvRow row(*files[0]);
+            WriteTests(row);
+        }
+        files[0]->Finish();
+        {
+            CsvRow row(valuesFile);
+            if (OneReadHeld()) {
+                m_result.SkippedOrphans += m_valueOrphans;
+                Advance(size_t(m_snapshot.Records(DataSnapshot::Values)));
+            } else {
+                valuesFile.Rewind();
+                WriteValues(row);
+            }
+            WriteUnrecordedValues(row);
+        }
+        valuesFile.Finish();
+        if (files.size() > 2) {
+            {
+                CsvRow row(*files[2]);
+                WriteAnswers(row);
+            }
+            files[2]->Finish();
+        }
+        return Result();
+    }
+
+    // Whether the values table written while the ranks were gathered is the one a second read
+    // would write.
+    bool OneReadHeld() const
+    {
+        return m_oneRead && m_writtenRanks.size() == m_storedValues &&
+               std::equal(m_writtenRanks.begin(), m_writtenRanks.end(), m_ranks.begin());
+    }
+
+private:
+    ExportResult Result()
+    {
         m_result.Tests = qint64(m_testRows);
         m_result.Values = qint64(m_values.size());
         m_result.Answers = m_answerRows;
         return m_result;
     }
 
-private:
     void Advance(size_t records)
     {
         m_done += qint64(records);
@@ -312,9 +464,8 @@ private:
         return m_lastTestIndex;
     }
 
-    bool Wanted(const TvsDBValueRec& value)
+    bool Wanted(quint32 testId)
     {
-        const quint32 testId = quint32(value.TestId());
         if (!m_selection.Contains(testId))
             return false;
         if (TestIndex(testId) < 0) {
@@ -325,29 +476,87 @@ private:
     }
 
     // Ranks need every value of a test, and nothing makes a test's records adjacent in the file:
-    // a first pass keeps the few bytes a rank needs, the second writes the rows in file order.
-    void CollectValues()
+    // this first read keeps the few bytes a rank needs. Given a CSV file, it also writes the rows of
+    // each test as soon as the test's values end, for as long as no test comes back later.
+    void CollectValues(CsvFile* csv)
     {
         // Only an answer log can name values that have no record.
         const bool keys = m_snapshot.Records(DataSnapshot::Answers) > 0;
         m_values.reserve(size_t(m_snapshot.Records(DataSnapshot::Values)));
+        m_oneRead = csv != nullptr;
+        if (m_oneRead)
+            m_writtenRanks.reserve(m_values.capacity());
+        std::vector<bool> started(m_oneRead ? m_testIds.size() : 0);
+        const qint64 orphansBefore = m_result.SkippedOrphans;
         DataSnapshot::Reader reader(m_snapshot, DataSnapshot::Values);
         const char* block;
         while (const size_t count = reader.Next(block)) {
             const auto* records = reinterpret_cast<const TvsDBValueRec*>(block);
             for (size_t i = 0; i < count; ++i) {
                 const TvsDBValueRec& value = records[i];
-                if (!Wanted(value))
+                const quint32 testId = quint32(value.TestId());
+                if (!Wanted(testId))
                     continue;
-                m_values.push_back(ValueEntry{quint32(value.TestId()), value.Score()});
+                const qint32 wins = value.Score();
+                m_values.push_back(ValueEntry{testId, wins});
                 if (keys)
-                    m_valueKeys.push_back(ValueKey(quint32(value.TestId()), value.TypeNumber(), value.NameBytes()));
+                    m_valueKeys.push_back(ValueKey(testId, value.TypeNumber(), value.NameBytes()));
+                if (!m_oneRead)
+                    continue;
+                if (!m_run.empty() && m_runTestId != testId)
+                    WriteRun(*csv);
+                if (m_run.empty()) {
+                    const size_t test = size_t(TestIndex(testId));
+                    if (started[test]) {
+                        // The test's values are scattered: the second read writes the table.
+                        m_oneRead = false;
+                        m_run.clear();
+                        m_runWins.clear();
+                        m_carried.clear();
+                        std::vector<float>().swap(m_writtenRanks);
+                        continue;
+                    }
+                    started[test] = true;
+                    m_runTestId = testId;
+                }
+                m_run.push_back(&value);
+                m_runWins.push_back(wins);
+            }
+            // The block is read over by the next one: the unfinished test's records are kept.
+            for (size_t k = m_carried.size(); k < m_run.size(); ++k) {
+                m_carried.push_back(*m_run[k]);
+                m_run[k] = &m_carried.back();
             }
             Advance(count);
         }
+        if (m_oneRead && !m_run.empty())
+            WriteRun(*csv);
         m_storedValues = m_values.size();
-        m_result.SkippedOrphans = 0; // counted again, and reported, by the writing pass
+        // Counted again, and reported, by the writing pass; kept for when there is none.
+        m_valueOrphans = m_result.SkippedOrphans - orphansBefore;
+        m_result.SkippedOrphans = orphansBefore;
         std::sort(m_valueKeys.begin(), m_valueKeys.end());
+    }
+
+    // The rows of one test's values in file order, ranked among themselves.
+    void WriteRun(CsvFile& csv)
+    {
+        m_runOrder.resize(m_run.size());
+        for (size_t k = 0; k < m_run.size(); ++k)
+            m_runOrder[k] = quint32(k);
+        const auto wins = [this](size_t k) { return m_runWins[m_runOrder[k]]; };
+        std::sort(m_runOrder.begin(), m_runOrder.end(),
+                  [this](quint32 a, quint32 b) { return m_runWins[a] > m_runWins[b]; });
+        m_runRanks.resize(m_run.size());
+        RankInOrder(m_run.size(), wins, [this](size_t k, float rank) { m_runRanks[m_runOrder[k]] = rank; });
+        CsvRow row(csv);
+        for (size_t k = 0; k < m_run.size(); ++k) {
+            ValueRow(row, *m_run[k], m_runRanks[k]);
+            m_writtenRanks.push_back(m_runRanks[k]);
+        }
+        m_run.clear();
+        m_runWins.clear();
+        m_carried.clear();
     }
 
     bool WantedAnswer(const TvsDBAnswerRec& answer)
@@ -385,7 +594,7 @@ private:
                         continue;
                     seen.insert(at, key);
                     std::string utf8;
-                    Utf8Of().Convert(name, utf8);
+                    ToUtf8(name, utf8);
                     m_unrecorded.push_back(UnrecordedValue{answer.TestId(), group, std::move(utf8)});
                     m_values.push_back(ValueEntry{answer.TestId(), 0});
                 }
@@ -435,16 +644,10 @@ private:
             const size_t test = size_t(TestIndex(testId));
             m_valueCounts[test] = qint32(end - first);
             Consistency(test, first, end, order);
-            // Ties share the mean of the places they take: places p .. q give (p + q) / 2.
-            for (size_t p = first; p < end;) {
-                size_t q = p;
-                while (q + 1 < end && m_values[order[q + 1]].Wins == m_values[order[p]].Wins)
-                    ++q;
-                const float rank = float(p - first + 1 + q - first + 1) / 2.0f;
-                for (size_t k = p; k <= q; ++k)
-                    m_ranks[order[k]] = rank;
-                p = q + 1;
-            }
+            const quint32* run = order.data() + first;
+            RankInOrder(
+                end - first, [&](size_t k) { return m_values[run[k]].Wins; },
+                [&](size_t k, float rank) { m_ranks[run[k]] = rank; });
             first = end;
         }
     }
@@ -461,91 +664,15 @@ private:
             m_consistency[test] = Figures{true, figures.Triads, figures.Zeta, figures.PRandom};
     }
 
-    void SetText(Cell& cell, std::string& scratch, QByteArrayView bytes)
+    // The record's own day and time are taken as they are, not through a local clock: no zone
+    // shifts a test taken in the hour that a change to summer time skips.
+    template <typename Row> static void Date(Row& row, double date)
     {
-        cell.MayNeedQuotes = Utf8Of().Convert(bytes, scratch);
-        cell.Empty = false;
-        cell.Text = scratch;
-    }
-
-    static void SetInt(Cell& cell, qint64 value)
-    {
-        cell.Empty = false;
-        cell.Int = value;
-    }
-
-    static void SetReal(Cell& cell, double value)
-    {
-        cell.Empty = false;
-        cell.Real = value;
-    }
-
-    // Matched as stored bytes against the items in Windows-1251: no text is decoded for it.
-    void SetChoice(Cell& cell, std::string& scratch, QByteArrayView bytes, const std::vector<QByteArray>& items)
-    {
-        SetText(cell, scratch, bytes);
-        cell.Int = -1;
-        for (size_t i = 0; i < items.size(); ++i) {
-            if (items[i] == bytes) {
-                cell.Int = qint64(i);
-                break;
-            }
-        }
-    }
-
-    void WriteTests(TableSink& sink, const TableLayout& layout)
-    {
-        std::vector<Cell> cells(layout.Columns.size());
-        std::vector<std::string> scratch(layout.Columns.size());
-        std::vector<std::vector<QByteArray>> items(layout.Columns.size());
-        for (size_t c = 0; c < layout.Columns.size(); ++c)
-            for (const QString& item : layout.Columns[c].Items)
-                items[c].push_back(ToCp1251(item));
-        DataSnapshot::Reader reader(m_snapshot, DataSnapshot::Tests);
-        const char* block;
-        using T = TvsDBTestRec::Text;
-        while (const size_t count = reader.Next(block)) {
-            const auto* records = reinterpret_cast<const TvsDBTestRec*>(block);
-            for (size_t i = 0; i < count; ++i) {
-                const TvsDBTestRec& test = records[i];
-                if (!m_selection.Contains(test.Id()))
-                    continue;
-                std::fill(cells.begin(), cells.end(), Cell{});
-                SetInt(cells[0], test.Id());
-                SetText(cells[1], scratch[1], test.TextBytes(T::Fio));
-                SetDate(cells[2], test.Date());
-                SetInt(cells[3], test.Age());
-                const quint8 sex = test.Sex();
-                scratch[4] = sex < SexItems().size() ? SexItems().at(sex).toStdString() : std::to_string(sex);
-                cells[4].Empty = false;
-                cells[4].Int = sex;
-                cells[4].Text = scratch[4];
-                const T texts[] = {T::Social,       T::Children, T::PlaceOfLiving, T::Education,
-                                   T::SocialStatus, T::Bussines, T::MaterialLevel};
-                for (size_t t = 0; t < std::size(texts); ++t)
-                    SetChoice(cells[5 + t], scratch[5 + t], test.TextBytes(texts[t]), items[5 + t]);
-                for (int g = 1; g <= 4; ++g)
-                    SetInt(cells[size_t(11 + g)], test.TypeScore(g));
-                const size_t index = size_t(TestIndex(test.Id()));
-                SetInt(cells[16], m_valueCounts[index]);
-                if (const Figures& figures = m_consistency[index]; figures.Valid) {
-                    SetInt(cells[17], figures.Triads);
-                    SetReal(cells[18], figures.Zeta);
-                    SetReal(cells[19], figures.PRandom);
-                }
-                sink.Row(cells);
-            }
-            Advance(count);
-        }
-    }
-
-    static void SetDate(Cell& cell, double date)
-    {
-        // Beyond any calendar; IsoDateTime and the writers refuse days no year can hold. The record's
-        // own day and time are taken as they are, not through a local clock: no zone shifts a test
-        // taken in the hour that a change to summer time skips.
-        if (!std::isfinite(date) || std::fabs(date) > 1e9)
+        // Beyond any calendar; the writers refuse days no year can hold.
+        if (!std::isfinite(date) || std::fabs(date) > 1e9) {
+            row.Empty();
             return;
+        }
         const double whole = std::trunc(date);
         qint64 ms = std::llround(std::fabs(date - whole) * 86400000.0);
         qint64 days = qint64(whole);
@@ -553,64 +680,103 @@ private:
             ms -= 86400000;
             days += date >= 0 ? 1 : -1;
         }
-        cell.Empty = false;
-        cell.Days = days;
-        cell.Ms = qint32(ms);
+        row.DateTime(days, qint32(ms));
     }
 
-    void WriteValues(TableSink& sink, const TableLayout& layout)
+    template <typename Row> void GroupName(Row& row, size_t group) const
     {
-        std::vector<Cell> cells(layout.Columns.size());
-        std::string name;
+        if (group >= 1 && group <= m_groupNames.size())
+            row.Utf8(m_groupNames[group - 1]);
+        else
+            row.Empty();
+    }
+
+    template <typename Row> void WriteTests(Row& row)
+    {
+        DataSnapshot::Reader reader(m_snapshot, DataSnapshot::Tests);
+        const char* block;
+        using T = TvsDBTestRec::Text;
+        static constexpr T kChoices[] = {T::Social,       T::Children, T::PlaceOfLiving, T::Education,
+                                         T::SocialStatus, T::Bussines, T::MaterialLevel};
+        while (const size_t count = reader.Next(block)) {
+            const auto* records = reinterpret_cast<const TvsDBTestRec*>(block);
+            for (size_t i = 0; i < count; ++i) {
+                const TvsDBTestRec& test = records[i];
+                if (!m_selection.Contains(test.Id()))
+                    continue;
+                row.Integer(test.Id());
+                row.Cp1251(test.TextBytes(T::Fio));
+                Date(row, test.Date());
+                row.Integer(test.Age());
+                const quint8 sex = test.Sex();
+                row.Coded(sex, m_sexTexts[sex]);
+                for (const T choice : kChoices)
+                    row.Choice(test.TextBytes(choice));
+                for (int g = 1; g <= 4; ++g)
+                    row.Integer(test.TypeScore(g));
+                const size_t index = size_t(TestIndex(test.Id()));
+                row.Integer(m_valueCounts[index]);
+                if (const Figures& figures = m_consistency[index]; figures.Valid) {
+                    row.Integer(figures.Triads);
+                    row.Real(figures.Zeta);
+                    row.Real(figures.PRandom);
+                } else {
+                    row.Empty();
+                    row.Empty();
+                    row.Empty();
+                }
+                row.End();
+            }
+            Advance(count);
+        }
+    }
+
+    template <typename Row> void ValueRow(Row& row, const TvsDBValueRec& value, float rank) const
+    {
+        const quint8 group = value.TypeNumber();
+        row.Integer(quint32(value.TestId()));
+        row.Integer(value.Id());
+        row.Integer(group);
+        GroupName(row, group);
+        row.Cp1251(value.NameBytes());
+        row.Integer(value.Score());
+        row.Real(rank);
+        row.End();
+    }
+
+    template <typename Row> void WriteValues(Row& row)
+    {
         DataSnapshot::Reader reader(m_snapshot, DataSnapshot::Values);
         const char* block;
-        size_t row = 0;
+        size_t at = 0;
         while (const size_t count = reader.Next(block)) {
             const auto* records = reinterpret_cast<const TvsDBValueRec*>(block);
             for (size_t i = 0; i < count; ++i) {
                 const TvsDBValueRec& value = records[i];
-                if (!Wanted(value))
-                    continue;
-                std::fill(cells.begin(), cells.end(), Cell{});
-                SetInt(cells[0], quint32(value.TestId()));
-                SetInt(cells[1], value.Id());
-                SetInt(cells[2], value.TypeNumber());
-                const size_t group = value.TypeNumber();
-                if (group >= 1 && group <= m_groupNames.size()) {
-                    cells[3].Empty = false;
-                    cells[3].Text = m_groupNames[group - 1];
-                }
-                SetText(cells[4], name, value.NameBytes());
-                SetInt(cells[5], value.Score());
-                cells[6].Empty = false;
-                cells[6].Real = m_ranks[row++];
-                sink.Row(cells);
+                if (Wanted(quint32(value.TestId())))
+                    ValueRow(row, value, m_ranks[at++]);
             }
             Advance(count);
         }
+    }
+
+    template <typename Row> void WriteUnrecordedValues(Row& row)
+    {
         for (size_t k = 0; k < m_unrecorded.size(); ++k) {
             const UnrecordedValue& value = m_unrecorded[k];
-            std::fill(cells.begin(), cells.end(), Cell{});
-            SetInt(cells[0], value.TestId);
-            SetInt(cells[2], value.Group);
-            if (value.Group >= 1 && value.Group <= m_groupNames.size()) {
-                cells[3].Empty = false;
-                cells[3].Text = m_groupNames[value.Group - 1];
-            }
-            cells[4].Empty = false;
-            cells[4].Text = value.Name;
-            SetInt(cells[5], 0);
-            cells[6].Empty = false;
-            cells[6].Real = m_ranks[m_storedValues + k];
-            sink.Row(cells);
+            row.Integer(value.TestId);
+            row.Empty();
+            row.Integer(value.Group);
+            GroupName(row, value.Group);
+            row.Utf8(value.Name);
+            row.Integer(0);
+            row.Real(m_ranks[m_storedValues + k]);
+            row.End();
         }
     }
 
-    void WriteAnswers(TableSink& sink, const TableLayout& layout)
+    template <typename Row> void WriteAnswers(Row& row)
     {
-        std::vector<Cell> cells(layout.Columns.size());
-        std::string upper;
-        std::string lower;
         DataSnapshot::Reader reader(m_snapshot, DataSnapshot::Answers);
         const char* block;
         while (const size_t count = reader.Next(block)) {
@@ -619,16 +785,15 @@ private:
                 const TvsDBAnswerRec& answer = records[i];
                 if (!WantedAnswer(answer))
                     continue;
-                std::fill(cells.begin(), cells.end(), Cell{});
-                SetInt(cells[0], answer.TestId());
-                SetInt(cells[1], answer.Question());
-                SetText(cells[2], upper, answer.UpperBytes());
-                SetInt(cells[3], answer.UpperGroup());
-                SetText(cells[4], lower, answer.LowerBytes());
-                SetInt(cells[5], answer.LowerGroup());
-                SetInt(cells[6], answer.Chosen());
-                SetInt(cells[7], answer.ResponseMs());
-                sink.Row(cells);
+                row.Integer(answer.TestId());
+                row.Integer(answer.Question());
+                row.Cp1251(answer.UpperBytes());
+                row.Integer(answer.UpperGroup());
+                row.Cp1251(answer.LowerBytes());
+                row.Integer(answer.LowerGroup());
+                row.Integer(answer.Chosen());
+                row.Integer(answer.ResponseMs());
+                row.End();
             }
             Advance(count);
         }
@@ -641,7 +806,8 @@ private:
     qint64 m_done = 0;
     ExportResult m_result;
     std::vector<std::string> m_groupNames;
-    std::vector<quint32> m_testIds; // selected tests, sorted, each once
+    std::array<std::string, 256> m_sexTexts; // the item of each stored code, or the code itself
+    std::vector<quint32> m_testIds;          // selected tests, sorted, each once
     static constexpr qsizetype kUnknown = -2;
     mutable quint32 m_lastTestId = 0;
     mutable qsizetype m_lastTestIndex = kUnknown;
@@ -659,12 +825,21 @@ private:
     std::vector<qint64> m_wins;
     std::vector<ValueEntry> m_values; // the selected value records in file order, then m_unrecorded
     size_t m_storedValues = 0;
+    qint64 m_valueOrphans = 0;        // value records of tests that do not exist
     std::vector<quint64> m_valueKeys; // sorted; only while the answers are looked through
     std::vector<UnrecordedValue> m_unrecorded;
     qint64 m_answerRows = 0;
     std::vector<float> m_ranks;
+    // The values table written by the first read: the test being read and its ranks.
+    bool m_oneRead = false;
+    std::vector<const TvsDBValueRec*> m_run;
+    std::vector<qint32> m_runWins;
+    quint32 m_runTestId = 0;
+    std::deque<TvsDBValueRec> m_carried; // its records from earlier blocks
+    std::vector<quint32> m_runOrder;
+    std::vector<float> m_runRanks;
+    std::vector<float> m_writtenRanks; // of every row written, to be checked against m_ranks
 };
-
 // The folder an export writes into: made when missing, and taken away again when the export
 // fails while it is still empty.
 class OutputFolder final
@@ -701,7 +876,9 @@ ExportResult ExportTables(const QString& dataDir, ExportFormat format, const Tes
 {
     Exporter exporter(dataDir, selection, progress);
     std::unique_ptr<OutputFolder> folder;
+    // Declared after the folder: a failed export takes its files away before the folder.
     std::unique_ptr<TableSink> sink;
+    std::vector<std::unique_ptr<CsvFile>> csvFiles;
     if (format == ExportFormat::Xlsx) {
         if (QFileInfo(output).isDir())
             throw Error(
@@ -709,11 +886,19 @@ ExportResult ExportTables(const QString& dataDir, ExportFormat format, const Tes
         sink = MakeXlsxSink(output);
     } else {
         folder = std::make_unique<OutputFolder>(output);
-        sink = format == ExportFormat::Csv ? MakeCsvSink(output) : MakeSavSink(output);
+        if (format == ExportFormat::Sav)
+            sink = MakeSavSink(output);
     }
     try {
-        ExportResult result = exporter.Run(*sink);
-        sink->Commit();
+        ExportResult result;
+        if (sink) {
+            result = exporter.Run(*sink);
+            sink->Commit();
+        } else {
+            result = exporter.RunCsv(output, csvFiles);
+            for (const auto& file : csvFiles)
+                file->Commit();
+        }
         if (folder)
             folder->Keep();
         return result;

@@ -66,10 +66,8 @@ TestSelection TestSelection::Of(std::vector<quint32> ids)
     return selection;
 }
 
-bool TestSelection::Contains(quint32 id) const
+bool TestSelection::InRanges(quint32 id) const
 {
-    if (m_all)
-        return true;
     const auto after = std::upper_bound(m_ranges.begin(), m_ranges.end(), id,
                                         [](quint32 value, const auto& range) { return value < range.first; });
     return after != m_ranges.begin() && id <= std::prev(after)->second;

@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QtTest/QtTest>
 
+#include <array>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -132,6 +133,32 @@ QList<QByteArray> CsvIds(const QString& fileName)
     return ids;
 }
 
+// Chosen columns of every row of a CSV file without quoted fields, joined by ':'.
+QStringList CsvColumns(const QString& fileName, std::initializer_list<int> columns)
+{
+    QStringList rows;
+    const QList<QByteArray> lines = ReadFile(fileName).split('\n');
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        if (lines[i].isEmpty())
+            continue;
+        const QList<QByteArray> fields = lines[i].chopped(1).split(',');
+        QStringList chosen;
+        for (const int c : columns)
+            chosen << QString::fromUtf8(fields.value(c));
+        rows << chosen.join(u':');
+    }
+    return rows;
+}
+
+// A value record per {id, test, wins}, in the order given.
+QByteArray ValueRecords(const std::vector<std::array<int, 3>>& values)
+{
+    QByteArray bytes;
+    for (const auto& [id, test, wins] : values)
+        bytes += kvtest::Bytes(Value(id, test, 1, wins));
+    return bytes;
+}
+
 using Damage = std::function<void(QByteArray& tests, QByteArray& values, QByteArray& answers)>;
 
 } // namespace
@@ -207,6 +234,92 @@ private slots:
         QCOMPARE(CsvIds(out + u"/tests.csv"_s), (QList<QByteArray>{"2", "5", "6"}));
         QCOMPARE(CsvIds(out + u"/values.csv"_s), (QList<QByteArray>{"2", "2", "5", "5", "6", "6", "6"}));
         QCOMPARE(Entries(out), (QStringList{u"tests.csv"_s, u"values.csv"_s}));
+    }
+
+    // Ranks, the number of values and the rows' order whatever the order of values.dat: a test's
+    // values together (as every save writes them), interleaved with another test's, a test coming
+    // back after another, a value without a record tied with one that has it, and a test whose
+    // values fill more than one read of the file.
+    void valuesRankedInAnyOrder_data()
+    {
+        QTest::addColumn<QByteArray>("values");
+        QTest::addColumn<QByteArray>("answers");
+        QTest::addColumn<QStringList>("ranks");   // value_id:rank of values.csv, in its order
+        QTest::addColumn<QStringList>("nValues"); // test_id:n_values of tests.csv
+        const QStringList counts{u"1:3"_s, u"2:2"_s, u"3:0"_s};
+        QTest::newRow("each test's values together")
+            << ValueRecords({{1, 1, 3}, {2, 1, 1}, {3, 1, 1}, {4, 2, 2}, {5, 2, 2}}) << QByteArray()
+            << QStringList{u"1:1"_s, u"2:2.5"_s, u"3:2.5"_s, u"4:1.5"_s, u"5:1.5"_s} << counts;
+        QTest::newRow("interleaved") << ValueRecords({{4, 2, 2}, {1, 1, 3}, {2, 1, 1}, {5, 2, 2}, {3, 1, 1}})
+                                     << QByteArray()
+                                     << QStringList{u"4:1.5"_s, u"1:1"_s, u"2:2.5"_s, u"5:1.5"_s, u"3:2.5"_s} << counts;
+        QTest::newRow("a test comes back after another")
+            << ValueRecords({{2, 1, 1}, {1, 1, 3}, {4, 2, 2}, {5, 2, 2}, {3, 1, 1}}) << QByteArray()
+            << QStringList{u"2:2.5"_s, u"1:1"_s, u"4:1.5"_s, u"5:1.5"_s, u"3:2.5"_s} << counts;
+
+        // Test 3 compared three values: value 7 won nothing and still has a record, the third has
+        // none; the two share places 2 and 3. Test 1's value without a record takes the last place.
+        TvsDBAnswerRec tied = Answer(1, 3);
+        tied.SetUpper(u"Ценность 6"_s);
+        tied.SetLower(u"Ценность 8"_s);
+        TvsDBAnswerRec last = Answer(2, 1);
+        last.SetUpper(u"Ценность 1"_s);
+        last.SetLower(u"Ценность 9"_s);
+        QTest::newRow("a value without a record tied with one that has it")
+            << ValueRecords({{1, 1, 3}, {2, 1, 1}, {3, 1, 1}, {6, 3, 2}, {7, 3, 0}})
+            << kvtest::Bytes(tied) + kvtest::Bytes(last)
+            << QStringList{u"1:1"_s, u"2:2.5"_s, u"3:2.5"_s, u"6:1"_s, u"7:2.5"_s, u":2.5"_s, u":4"_s}
+            << QStringList{u"1:4"_s, u"2:0"_s, u"3:3"_s};
+
+        // Test 2's values run over the first read of the file (about 11,000 records): once together
+        // after another test's, once split by test 3's.
+        std::vector<std::array<int, 3>> together{{1, 1, 3}, {2, 1, 1}};
+        QStringList togetherRanks{u"1:1"_s, u"2:2"_s};
+        std::vector<std::array<int, 3>> scattered = together;
+        QStringList scatteredRanks = togetherRanks;
+        const int many = 12000;
+        for (int k = 0; k < many; ++k) {
+            // Wins fall by one every other value: pairs share a rank.
+            together.push_back({100 + k, 2, many - k / 2});
+            togetherRanks << u"%1:%2"_s.arg(100 + k).arg(k / 2 * 2 + 1.5);
+        }
+        for (int k = 0; k < many; k += 2) {
+            scattered.push_back({100 + k, 2, many - k / 2});
+            scatteredRanks << u"%1:%2"_s.arg(100 + k).arg(k / 2 * 2 + 1.5);
+        }
+        together.push_back({3, 3, 1});
+        togetherRanks << u"3:1"_s;
+        scattered.push_back({3, 3, 1});
+        scatteredRanks << u"3:1"_s;
+        for (int k = 1; k < many; k += 2) {
+            scattered.push_back({100 + k, 2, many - k / 2});
+            scatteredRanks << u"%1:%2"_s.arg(100 + k).arg(k / 2 * 2 + 1.5);
+        }
+        const QStringList manyCounts{u"1:2"_s, u"2:%1"_s.arg(many), u"3:1"_s};
+        QTest::newRow("a test longer than one read")
+            << ValueRecords(together) << QByteArray() << togetherRanks << manyCounts;
+        QTest::newRow("a test longer than one read, scattered")
+            << ValueRecords(scattered) << QByteArray() << scatteredRanks << manyCounts;
+    }
+
+    void valuesRankedInAnyOrder()
+    {
+        QFETCH(QByteArray, values);
+        QFETCH(QByteArray, answers);
+        QFETCH(QStringList, ranks);
+        QFETCH(QStringList, nValues);
+        QTemporaryDir dir;
+        const QString data = dir.filePath(u"Data"_s);
+        QDir().mkpath(data);
+        WriteFile(data + u"/tests.dat"_s, TestsBytes(3));
+        WriteFile(data + u"/values.dat"_s, values);
+        if (!answers.isEmpty())
+            WriteFile(data + u"/answers.dat"_s, answers);
+        const QString out = dir.filePath(u"out"_s);
+        const ExportResult result = ExportTables(data, ExportFormat::Csv, TestSelection(), out);
+        QCOMPARE(result.Values, ranks.size());
+        QCOMPARE(CsvColumns(out + u"/values.csv"_s, {1, 6}), ranks);
+        QCOMPARE(CsvColumns(out + u"/tests.csv"_s, {0, 16}), nValues);
     }
 
     void cancelLeavesNothing_data()

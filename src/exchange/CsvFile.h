@@ -1,0 +1,65 @@
+#pragma once
+
+#include "exchange/TableSink.h"
+
+#include <QByteArrayView>
+#include <QString>
+#include <QtGlobal>
+
+#include <memory>
+#include <string_view>
+
+namespace kv {
+
+// One table as RFC 4180 text, written field by field straight into the output buffer: the export
+// of a large database formats millions of fields, and a cell vector or a string per field would
+// cost more than the field. The file is staged beside its final name until Commit.
+// Every row must give every column of the layout, an empty one through Empty. Failures raise
+// kv::Error in Russian.
+class CsvFile final
+{
+public:
+    // Stages folder/<name>.csv and writes the byte-order mark and the header row.
+    CsvFile(const QString& folder, const TableLayout& layout);
+    ~CsvFile();
+    CsvFile(const CsvFile&) = delete;
+    CsvFile& operator=(const CsvFile&) = delete;
+
+    void Integer(qint64 value);
+    void Real(double value);
+    // UTF-8 text, quoted when it holds a comma, a quote or a line break.
+    void Utf8(std::string_view text);
+    // Windows-1251 text, converted to UTF-8 on the way and quoted like Utf8.
+    void Cp1251(QByteArrayView text);
+    // ISO 8601 local date and time; empty for a day outside years 1 .. 9999.
+    void DateTime(qint64 days, qint32 ms);
+    void Empty();
+    void EndRow();
+
+    // Starts the file again from its header row, for a writer that finds it has to redo the table.
+    void Rewind();
+    // Writes what is left and flushes the file to disk.
+    void Finish();
+    // Renames the file into place.
+    void Commit();
+
+private:
+    // Makes room for a field of up to bytes, its comma and a row's end.
+    void Reserve(size_t bytes)
+    {
+        if (size_t(m_end - m_at) < bytes + 2)
+            MakeRoom(bytes + 2);
+    }
+    void MakeRoom(size_t bytes);
+    void Flush();
+    void WriteHeader();
+
+    StagedFile m_file;
+    const TableLayout& m_layout;
+    std::unique_ptr<char[]> m_buffer;
+    char* m_begin = nullptr;
+    char* m_at = nullptr;
+    char* m_end = nullptr;
+};
+
+} // namespace kv
