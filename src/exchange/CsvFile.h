@@ -6,6 +6,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <charconv>
 #include <memory>
 #include <string_view>
 
@@ -25,16 +26,38 @@ public:
     CsvFile(const CsvFile&) = delete;
     CsvFile& operator=(const CsvFile&) = delete;
 
-    void Integer(qint64 value);
-    void Real(double value);
+    void Integer(qint64 value)
+    {
+        Reserve(20);
+        m_at = std::to_chars(m_at, m_end, value).ptr;
+        *m_at++ = ',';
+    }
+    // Shortest text that reads back as the same number, with a full stop for the fraction.
+    void Real(double value)
+    {
+        Reserve(32);
+        m_at = std::to_chars(m_at, m_end, value).ptr;
+        *m_at++ = ',';
+    }
     // UTF-8 text, quoted when it holds a comma, a quote or a line break.
     void Utf8(std::string_view text);
     // Windows-1251 text, converted to UTF-8 on the way and quoted like Utf8.
     void Cp1251(QByteArrayView text);
     // ISO 8601 local date and time; empty for a day outside years 1 .. 9999.
     void DateTime(qint64 days, qint32 ms);
-    void Empty();
-    void EndRow();
+    void Empty()
+    {
+        Reserve(0);
+        *m_at++ = ',';
+    }
+    void EndRow()
+    {
+        // Every field left its comma; the last one becomes the row's end. Reserve kept the room.
+        m_at[-1] = '\r';
+        *m_at++ = '\n';
+        if (m_at >= m_flushAt)
+            Flush();
+    }
 
     // Starts the file again from its header row, for a writer that finds it has to redo the table.
     void Rewind();
@@ -59,6 +82,7 @@ private:
     std::unique_ptr<char[]> m_buffer;
     char* m_begin = nullptr;
     char* m_at = nullptr;
+    char* m_flushAt = nullptr;
     char* m_end = nullptr;
 };
 

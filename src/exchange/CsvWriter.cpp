@@ -31,7 +31,8 @@ constexpr std::array<bool, 256> kNeedsQuotes = [] {
 
 CsvFile::CsvFile(const QString& folder, const TableLayout& layout)
     : m_file(folder + u'/' + QLatin1String(layout.Name) + QStringLiteral(".csv")), m_layout(layout),
-      m_buffer(new char[kFlushAt + kSlack]), m_begin(m_buffer.get()), m_at(m_begin), m_end(m_begin + kFlushAt + kSlack)
+      m_buffer(new char[kFlushAt + kSlack]), m_begin(m_buffer.get()), m_at(m_begin), m_flushAt(m_begin + kFlushAt),
+      m_end(m_begin + kFlushAt + kSlack)
 {
     WriteHeader();
 }
@@ -50,21 +51,6 @@ void CsvFile::WriteHeader()
         *m_at++ = ',';
     }
     EndRow();
-}
-
-void CsvFile::Integer(qint64 value)
-{
-    Reserve(20);
-    m_at = std::to_chars(m_at, m_end, value).ptr;
-    *m_at++ = ',';
-}
-
-void CsvFile::Real(double value)
-{
-    // Shortest text that reads back as the same number, with a full stop for the fraction.
-    Reserve(32);
-    m_at = std::to_chars(m_at, m_end, value).ptr;
-    *m_at++ = ',';
 }
 
 void CsvFile::Utf8(std::string_view text)
@@ -127,21 +113,6 @@ void CsvFile::DateTime(qint64 days, qint32 ms)
     *m_at++ = ',';
 }
 
-void CsvFile::Empty()
-{
-    Reserve(0);
-    *m_at++ = ',';
-}
-
-void CsvFile::EndRow()
-{
-    // Every field left its comma; the last one becomes the row's end. Reserve kept the room.
-    m_at[-1] = '\r';
-    *m_at++ = '\n';
-    if (size_t(m_at - m_begin) >= kFlushAt)
-        Flush();
-}
-
 void CsvFile::MakeRoom(size_t bytes)
 {
     Flush();
@@ -150,6 +121,7 @@ void CsvFile::MakeRoom(size_t bytes)
         return;
     m_buffer.reset(new char[bytes + kSlack]);
     m_begin = m_at = m_buffer.get();
+    m_flushAt = m_begin + kFlushAt;
     m_end = m_begin + bytes + kSlack;
 }
 
