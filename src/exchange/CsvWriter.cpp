@@ -21,11 +21,46 @@ constexpr size_t kFlushAt = size_t(1) << 20;
 constexpr size_t kSlack = size_t(64) << 10;
 
 // Only these four make a field need quotes; they are the same single bytes in Windows-1251 and UTF-8.
+constexpr bool NeedsQuotes(unsigned char byte)
+{
+    return byte == ',' || byte == '"' || byte == '\r' || byte == '\n';
+}
+
 constexpr std::array<bool, 256> kNeedsQuotes = [] {
     std::array<bool, 256> table{};
-    table[size_t(',')] = table[size_t('"')] = table[size_t('\r')] = table[size_t('\n')] = true;
+    for (size_t b = 0; b < table.size(); ++b)
+        table[b] = NeedsQuotes(static_cast<unsigned char>(b));
     return table;
 }();
+
+// The UTF-8 of each Windows-1251 byte as the codec's table has it, the length byte also telling
+// whether the byte makes the field need quotes: one look-up per byte of the names.
+class CsvCodes final
+{
+public:
+    static constexpr quint8 kQuote = 0x80;
+    static constexpr quint8 kLength = 0x07;
+
+    CsvCodes()
+    {
+        const Utf8Table& utf8 = Utf8Table::Get();
+        for (int b = 0; b < 256; ++b) {
+            m_codes[size_t(b)] = utf8[static_cast<unsigned char>(b)];
+            if (kNeedsQuotes[size_t(b)])
+                m_codes[size_t(b)].length |= kQuote;
+        }
+    }
+    const Utf8Table::Code& operator[](unsigned char byte) const { return m_codes[byte]; }
+
+private:
+    std::array<Utf8Table::Code, 256> m_codes;
+};
+
+const CsvCodes& Codes()
+{
+    static const CsvCodes codes;
+    return codes;
+}
 
 } // namespace
 
@@ -79,26 +114,25 @@ void CsvFile::Cp1251(QByteArrayView text)
     // Each character is at most three bytes of UTF-8 and a doubled quote two; every code is
     // copied whole (four bytes), its length then decides how far the output moves on.
     Reserve(3 * size_t(text.size()) + 3);
-    const Utf8Table& utf8 = Utf8Table::Get();
+    const CsvCodes& codes = Codes();
     char* out = m_at;
-    bool quote = false;
+    quint8 flags = 0;
     for (const char ch : text) {
-        const unsigned char byte = static_cast<unsigned char>(ch);
-        const Utf8Table::Code& code = utf8[byte];
+        const Utf8Table::Code& code = codes[static_cast<unsigned char>(ch)];
         std::memcpy(out, &code, sizeof code);
-        out += code.length;
-        quote |= kNeedsQuotes[byte];
+        out += code.length & CsvCodes::kLength;
+        flags |= code.length;
     }
-    if (quote) {
+    if (flags & CsvCodes::kQuote) {
         // Rare: written again, quoted.
         out = m_at;
         *out++ = '"';
         for (const char ch : text) {
-            const Utf8Table::Code& code = utf8[static_cast<unsigned char>(ch)];
+            const Utf8Table::Code& code = codes[static_cast<unsigned char>(ch)];
             if (ch == '"')
                 *out++ = '"';
             std::memcpy(out, &code, sizeof code);
-            out += code.length;
+            out += code.length & CsvCodes::kLength;
         }
         *out++ = '"';
     }

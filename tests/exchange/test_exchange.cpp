@@ -5,6 +5,7 @@
 #include "database/test_testgrid_fixtures.h"
 #include "exchange/Check.h"
 #include "exchange/Export.h"
+#include "exchange/TableSink.h"
 #include "exchange/TestSelection.h"
 #include "platform/Errors.h"
 
@@ -13,6 +14,7 @@
 #include <QtTest/QtTest>
 
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -164,6 +166,8 @@ using Damage = std::function<void(QByteArray& tests, QByteArray& values, QByteAr
 } // namespace
 
 Q_DECLARE_METATYPE(Damage)
+Q_DECLARE_METATYPE(std::vector<qint64>)
+Q_DECLARE_METATYPE(std::vector<double>)
 Q_DECLARE_METATYPE(kv::ExportFormat)
 
 class TestExchange : public QObject
@@ -320,6 +324,76 @@ private slots:
         QCOMPARE(result.Values, ranks.size());
         QCOMPARE(CsvColumns(out + u"/values.csv"_s, {1, 6}), ranks);
         QCOMPARE(CsvColumns(out + u"/tests.csv"_s, {0, 16}), nValues);
+    }
+
+    // Every number as the shortest text that reads back as itself, in the C locale: the quick
+    // paths for small whole numbers and for ranks give what the general conversion gives.
+    void csvNumbers_data()
+    {
+        QTest::addColumn<std::vector<qint64>>("integers");
+        QTest::addColumn<std::vector<double>>("reals");
+        QTest::newRow("integers") << std::vector<qint64>{0,
+                                                         9,
+                                                         10,
+                                                         99,
+                                                         100,
+                                                         2147483647,
+                                                         -1,
+                                                         -9,
+                                                         -10,
+                                                         -99,
+                                                         -100,
+                                                         std::numeric_limits<qint64>::max(),
+                                                         std::numeric_limits<qint64>::min()}
+                                  << std::vector<double>{};
+        std::vector<double> halves;
+        for (int twice = 0; twice <= 20002; ++twice)
+            halves.push_back(twice / 2.0);
+        QTest::newRow("ranks") << std::vector<qint64>{} << halves;
+        QTest::newRow("other reals") << std::vector<qint64>{}
+                                     << std::vector<double>{-0.0,      -1.5,
+                                                            0.25,      0.1,
+                                                            1.25,      9999.75,
+                                                            1e-7,      123456.5,
+                                                            100000.0,  1e6,
+                                                            1e21,      0.999999,
+                                                            2.0000001, std::numeric_limits<double>::max()};
+    }
+
+    void csvNumbers()
+    {
+        QFETCH(std::vector<qint64>, integers);
+        QFETCH(std::vector<double>, reals);
+        QTemporaryDir dir;
+        const TableLayout layout{
+            "numbers",
+            u"Числа"_s,
+            {Column{"n", {}, ColumnKind::Integer, {}, false, {}}, Column{"x", {}, ColumnKind::Real, {}, false, {}}}};
+        QByteArray expected = "\xEF\xBB\xBFn,x\r\n";
+        {
+            const std::unique_ptr<TableSink> sink = MakeCsvSink(dir.path());
+            sink->BeginTable(layout, 0);
+            for (size_t i = 0; i < std::max(integers.size(), reals.size()); ++i) {
+                std::vector<Cell> cells(2);
+                if (i < integers.size()) {
+                    cells[0].Empty = false;
+                    cells[0].Int = integers[i];
+                    expected += QByteArray::number(integers[i]);
+                }
+                expected += ',';
+                if (i < reals.size()) {
+                    cells[1].Empty = false;
+                    cells[1].Real = reals[i];
+                    char text[64];
+                    expected += QByteArray(text, std::to_chars(text, text + sizeof text, reals[i]).ptr - text);
+                }
+                expected += "\r\n";
+                sink->Row(cells);
+            }
+            sink->EndTable();
+            sink->Commit();
+        }
+        QCOMPARE(ReadFile(dir.filePath(u"numbers.csv"_s)), expected);
     }
 
     void cancelLeavesNothing_data()
