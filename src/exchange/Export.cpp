@@ -453,11 +453,18 @@ private:
     }
 
     // Position of the test among the selected ones, or -1. A test's records follow one another,
-    // so the last answer is nearly always the next one too.
+    // so the last answer is nearly always the next one too; and the tests are saved in the order
+    // of their numbers, so the one after is nearly always the next test.
     qsizetype TestIndex(quint32 id) const
     {
         if (id == m_lastTestId && m_lastTestIndex != kUnknown)
             return m_lastTestIndex;
+        const size_t next = size_t(m_lastTestIndex + 1);
+        if (m_lastTestIndex >= 0 && next < m_testIds.size() && m_testIds[next] == id) {
+            m_lastTestId = id;
+            m_lastTestIndex = qsizetype(next);
+            return m_lastTestIndex;
+        }
         const auto at = std::lower_bound(m_testIds.begin(), m_testIds.end(), id);
         m_lastTestId = id;
         m_lastTestIndex = at != m_testIds.end() && *at == id ? at - m_testIds.begin() : -1;
