@@ -81,6 +81,8 @@ public:
 
     // Starts the file again from its header row, for a writer that finds it has to redo the table.
     void Rewind();
+    // Writes what is buffered and lets the disk start on the file while other work goes on.
+    void StartWriteback();
     // Writes what is left and flushes the file to disk.
     void Finish();
     // Renames the file into place.

@@ -3,6 +3,8 @@
 #include "exchange/CsvFile.h"
 #include "exchange/Utf8Table.h"
 
+#include "database/DurableIo.h"
+
 #include "platform/Errors.h"
 
 #include <array>
@@ -181,6 +183,12 @@ void CsvFile::Rewind()
     if (::ftruncate(m_file.fd(), 0) != 0 || ::lseek(m_file.fd(), 0, SEEK_SET) != 0)
         throw Error(WriteErrorText(errno, m_file.FinalName()));
     WriteHeader();
+}
+
+void CsvFile::StartWriteback()
+{
+    Flush();
+    kv::StartWriteback(m_file.fd());
 }
 
 void CsvFile::Finish()

@@ -360,13 +360,15 @@ public:
         CsvFile& valuesFile = *files[1];
         CollectTests();
         CollectValues(&valuesFile);
+        if (m_oneRead)
+            valuesFile.StartWriteback();
         CollectUnrecordedValues();
         RankValues();
         {
             CsvRow row(*files[0]);
             WriteTests(row);
         }
-        files[0]->Finish();
+        files[0]->StartWriteback();
         {
             CsvRow row(valuesFile);
             if (OneReadHeld()) {
@@ -378,14 +380,14 @@ public:
             }
             WriteUnrecordedValues(row);
         }
-        valuesFile.Finish();
+        valuesFile.StartWriteback();
         if (files.size() > 2) {
-            {
-                CsvRow row(*files[2]);
-                WriteAnswers(row);
-            }
-            files[2]->Finish();
+            CsvRow row(*files[2]);
+            WriteAnswers(row);
         }
+        // The disk has been writing each file since it was complete; the syncs wait for the rest.
+        for (const auto& file : files)
+            file->Finish();
         return Result();
     }
 
