@@ -19,6 +19,7 @@
 #include <cstring>
 #include <deque>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace kv {
@@ -581,7 +582,9 @@ private:
 
     void CollectUnrecordedValues()
     {
-        std::vector<quint64> seen;
+        // A value without a record is named by every answer about it: each is taken once. A test
+        // has one or two such values, a large database a hundred thousand of them.
+        std::unordered_set<quint64> seen;
         DataSnapshot::Reader reader(m_snapshot, DataSnapshot::Answers);
         const char* block;
         while (const size_t count = reader.Next(block)) {
@@ -598,10 +601,8 @@ private:
                     const quint64 key = ValueKey(answer.TestId(), group, name);
                     if (std::binary_search(m_valueKeys.begin(), m_valueKeys.end(), key))
                         continue;
-                    const auto at = std::lower_bound(seen.begin(), seen.end(), key);
-                    if (at != seen.end() && *at == key)
+                    if (!seen.insert(key).second)
                         continue;
-                    seen.insert(at, key);
                     std::string utf8;
                     ToUtf8(name, utf8);
                     m_unrecorded.push_back(UnrecordedValue{answer.TestId(), group, std::move(utf8)});
