@@ -561,7 +561,7 @@ private:
         RankInOrder(m_run.size(), wins, [this](size_t k, float rank) { m_runRanks[m_runOrder[k]] = rank; });
         CsvRow row(csv);
         for (size_t k = 0; k < m_run.size(); ++k) {
-            ValueRow(row, *m_run[k], m_runRanks[k]);
+            ValueRow(row, *m_run[k], m_runTestId, m_runWins[k], m_runRanks[k]);
             m_writtenRanks.push_back(m_runRanks[k]);
         }
         m_run.clear();
@@ -741,15 +741,17 @@ private:
         }
     }
 
-    template <typename Row> void ValueRow(Row& row, const TvsDBValueRec& value, float rank) const
+    // testId and wins are the record's, already read by the caller.
+    template <typename Row>
+    void ValueRow(Row& row, const TvsDBValueRec& value, quint32 testId, qint32 wins, float rank) const
     {
         const quint8 group = value.TypeNumber();
-        row.Integer(quint32(value.TestId()));
+        row.Integer(testId);
         row.Integer(value.Id());
         row.Integer(group);
         GroupName(row, group);
         row.Cp1251(value.NameBytes());
-        row.Integer(value.Score());
+        row.Integer(wins);
         row.Real(rank);
         row.End();
     }
@@ -763,8 +765,9 @@ private:
             const auto* records = reinterpret_cast<const TvsDBValueRec*>(block);
             for (size_t i = 0; i < count; ++i) {
                 const TvsDBValueRec& value = records[i];
-                if (Wanted(quint32(value.TestId())))
-                    ValueRow(row, value, m_ranks[at++]);
+                const quint32 testId = quint32(value.TestId());
+                if (Wanted(testId))
+                    ValueRow(row, value, testId, value.Score(), m_ranks[at++]);
             }
             Advance(count);
         }

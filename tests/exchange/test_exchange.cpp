@@ -275,13 +275,13 @@ private slots:
             << QStringList{u"1:1"_s, u"2:2.5"_s, u"3:2.5"_s, u"6:1"_s, u"7:2.5"_s, u":2.5"_s, u":4"_s}
             << QStringList{u"1:4"_s, u"2:0"_s, u"3:3"_s};
 
-        // Test 2's values run over the first read of the file (about 11,000 records): once together
-        // after another test's, once split by test 3's.
+        // Test 2's values run over several reads of the file (about 11,000 records each): once
+        // together after another test's, once split by test 3's after more than a megabyte of rows.
         std::vector<std::array<int, 3>> together{{1, 1, 3}, {2, 1, 1}};
         QStringList togetherRanks{u"1:1"_s, u"2:2"_s};
         std::vector<std::array<int, 3>> scattered = together;
         QStringList scatteredRanks = togetherRanks;
-        const int many = 12000;
+        const int many = 60000;
         for (int k = 0; k < many; ++k) {
             // Wins fall by one every other value: pairs share a rank.
             together.push_back({100 + k, 2, many - k / 2});
