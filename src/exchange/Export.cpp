@@ -585,6 +585,12 @@ private:
         // A value without a record is named by every answer about it: each is taken once. A test
         // has one or two such values, a large database a hundred thousand of them.
         std::unordered_set<quint64> seen;
+        // The answers of a test come together and name its few values again and again: the names
+        // of the current test already dealt with are kept, and only a new one is looked for among
+        // all value records, a cache miss each.
+        constexpr size_t kKnownNames = 32;
+        std::vector<quint64> known;
+        quint32 knownTest = 0;
         DataSnapshot::Reader reader(m_snapshot, DataSnapshot::Answers);
         const char* block;
         while (const size_t count = reader.Next(block)) {
@@ -597,8 +603,16 @@ private:
                 m_hasAnswers[size_t(TestIndex(answer.TestId()))] = true;
                 const std::pair<quint8, QByteArrayView> names[] = {{answer.UpperGroup(), answer.UpperBytes()},
                                                                    {answer.LowerGroup(), answer.LowerBytes()}};
+                if (answer.TestId() != knownTest) {
+                    known.clear();
+                    knownTest = answer.TestId();
+                }
                 for (const auto& [group, name] : names) {
                     const quint64 key = ValueKey(answer.TestId(), group, name);
+                    if (std::find(known.begin(), known.end(), key) != known.end())
+                        continue;
+                    if (known.size() < kKnownNames)
+                        known.push_back(key);
                     if (std::binary_search(m_valueKeys.begin(), m_valueKeys.end(), key))
                         continue;
                     if (!seen.insert(key).second)
