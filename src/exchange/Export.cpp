@@ -347,8 +347,9 @@ public:
     // CSV writes each table into a file of its own, so the values table can be written by the
     // same read of values.dat that gathers the ranks, before the tests table that needs them.
     // That holds while each test's values come together in the file, as every save writes them,
-    // and while no value without a record shares a place with one that has it: otherwise the
-    // table is written again by a second read, the way the other formats are.
+    // and while the values without a record (which won nothing) rank below every stored one, as
+    // only stored values that won something do: otherwise the table is written again by a second
+    // read, the way the other formats are.
     ExportResult RunCsv(const QString& folder, std::vector<std::unique_ptr<CsvFile>>& files)
     {
         const TableLayout tests = TestsLayout();
