@@ -348,8 +348,8 @@ public:
     // same read of values.dat that gathers the ranks, before the tests table that needs them.
     // That holds while each test's values come together in the file, as every save writes them,
     // and while the values without a record (which won nothing) rank below every stored one, as
-    // only stored values that won something do: otherwise the table is written again by a second
-    // read, the way the other formats are.
+    // they do when every stored value won something: otherwise the table is written again by a
+    // second read, the way the other formats are.
     ExportResult RunCsv(const QString& folder, std::vector<std::unique_ptr<CsvFile>>& files)
     {
         const TableLayout tests = TestsLayout();
