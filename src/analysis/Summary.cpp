@@ -11,66 +11,106 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <system_error>
+#include <thread>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kv {
 
 namespace {
 
-// Records are read through their classes; only the names are taken from the raw bytes, so that a
-// name met a million times is decoded once.
+// The fields the summary takes, read straight from the blocks as they arrived, so that no record
+// is copied into its class first. Offsets as in the record classes.
+constexpr int kTestId = 0;
+constexpr int kTestDate = 85;
+constexpr int kTestAge = 93;
+constexpr int kTestSex = 97;
+constexpr int kTestFirstAnswer = 98; // the stored text fields follow one another from here, 81 bytes each
+constexpr int kTestTypeScore1 = 665;
+constexpr int kValueTestId = 4;
+constexpr int kValueTypeNumber = 8;
+constexpr int kValueScore = 9;
+constexpr int kValueName = 13;
 constexpr int kAnswerUpper = 13;
 constexpr int kAnswerLower = 95;
-constexpr int kValueName = 13;
 constexpr int kShortStringChars = 80;
-// The stored text fields of the test record follow one another from here, 81 bytes each.
-constexpr int kTestFirstAnswer = 98;
 constexpr int kShortStringSize = 81;
+static_assert(kTestTypeScore1 + 16 == TvsDBTestRec::kSize);
+static_assert(kValueName + kShortStringSize == TvsDBValueRec::kSize);
 
-// Calls each(record) for every whole record of fileName, a megabyte at a time, so nothing of the
-// file stays in memory. False when the file cannot be opened or a read fails: a summary quietly
-// missing the end of a file would look like a smaller sample.
-template <typename Each> bool ScanRecords(const QString& fileName, size_t recordSize, Each&& each)
+template <typename T> T Field(const char* record, int offset)
 {
-    const int fd = OpenLocked(fileName, O_RDONLY, kLockWaitMs);
-    if (fd < 0)
-        return false;
-    struct Closer
-    {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-    const size_t capacity = (size_t(1) << 20) / recordSize * recordSize;
+    return qFromLittleEndian<T>(record + offset);
+}
+
+// Reads from offset until size bytes have arrived or the file ends; -1 when a read fails.
+qint64 ReadBlock(int fd, char* into, size_t size, off_t offset)
+{
+    size_t filled = 0;
+    while (filled < size) {
+        const ssize_t n = ::pread(fd, into + filled, size - filled, offset + off_t(filled));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        filled += size_t(n);
+    }
+    return qint64(filled);
+}
+
+// Calls each(record) for every whole record of fd from record first on, a megabyte at a time, so
+// nothing of the file stays in memory; end < 0 reads to the end of the file. False when a read
+// fails: a summary quietly missing the end of a file would look like a smaller sample.
+template <typename Each> bool ScanRecords(int fd, size_t recordSize, qint64 first, qint64 end, Each&& each)
+{
+    const size_t capacity = (size_t(256) << 10) / recordSize * recordSize;
     std::vector<char> block(capacity);
-    off_t offset = 0;
+    off_t offset = off_t(first) * off_t(recordSize);
+    const off_t stop = end < 0 ? -1 : off_t(end) * off_t(recordSize);
     for (;;) {
-        size_t filled = 0;
-        while (filled < capacity) {
-            const ssize_t n = ::pread(fd, block.data() + filled, capacity - filled, offset + off_t(filled));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                return false;
-            if (n == 0)
-                break;
-            filled += size_t(n);
-        }
-        const size_t whole = filled / recordSize;
+        const size_t wanted = stop < 0 ? capacity : std::min<size_t>(capacity, size_t(stop - offset));
+        if (wanted == 0)
+            return true;
+        const qint64 filled = ReadBlock(fd, block.data(), wanted, offset);
+        if (filled < 0)
+            return false;
+        const size_t whole = size_t(filled) / recordSize;
         for (size_t i = 0; i < whole; ++i)
             each(block.data() + i * recordSize);
-        if (filled < capacity)
+        if (size_t(filled) < wanted)
             return true;
         offset += off_t(filled);
     }
 }
+
+class FileHandle
+{
+public:
+    explicit FileHandle(int fd) : m_fd(fd) {}
+    ~FileHandle()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
 
 std::string_view ShortBytes(const char* at)
 {
@@ -82,28 +122,112 @@ QString Decode(std::string_view raw)
     return FromCp1251(QByteArrayView(raw.data(), qsizetype(raw.size())));
 }
 
-struct ViewHash
-{
-    using is_transparent = void;
-    size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
-};
-
-// Interns raw Windows-1251 texts so that a text met a million times is decoded once.
-template <typename Index> class Interner
+// Interns raw Windows-1251 texts by their bytes and a tag (a value's group), numbering them in
+// order of first use: a text met a million times is decoded once, and a lookup costs one hash and
+// one compare of a few words, with no allocation and no copy. Open addressing over a power-of-two
+// table that stays at most half full.
+//
+// A text is read a word at a time, so the bytes after it up to the next multiple of eight must be
+// readable: a stored short string always has its 80 bytes of room after the length byte.
+class RawTexts
 {
 public:
-    template <typename Add> Index Get(std::string_view raw, Add&& add)
+    RawTexts() : m_slots(64) {}
+
+    // The text's number, and whether this was its first use.
+    std::pair<quint32, bool> Get(quint8 tag, std::string_view text)
     {
-        const auto found = m_map.find(raw);
-        if (found != m_map.end())
-            return found->second;
-        const Index index = add(raw);
-        m_map.emplace(std::string(raw), index);
-        return index;
+        const quint64 hash = Hash(tag, text);
+        const size_t mask = m_slots.size() - 1;
+        for (size_t i = size_t(hash) & mask;; i = (i + 1) & mask) {
+            Slot& slot = m_slots[i];
+            if (slot.number == 0)
+                return {Add(slot, hash, tag, text), true};
+            if (slot.hash == hash && Same(m_texts[slot.number - 1], tag, text))
+                return {slot.number - 1, false};
+        }
     }
+    quint8 Tag(quint32 number) const { return m_texts[number].tag; }
+    std::string_view Text(quint32 number) const
+    {
+        return std::string_view(m_bytes.data() + m_texts[number].start, m_texts[number].size);
+    }
+    quint32 Size() const { return quint32(m_texts.size()); }
 
 private:
-    std::unordered_map<std::string, Index, ViewHash, std::equal_to<>> m_map;
+    struct Slot
+    {
+        quint64 hash = 0;
+        quint32 number = 0; // the text's number + 1; 0 is a free slot
+    };
+    struct Stored
+    {
+        size_t start; // in m_bytes, a multiple of eight, zero-padded to the next one
+        quint32 size;
+        quint8 tag;
+    };
+
+    // Eight bytes from at, of which only the first left count.
+    static quint64 Word(const char* at, size_t left)
+    {
+        quint64 word;
+        std::memcpy(&word, at, 8);
+        return left >= 8 ? word : word & ((quint64(1) << (8 * left)) - 1);
+    }
+
+    static quint64 Hash(quint8 tag, std::string_view text)
+    {
+        constexpr quint64 kMul = 0x9e3779b97f4a7c15ull;
+        quint64 h = (quint64(text.size()) << 8 | tag) * kMul;
+        for (size_t i = 0; i < text.size(); i += 8) {
+            h = (h ^ Word(text.data() + i, text.size() - i)) * kMul;
+            h ^= h >> 31;
+        }
+        return h;
+    }
+
+    bool Same(const Stored& stored, quint8 tag, std::string_view text) const
+    {
+        if (stored.tag != tag || stored.size != text.size())
+            return false;
+        const char* mine = m_bytes.data() + stored.start;
+        for (size_t i = 0; i < text.size(); i += 8) {
+            if (Word(mine + i, 8) != Word(text.data() + i, text.size() - i))
+                return false;
+        }
+        return true;
+    }
+
+    quint32 Add(Slot& slot, quint64 hash, quint8 tag, std::string_view text)
+    {
+        const quint32 number = quint32(m_texts.size());
+        m_texts.push_back({m_bytes.size(), quint32(text.size()), tag});
+        m_bytes.append(text);
+        m_bytes.resize((m_bytes.size() + 7) / 8 * 8, '\0');
+        slot = {hash, number + 1};
+        if (2 * m_texts.size() > m_slots.size())
+            Grow();
+        return number;
+    }
+
+    void Grow()
+    {
+        std::vector<Slot> bigger(m_slots.size() * 2);
+        const size_t mask = bigger.size() - 1;
+        for (const Slot& slot : m_slots) {
+            if (slot.number == 0)
+                continue;
+            size_t i = size_t(slot.hash) & mask;
+            while (bigger[i].number != 0)
+                i = (i + 1) & mask;
+            bigger[i] = slot;
+        }
+        m_slots.swap(bigger);
+    }
+
+    std::vector<Slot> m_slots;
+    std::vector<Stored> m_texts;
+    std::string m_bytes;
 };
 
 constexpr qint32 kEpochJulianDay = 2415019; // 1899-12-30
@@ -171,63 +295,165 @@ qint32 ValuesFromPoints(qint64 points)
     return 0;
 }
 
-TvsSummaryData ReadSummaryData(const QString& dataDir)
+namespace {
+
+// One stored value as a reader thread met it, before the tests are known: its test's number as
+// stored and its name's number in that thread's own table. Resolved in place into a ScoreOf.
+struct RawScore
+{
+    quint32 test; // the stored test number; once resolved, the index into Tests
+    quint32 value;
+    qint32 wins;
+};
+
+struct ValueChunk
+{
+    std::vector<RawScore> scores;
+    int reader = 0;
+    bool read = false;
+};
+
+// Reads the value records of chunk (records first .. end, end < 0: to the end of the file).
+bool ReadValueChunk(int fd, qint64 first, qint64 end, RawTexts& names, ValueChunk& chunk)
+{
+    chunk.scores.reserve(size_t(end < 0 ? 1024 : end - first));
+    return ScanRecords(fd, TvsDBValueRec::kSize, first, end, [&](const char* bytes) {
+        const quint8 group = static_cast<quint8>(bytes[kValueTypeNumber]);
+        const quint32 name = names.Get(group, ShortBytes(bytes + kValueName)).first;
+        chunk.scores.push_back({Field<quint32>(bytes, kValueTestId), name, Field<qint32>(bytes, kValueScore)});
+    });
+}
+
+// Joins a helper thread however the reading ends, so that no exception leaves it running.
+struct Joiner
+{
+    std::thread thread;
+    ~Joiner()
+    {
+        if (thread.joinable())
+            thread.join();
+    }
+};
+
+} // namespace
+
+TvsSummaryData ReadSummaryData(const QString& dataDir, const TvsSummaryReading& reading)
 {
     TvsSummaryData data;
     const QDir dir(dataDir);
     // A save cut short by a crash is undone before anything of it is counted.
     if (dir.exists())
         RecoverDataDir(dataDir);
-    QHash<quint32, quint32> byId; // the first test of a number wins, as in the history window
-    std::vector<bool> firstOfId;
-    std::array<Interner<quint16>, kQuestionCount> answerTexts;
-
     const QString testsFile = dir.filePath(QStringLiteral("tests.dat"));
-    const qint64 expectedTests = std::max<qint64>(0, QFileInfo(testsFile).size()) / TvsDBTestRec::kSize;
-    byId.reserve(expectedTests);
-    data.Tests.reserve(size_t(expectedTests));
-    firstOfId.reserve(size_t(expectedTests));
-    const bool readTests = ScanRecords(testsFile, TvsDBTestRec::kSize, [&](const char* bytes) {
-        TvsDBTestRec rec;
-        std::memcpy(rec.bytes.data(), bytes, TvsDBTestRec::kSize);
-        TvsSummaryTest test;
-        test.Id = rec.Id();
-        test.Age = rec.Age();
-        test.Sex = rec.Sex();
-        test.DateDay = JulianDayOf(rec.Date());
-        qint64 total = 0;
-        for (int g = 0; g < 4; ++g) {
-            test.Points[size_t(g)] = rec.TypeScore(g + 1);
-            total += test.Points[size_t(g)];
-        }
-        test.N = ValuesFromPoints(total);
-        for (int q = 0; q < kQuestionCount; ++q) {
-            const auto question = TvsQuestion(q);
-            test.Answers[size_t(q)] = answerTexts[size_t(q)].Get(
-                ShortBytes(bytes + kTestFirstAnswer + q * kShortStringSize),
-                [&](std::string_view raw) { return data.AnswerIndex(question, Decode(raw)); });
-        }
-        // Value and answer records name their test by number; when two tests share one, the first in
-        // file order owns them, as in the history window.
-        const bool first = !byId.contains(test.Id);
-        if (first)
-            byId.insert(test.Id, quint32(data.Tests.size()));
-        firstOfId.push_back(first);
-        data.Tests.push_back(test);
-    });
-    if (!readTests) {
+    const QString valuesFile = dir.filePath(QStringLiteral("values.dat"));
+    const QString answersFile = dir.filePath(QStringLiteral("answers.dat"));
+
+    // Locked in the order every writer takes them.
+    const FileHandle tests(OpenLocked(testsFile, O_RDONLY, kLockWaitMs));
+    if (tests.get() < 0) {
         if (!QFileInfo::exists(testsFile))
             return data;
         throw Error(UnreadableText(testsFile));
     }
+    const FileHandle values(OpenLocked(valuesFile, O_RDONLY, kLockWaitMs));
+    if (values.get() < 0 && QFileInfo::exists(valuesFile))
+        throw Error(UnreadableText(valuesFile));
 
-    // One table per group byte, so a lookup needs no key built from the group and the name.
-    std::vector<Interner<quint32>> valueNames(256);
-    auto valueOf = [&](quint8 group, const char* shortString) {
-        return valueNames[group].Get(ShortBytes(shortString),
-                                     [&](std::string_view raw) { return data.ValueIndex(group, Decode(raw)); });
+    // values.dat is cut into chunks that the two threads take in turn: the helper starts on them at
+    // once, this thread reads tests.dat first and then joins in. Each thread interns names in its
+    // own table; the chunks are put together in file order afterwards.
+    const qint64 chunkRecords = std::max<qint64>(1, reading.ChunkRecords);
+    qint64 valueRecords = 0;
+    struct stat st
+    {
     };
-    // Tests are numbered 1, 2, 3 ... in file order unless something went wrong; the table is for the rest.
+    if (values.get() >= 0 && ::fstat(values.get(), &st) == 0)
+        valueRecords = qint64(st.st_size) / TvsDBValueRec::kSize;
+    std::vector<ValueChunk> chunks(values.get() < 0 ? 0 : size_t(valueRecords / chunkRecords + 1));
+    std::array<RawTexts, 2> names;
+    std::atomic<size_t> nextChunk{0};
+    auto readChunks = [&](int reader) {
+        for (size_t c; (c = nextChunk.fetch_add(1)) < chunks.size();) {
+            // The last chunk reads on to the end, should the file have grown since its size was taken.
+            const qint64 first = qint64(c) * chunkRecords;
+            const qint64 end = c + 1 == chunks.size() ? -1 : first + chunkRecords;
+            chunks[c].reader = reader;
+            chunks[c].read = ReadValueChunk(values.get(), first, end, names[size_t(reader)], chunks[c]);
+        }
+    };
+    std::exception_ptr helperFailure;
+    Joiner helper;
+    if (reading.Threads > 1 && !chunks.empty()) {
+        try {
+            helper.thread = std::thread([&] {
+                try {
+                    readChunks(1);
+                } catch (...) {
+                    helperFailure = std::current_exception();
+                }
+            });
+        } catch (const std::system_error&) {
+            // Without a second thread this one reads everything.
+        }
+    }
+
+    QHash<quint32, quint32> byId; // the first test of a number wins, as in the history window
+    std::vector<bool> firstOfId;
+    std::array<RawTexts, kQuestionCount> answerTexts;
+    std::array<std::vector<quint16>, kQuestionCount> answerIndex;
+    const qint64 expectedTests = std::max<qint64>(0, QFileInfo(testsFile).size()) / TvsDBTestRec::kSize;
+    data.Tests.reserve(size_t(expectedTests));
+    firstOfId.reserve(size_t(expectedTests));
+    const bool readTests = ScanRecords(tests.get(), TvsDBTestRec::kSize, 0, -1, [&](const char* bytes) {
+        TvsSummaryTest test;
+        test.Id = Field<quint32>(bytes, kTestId);
+        test.Age = Field<qint32>(bytes, kTestAge);
+        test.Sex = static_cast<quint8>(bytes[kTestSex]);
+        const quint64 dateBits = Field<quint64>(bytes, kTestDate);
+        double date;
+        std::memcpy(&date, &dateBits, sizeof date);
+        test.DateDay = JulianDayOf(date);
+        qint64 total = 0;
+        for (int g = 0; g < 4; ++g) {
+            test.Points[size_t(g)] = Field<qint32>(bytes, kTestTypeScore1 + 4 * g);
+            total += test.Points[size_t(g)];
+        }
+        test.N = ValuesFromPoints(total);
+        for (int q = 0; q < kQuestionCount; ++q) {
+            const std::string_view raw = ShortBytes(bytes + kTestFirstAnswer + q * kShortStringSize);
+            const auto [number, added] = answerTexts[size_t(q)].Get(0, raw);
+            if (added)
+                answerIndex[size_t(q)].push_back(data.AnswerIndex(TvsQuestion(q), Decode(raw)));
+            test.Answers[size_t(q)] = answerIndex[size_t(q)][number];
+        }
+        // Value and answer records name their test by number; when two tests share one, the first in
+        // file order owns them, as in the history window. Tests are numbered 1, 2, 3 ... in file
+        // order unless something went wrong, and only the rest go into the table.
+        const size_t position = data.Tests.size();
+        bool first;
+        if (test.Id == position + 1) {
+            first = byId.isEmpty() || !byId.contains(test.Id);
+        } else {
+            const bool earlierAtItsPlace = test.Id >= 1 && test.Id <= position && data.Tests[test.Id - 1].Id == test.Id;
+            first = !earlierAtItsPlace && !byId.contains(test.Id);
+            if (first)
+                byId.insert(test.Id, quint32(position));
+        }
+        firstOfId.push_back(first);
+        data.Tests.push_back(test);
+    });
+    if (!readTests)
+        throw Error(UnreadableText(testsFile));
+    readChunks(0);
+    if (helper.thread.joinable())
+        helper.thread.join();
+    if (helperFailure)
+        std::rethrow_exception(helperFailure);
+    for (const ValueChunk& chunk : chunks) {
+        if (!chunk.read)
+            throw Error(UnreadableText(valuesFile));
+    }
+
     auto testOf = [&](quint32 id) -> qint64 {
         if (id >= 1 && id <= data.Tests.size() && data.Tests[id - 1].Id == id && firstOfId[id - 1])
             return qint64(id - 1);
@@ -235,65 +461,96 @@ TvsSummaryData ReadSummaryData(const QString& dataDir)
         return found == byId.constEnd() ? -1 : qint64(*found);
     };
 
-    struct Owned
-    {
-        quint32 test;
-        TvsSummaryScore score;
-    };
-    std::vector<Owned> scores;
-    scores.reserve(size_t(std::max<qint64>(0, QFileInfo(dir.filePath(QStringLiteral("values.dat"))).size())) /
-                   TvsDBValueRec::kSize);
-    const QString valuesFile = dir.filePath(QStringLiteral("values.dat"));
-    const bool readValues = ScanRecords(valuesFile, TvsDBValueRec::kSize, [&](const char* bytes) {
-        TvsDBValueRec rec;
-        std::memcpy(rec.bytes.data(), bytes, TvsDBValueRec::kSize);
-        const qint64 test = testOf(quint32(rec.TestId()));
-        if (test < 0)
-            return;
-        scores.push_back({quint32(test), {valueOf(rec.TypeNumber(), bytes + kValueName), rec.Score()}});
-    });
-    if (!readValues && QFileInfo::exists(valuesFile))
-        throw Error(UnreadableText(valuesFile));
-    // One save writes a test's records together, so they are nearly always in order already.
-    const auto byTest = [](const auto& a, const auto& b) { return a.test < b.test; };
-    if (!std::is_sorted(scores.begin(), scores.end(), byTest))
-        std::sort(scores.begin(), scores.end(), byTest);
-    data.Scores.reserve(scores.size());
-    for (const Owned& s : scores) {
-        TvsSummaryTest& test = data.Tests[s.test];
-        if (test.ScoreCount == 0)
-            test.FirstScore = quint32(data.Scores.size());
-        ++test.ScoreCount;
-        data.Scores.push_back(s.score);
+    // In file order: each record's test found, each name given its number among all values as it is
+    // first met in a record that counts, and the records of unknown tests dropped.
+    std::array<std::vector<quint32>, 2> valueOfName; // a thread's name number -> value index + 1
+    bool sorted = true;
+    qint64 lastTest = -1;
+    size_t kept = 0;
+    for (ValueChunk& chunk : chunks) {
+        const RawTexts& table = names[size_t(chunk.reader)];
+        std::vector<quint32>& valueOf = valueOfName[size_t(chunk.reader)];
+        valueOf.resize(table.Size(), 0);
+        size_t out = 0;
+        for (const RawScore& s : chunk.scores) {
+            const qint64 test = testOf(s.test);
+            if (test < 0)
+                continue;
+            quint32& value = valueOf[s.value];
+            if (value == 0)
+                value = data.ValueIndex(table.Tag(s.value), Decode(table.Text(s.value))) + 1;
+            // One save writes a test's records together, so they are nearly always in order already.
+            sorted = sorted && test >= lastTest;
+            lastTest = test;
+            chunk.scores[out++] = {quint32(test), value - 1, s.wins};
+        }
+        chunk.scores.resize(out);
+        kept += out;
     }
-    std::vector<Owned>().swap(scores);
+    const auto byTest = [](const RawScore& a, const RawScore& b) { return a.test < b.test; };
+    if (!sorted) {
+        std::vector<RawScore> all;
+        all.reserve(kept);
+        for (ValueChunk& chunk : chunks) {
+            all.insert(all.end(), chunk.scores.begin(), chunk.scores.end());
+            std::vector<RawScore>().swap(chunk.scores);
+        }
+        std::sort(all.begin(), all.end(), byTest);
+        chunks.assign(1, ValueChunk{std::move(all), 0, true});
+    }
+    data.Scores.reserve(kept);
+    for (ValueChunk& chunk : chunks) {
+        for (const RawScore& s : chunk.scores) {
+            TvsSummaryTest& test = data.Tests[s.test];
+            if (test.ScoreCount == 0)
+                test.FirstScore = quint32(data.Scores.size());
+            ++test.ScoreCount;
+            data.Scores.push_back({s.value, s.wins});
+        }
+        std::vector<RawScore>().swap(chunk.scores);
+    }
 
+    // Answer logs are small beside the values; they are read on this thread alone, their names
+    // looked up among the values already met.
+    RawTexts answerNames;
+    std::vector<quint32> valueOfAnswerName;
+    auto valueOf = [&](quint8 group, const char* shortString) {
+        const auto [number, added] = answerNames.Get(group, ShortBytes(shortString));
+        if (added)
+            valueOfAnswerName.push_back(data.ValueIndex(group, Decode(ShortBytes(shortString))));
+        return valueOfAnswerName[number];
+    };
     struct OwnedPair
     {
         quint32 test;
         TvsComparison pair;
     };
     std::vector<OwnedPair> pairs;
-    pairs.reserve(size_t(std::max<qint64>(0, QFileInfo(dir.filePath(QStringLiteral("answers.dat"))).size())) /
-                  TvsDBAnswerRec::kSize);
-    const QString answersFile = dir.filePath(QStringLiteral("answers.dat"));
-    const bool readAnswers = ScanRecords(answersFile, TvsDBAnswerRec::kSize, [&](const char* bytes) {
-        TvsDBAnswerRec rec;
-        std::memcpy(rec.bytes.data(), bytes, TvsDBAnswerRec::kSize);
-        const qint64 test = testOf(rec.TestId());
-        if (test < 0 || !rec.ChoiceKnown()) {
-            ++data.SkippedAnswers;
-            return;
-        }
-        const quint32 upper = valueOf(rec.UpperGroup(), bytes + kAnswerUpper);
-        const quint32 lower = valueOf(rec.LowerGroup(), bytes + kAnswerLower);
-        pairs.push_back({quint32(test), rec.Chosen() == TvsDBAnswerRec::kChoseUpper ? TvsComparison{upper, lower}
-                                                                                    : TvsComparison{lower, upper}});
-    });
-    if (!readAnswers && QFileInfo::exists(answersFile))
+    const FileHandle answers(OpenLocked(answersFile, O_RDONLY, kLockWaitMs));
+    if (answers.get() < 0 && QFileInfo::exists(answersFile))
         throw Error(UnreadableText(answersFile));
-    if (!std::is_sorted(pairs.begin(), pairs.end(), byTest))
-        std::sort(pairs.begin(), pairs.end(), byTest);
+    if (answers.get() >= 0) {
+        if (::fstat(answers.get(), &st) == 0)
+            pairs.reserve(size_t(st.st_size / TvsDBAnswerRec::kSize));
+        const bool readAnswers = ScanRecords(answers.get(), TvsDBAnswerRec::kSize, 0, -1, [&](const char* bytes) {
+            TvsDBAnswerRec rec;
+            std::memcpy(rec.bytes.data(), bytes, TvsDBAnswerRec::kSize);
+            const qint64 test = testOf(rec.TestId());
+            if (test < 0 || !rec.ChoiceKnown()) {
+                ++data.SkippedAnswers;
+                return;
+            }
+            const quint32 upper = valueOf(rec.UpperGroup(), bytes + kAnswerUpper);
+            const quint32 lower = valueOf(rec.LowerGroup(), bytes + kAnswerLower);
+            pairs.push_back({quint32(test), rec.Chosen() == TvsDBAnswerRec::kChoseUpper ? TvsComparison{upper, lower}
+                                                                                        : TvsComparison{lower, upper}});
+        });
+        if (!readAnswers)
+            throw Error(UnreadableText(answersFile));
+    }
+    const auto pairByTest = [](const OwnedPair& a, const OwnedPair& b) { return a.test < b.test; };
+    if (!std::is_sorted(pairs.begin(), pairs.end(), pairByTest))
+        std::sort(pairs.begin(), pairs.end(), pairByTest);
     data.Pairs.reserve(pairs.size());
     for (const OwnedPair& p : pairs) {
         TvsSummaryTest& test = data.Tests[p.test];

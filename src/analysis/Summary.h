@@ -87,10 +87,18 @@ private:
     QHash<QString, quint32> m_valueIndex;
 };
 
+// How the reading is shared out: values.dat is cut into chunks of this many records that the
+// threads take in turn while one of them reads tests.dat first. The result does not depend on it.
+struct TvsSummaryReading
+{
+    int Threads = 2;
+    qint64 ChunkRecords = qint64(1) << 16;
+};
+
 // Reads tests.dat, values.dat and, when it exists, answers.dat of dataDir a block at a time, keeping
 // only the compact form. Raises kv::Error in Russian when tests.dat cannot be read; a missing values
 // or answers file reads as empty.
-TvsSummaryData ReadSummaryData(const QString& dataDir);
+TvsSummaryData ReadSummaryData(const QString& dataDir, const TvsSummaryReading& reading = {});
 
 // The number of values n with n(n-1)/2 == points, or 0 when there is none.
 qint32 ValuesFromPoints(qint64 points);
