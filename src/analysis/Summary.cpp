@@ -498,6 +498,9 @@ TvsSummaryData ReadSummaryData(const QString& dataDir, const TvsSummaryReading& 
         std::sort(all.begin(), all.end(), byTest);
         chunks.assign(1, ValueChunk{std::move(all), 0, true});
     }
+    // Each test's records are together now: a value is new to its test when it was last met in
+    // another one.
+    std::vector<quint32> lastTestOf(data.Values.size(), 0); // test index + 1
     data.Scores.reserve(kept);
     for (ValueChunk& chunk : chunks) {
         for (const RawScore& s : chunk.scores) {
@@ -506,6 +509,10 @@ TvsSummaryData ReadSummaryData(const QString& dataDir, const TvsSummaryReading& 
                 test.FirstScore = quint32(data.Scores.size());
             ++test.ScoreCount;
             data.Scores.push_back({s.value, s.wins});
+            if (lastTestOf[s.value] != s.test + 1) {
+                lastTestOf[s.value] = s.test + 1;
+                ++test.Known;
+            }
         }
         std::vector<RawScore>().swap(chunk.scores);
     }
@@ -558,6 +565,29 @@ TvsSummaryData ReadSummaryData(const QString& dataDir, const TvsSummaryReading& 
             test.FirstPair = quint32(data.Pairs.size());
         ++test.PairCount;
         data.Pairs.push_back(p.pair);
+    }
+    if (!data.Pairs.empty()) {
+        // Values met only in a test's answer log are among its values too: a test with a log is
+        // counted again over both.
+        lastTestOf.assign(data.Values.size(), 0);
+        for (quint32 t = 0; t < quint32(data.Tests.size()); ++t) {
+            TvsSummaryTest& test = data.Tests[t];
+            if (test.PairCount == 0)
+                continue;
+            test.Known = 0;
+            const auto count = [&](quint32 value) {
+                if (lastTestOf[value] != t + 1) {
+                    lastTestOf[value] = t + 1;
+                    ++test.Known;
+                }
+            };
+            for (quint32 i = 0; i < test.ScoreCount; ++i)
+                count(data.Scores[test.FirstScore + i].Value);
+            for (quint32 i = 0; i < test.PairCount; ++i) {
+                count(data.Pairs[test.FirstPair + i].Winner);
+                count(data.Pairs[test.FirstPair + i].Loser);
+            }
+        }
     }
     return data;
 }
@@ -719,6 +749,11 @@ TvsSummary Summarize(const TvsSummaryData& data, const TvsSummaryFilter& filter,
             ++summary.WithAnswers;
         pairs.insert(pairs.end(), data.Pairs.begin() + test.FirstPair,
                      data.Pairs.begin() + test.FirstPair + test.PairCount);
+        const qint32 n = test.N;
+        if (n < 2 || qint64(test.Known) > n) {
+            ++summary.Undecidable;
+            continue;
+        }
 
         // A value named twice in one test (only in a damaged file) counts once, with its wins added.
         ++stamp;
@@ -739,11 +774,6 @@ TvsSummary Summarize(const TvsSummaryData& data, const TvsSummaryFilter& filter,
             const TvsComparison& p = data.Pairs[test.FirstPair + i];
             knownOf(p.Winner)->logged = true;
             knownOf(p.Loser)->logged = true;
-        }
-        const qint32 n = test.N;
-        if (n < 2 || qint64(known.size()) > n) {
-            ++summary.Undecidable;
-            continue;
         }
 
         const double pairCount = PairCountOf(n);

@@ -56,6 +56,7 @@ struct TvsSummaryTest
     quint32 ScoreCount = 0;
     quint32 FirstPair = 0; // this test's answers in TvsSummaryData::Pairs; none without an answer log
     quint32 PairCount = 0;
+    quint32 Known = 0; // different values named in its scores and answer log
 };
 
 struct TvsSummaryScore
