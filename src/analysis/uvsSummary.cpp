@@ -129,7 +129,9 @@ TfmSummary::TfmSummary(AppContext& context, const TvsValueTypeList& valueTypes, 
         if (tab != ui->tsConsistency)
             layout->setStretch(0, 1);
         m_charts.push_back(chart);
+        m_chartTabs.push_back(tab);
     }
+    m_chartContent.resize(m_charts.size());
     for (QTableWidget* table : {ui->sgGroups, ui->sgValues, ui->sgScale}) {
         table->setEditTriggers(QAbstractItemView::NoEditTriggers);
         table->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -158,6 +160,7 @@ TfmSummary::TfmSummary(AppContext& context, const TvsValueTypeList& valueTypes, 
         connect(age, &QSpinBox::valueChanged, this, changed);
     for (QDateEdit* date : {ui->edDateFrom, ui->edDateTo})
         connect(date, &QDateEdit::dateChanged, this, changed);
+    connect(ui->pcSummary, &QTabWidget::currentChanged, this, Guarded(this, dialogs, &TfmSummary::TabChange));
     connect(ui->btPrint, &QPushButton::clicked, this, Guarded(this, dialogs, &TfmSummary::btPrintClick));
     connect(ui->btSavePdf, &QPushButton::clicked, this, Guarded(this, dialogs, &TfmSummary::btSavePdfClick));
     connect(ui->btClose, &QPushButton::clicked, this, &QDialog::accept);
@@ -245,6 +248,49 @@ void TfmSummary::Recompute()
     ShowConsistency();
 }
 
+void TfmSummary::SetChart(int chart, const QString& title, std::vector<TvsChartRow> rows, QMap<int, QString> names,
+                          int decimals)
+{
+    ChartContent& content = m_chartContent[size_t(chart)];
+    content.title = title;
+    content.rows = std::move(rows);
+    content.names = std::move(names);
+    content.decimals = decimals;
+    content.pending = true;
+    if (ui->pcSummary->currentWidget() == m_chartTabs[size_t(chart)])
+        DrawChart(chart);
+}
+
+void TfmSummary::DrawChart(int chart) const
+{
+    ChartContent& content = m_chartContent[size_t(chart)];
+    if (!content.pending)
+        return;
+    content.pending = false;
+    m_charts[size_t(chart)]->SetRows(content.title, content.rows, content.names, content.decimals);
+}
+
+TvsChartView* TfmSummary::Chart(int tab) const
+{
+    DrawChart(tab);
+    return m_charts[size_t(tab)];
+}
+
+std::vector<TvsChartView*> TfmSummary::AllCharts() const
+{
+    for (size_t c = 0; c < m_charts.size(); ++c)
+        DrawChart(int(c));
+    return m_charts;
+}
+
+void TfmSummary::TabChange()
+{
+    for (size_t c = 0; c < m_chartTabs.size(); ++c) {
+        if (m_chartTabs[c] == ui->pcSummary->currentWidget())
+            DrawChart(int(c));
+    }
+}
+
 QString TfmSummary::GroupName(qint32 number) const
 {
     if (number >= 1 && number <= m_valueTypes.Count())
@@ -278,7 +324,7 @@ void TfmSummary::ShowGroups()
         }
     }
     Finish(table);
-    m_charts[0]->SetRows(QStringLiteral("Средняя доля очков группы"), rows, names, 2);
+    SetChart(0, QStringLiteral("Средняя доля очков группы"), std::move(rows), std::move(names), 2);
 }
 
 void TfmSummary::ShowValues()
@@ -318,7 +364,7 @@ void TfmSummary::ShowValues()
     const QString title = m_summary.Values.size() > size_t(kValuesCharted)
                               ? QStringLiteral("Средняя доля побед (первые %1 ценностей)").arg(kValuesCharted)
                               : QStringLiteral("Средняя доля побед");
-    m_charts[1]->SetRows(title, rows, names, 2);
+    SetChart(1, title, std::move(rows), std::move(names), 2);
 }
 
 void TfmSummary::ShowScale()
@@ -376,7 +422,7 @@ void TfmSummary::ShowScale()
         rows.push_back({value.Name + QStringLiteral(": ") + Number(scale, 2), scale, value.Group, true});
         names.insert(value.Group, GroupName(value.Group));
     }
-    m_charts[2]->SetRows(QStringLiteral("Шкала Брэдли — Терри"), rows, names, 2);
+    SetChart(2, QStringLiteral("Шкала Брэдли — Терри"), std::move(rows), std::move(names), 2);
 }
 
 void TfmSummary::ShowConsistency()
@@ -398,7 +444,7 @@ void TfmSummary::ShowConsistency()
                             double(c.Bins[size_t(b)]), 0, true});
         }
     }
-    m_charts[3]->SetRows(QStringLiteral("Тестов по коэффициенту согласованности ζ"), rows, {});
+    SetChart(3, QStringLiteral("Тестов по коэффициенту согласованности ζ"), std::move(rows), {}, 0);
 }
 
 QString TfmSummary::FilterText() const
@@ -465,7 +511,7 @@ std::vector<PagePainter> ChartPages(const std::vector<TvsChartView*>& charts)
 
 void TfmSummary::btPrintClick()
 {
-    PrintDocumentAndPages(m_context, *Report(), ChartPages(m_charts), kTitle);
+    PrintDocumentAndPages(m_context, *Report(), ChartPages(AllCharts()), kTitle);
 }
 
 void TfmSummary::btSavePdfClick()
@@ -474,7 +520,7 @@ void TfmSummary::btSavePdfClick()
                                                             QStringLiteral("PDF (*.pdf)"), QStringLiteral("pdf"));
     if (fileName.isEmpty())
         return;
-    WriteDocumentAndPagesPdf(fileName, *Report(), ChartPages(m_charts), kTitle);
+    WriteDocumentAndPagesPdf(fileName, *Report(), ChartPages(AllCharts()), kTitle);
 }
 
 } // namespace kv
