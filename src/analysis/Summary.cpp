@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -310,6 +311,7 @@ struct ValueChunk
 {
     std::vector<RawScore> scores;
     int reader = 0;
+    bool taken = false;
     bool read = false;
 };
 
@@ -373,11 +375,15 @@ TvsSummaryData ReadSummaryData(const QString& dataDir, const TvsSummaryReading& 
     std::array<RawTexts, 2> names;
     std::atomic<size_t> nextChunk{0};
     auto readChunks = [&](int reader) {
-        for (size_t c; (c = nextChunk.fetch_add(1)) < chunks.size();) {
+        const auto next = [&](size_t done) {
+            return reading.InTurn ? (done == SIZE_MAX ? size_t(1 - reader) : done + 2) : nextChunk.fetch_add(1);
+        };
+        for (size_t c = next(SIZE_MAX); c < chunks.size(); c = next(c)) {
             // The last chunk reads on to the end, should the file have grown since its size was taken.
             const qint64 first = qint64(c) * chunkRecords;
             const qint64 end = c + 1 == chunks.size() ? -1 : first + chunkRecords;
             chunks[c].reader = reader;
+            chunks[c].taken = true;
             chunks[c].read = ReadValueChunk(values.get(), first, end, names[size_t(reader)], chunks[c]);
         }
     };
@@ -449,6 +455,14 @@ TvsSummaryData ReadSummaryData(const QString& dataDir, const TvsSummaryReading& 
         helper.thread.join();
     if (helperFailure)
         std::rethrow_exception(helperFailure);
+    // Chunks left for a helper that could not be started.
+    for (size_t c = 0; c < chunks.size(); ++c) {
+        if (chunks[c].taken)
+            continue;
+        const qint64 first = qint64(c) * chunkRecords;
+        chunks[c].read = ReadValueChunk(values.get(), first, c + 1 == chunks.size() ? -1 : first + chunkRecords,
+                                        names[0], chunks[c]);
+    }
     for (const ValueChunk& chunk : chunks) {
         if (!chunk.read)
             throw Error(UnreadableText(valuesFile));

@@ -94,6 +94,9 @@ struct TvsSummaryReading
 {
     int Threads = 2;
     qint64 ChunkRecords = qint64(1) << 16;
+    // Chunks go to the threads in turn (the first, third ... to the helper) instead of to whichever
+    // is free: slower, but the same split on every run.
+    bool InTurn = false;
 };
 
 // Reads tests.dat, values.dat and, when it exists, answers.dat of dataDir a block at a time, keeping
