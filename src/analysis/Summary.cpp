@@ -476,59 +476,91 @@ TvsSummaryData ReadSummaryData(const QString& dataDir, const TvsSummaryReading& 
     };
 
     // In file order: each record's test found, each name given its number among all values as it is
-    // first met in a record that counts, and the records of unknown tests dropped.
+    // first met in a record that counts, and the records of unknown tests dropped. One save writes a
+    // test's records together, so they are nearly always in test order already and go straight to
+    // their place, each chunk freed when done; the first record out of order sends the rest through
+    // a sort.
     std::array<std::vector<quint32>, 2> valueOfName; // a thread's name number -> value index + 1
-    bool sorted = true;
-    qint64 lastTest = -1;
-    size_t kept = 0;
-    for (ValueChunk& chunk : chunks) {
-        const RawTexts& table = names[size_t(chunk.reader)];
-        std::vector<quint32>& valueOf = valueOfName[size_t(chunk.reader)];
-        valueOf.resize(table.Size(), 0);
-        size_t out = 0;
-        for (const RawScore& s : chunk.scores) {
-            const qint64 test = testOf(s.test);
-            if (test < 0)
-                continue;
-            quint32& value = valueOf[s.value];
-            if (value == 0)
-                value = data.ValueIndex(table.Tag(s.value), Decode(table.Text(s.value))) + 1;
-            // One save writes a test's records together, so they are nearly always in order already.
-            sorted = sorted && test >= lastTest;
-            lastTest = test;
-            chunk.scores[out++] = {quint32(test), value - 1, s.wins};
+    for (size_t r = 0; r < names.size(); ++r)
+        valueOfName[r].assign(names[r].Size(), 0);
+    const auto resolve = [&](const ValueChunk& chunk, const RawScore& s, RawScore& into) {
+        const qint64 test = testOf(s.test);
+        if (test < 0)
+            return false;
+        quint32& value = valueOfName[size_t(chunk.reader)][s.value];
+        if (value == 0) {
+            const RawTexts& table = names[size_t(chunk.reader)];
+            value = data.ValueIndex(table.Tag(s.value), Decode(table.Text(s.value))) + 1;
         }
-        chunk.scores.resize(out);
-        kept += out;
+        into = {quint32(test), value - 1, s.wins};
+        return true;
+    };
+    // A value is new to its test when it was last met in another one.
+    std::vector<quint32> lastTestOf; // test index + 1
+    const auto place = [&](const RawScore& s) {
+        TvsSummaryTest& test = data.Tests[s.test];
+        if (test.ScoreCount == 0)
+            test.FirstScore = quint32(data.Scores.size());
+        ++test.ScoreCount;
+        data.Scores.push_back({s.value, s.wins});
+        if (s.value >= lastTestOf.size())
+            lastTestOf.resize(data.Values.size(), 0);
+        if (lastTestOf[s.value] != s.test + 1) {
+            lastTestOf[s.value] = s.test + 1;
+            ++test.Known;
+        }
+    };
+    size_t total = 0;
+    for (const ValueChunk& chunk : chunks)
+        total += chunk.scores.size();
+    data.Scores.reserve(total);
+    size_t k = 0, i = 0; // where the records in order end
+    bool sorted = true;
+    quint32 lastTest = 0;
+    for (; k < chunks.size(); ++k) {
+        ValueChunk& chunk = chunks[k];
+        for (i = 0; i < chunk.scores.size(); ++i) {
+            RawScore resolved;
+            if (!resolve(chunk, chunk.scores[i], resolved))
+                continue;
+            if (resolved.test < lastTest) {
+                sorted = false;
+                break;
+            }
+            lastTest = resolved.test;
+            place(resolved);
+        }
+        if (!sorted)
+            break;
+        std::vector<RawScore>().swap(chunk.scores);
     }
-    const auto byTest = [](const RawScore& a, const RawScore& b) { return a.test < b.test; };
     if (!sorted) {
         std::vector<RawScore> all;
-        all.reserve(kept);
-        for (ValueChunk& chunk : chunks) {
-            all.insert(all.end(), chunk.scores.begin(), chunk.scores.end());
+        all.reserve(total);
+        // What was placed is in test order: the tests' ranges give it back as it came.
+        for (quint32 t = 0; t < quint32(data.Tests.size()); ++t) {
+            TvsSummaryTest& test = data.Tests[t];
+            for (quint32 j = 0; j < test.ScoreCount; ++j) {
+                const TvsSummaryScore& score = data.Scores[test.FirstScore + j];
+                all.push_back({t, score.Value, score.Wins});
+            }
+            test.FirstScore = test.ScoreCount = test.Known = 0;
+        }
+        std::vector<TvsSummaryScore>().swap(data.Scores);
+        for (; k < chunks.size(); ++k, i = 0) {
+            ValueChunk& chunk = chunks[k];
+            for (; i < chunk.scores.size(); ++i) {
+                RawScore resolved;
+                if (resolve(chunk, chunk.scores[i], resolved))
+                    all.push_back(resolved);
+            }
             std::vector<RawScore>().swap(chunk.scores);
         }
-        std::sort(all.begin(), all.end(), byTest);
-        chunks.assign(1, ValueChunk{std::move(all), 0, true});
-    }
-    // Each test's records are together now: a value is new to its test when it was last met in
-    // another one.
-    std::vector<quint32> lastTestOf(data.Values.size(), 0); // test index + 1
-    data.Scores.reserve(kept);
-    for (ValueChunk& chunk : chunks) {
-        for (const RawScore& s : chunk.scores) {
-            TvsSummaryTest& test = data.Tests[s.test];
-            if (test.ScoreCount == 0)
-                test.FirstScore = quint32(data.Scores.size());
-            ++test.ScoreCount;
-            data.Scores.push_back({s.value, s.wins});
-            if (lastTestOf[s.value] != s.test + 1) {
-                lastTestOf[s.value] = s.test + 1;
-                ++test.Known;
-            }
-        }
-        std::vector<RawScore>().swap(chunk.scores);
+        std::sort(all.begin(), all.end(), [](const RawScore& a, const RawScore& b) { return a.test < b.test; });
+        lastTestOf.assign(data.Values.size(), 0);
+        data.Scores.reserve(all.size());
+        for (const RawScore& s : all)
+            place(s);
     }
 
     // Answer logs are small beside the values; they are read on this thread alone, their names
