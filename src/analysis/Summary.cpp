@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstring>
 #include <exception>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -307,12 +308,27 @@ struct RawScore
     qint32 wins;
 };
 
+struct NewName
+{
+    quint8 group;
+    std::string text;
+};
+
 struct ValueChunk
 {
-    std::vector<RawScore> scores;
+    enum State
+    {
+        Waiting,
+        Reading,
+        Read,
+        Failed
+    };
+    std::atomic<int> state{Waiting};
     int reader = 0;
-    bool taken = false;
-    bool read = false;
+    std::vector<RawScore> scores;
+    // The names its reader met first in this chunk, in the order that reader numbered them: whoever
+    // puts the chunks together learns them from here, never from the reader's own table.
+    std::vector<NewName> names;
 };
 
 // Reads the value records of chunk (records first .. end, end < 0: to the end of the file).
@@ -321,7 +337,10 @@ bool ReadValueChunk(int fd, qint64 first, qint64 end, RawTexts& names, ValueChun
     chunk.scores.reserve(size_t(end < 0 ? 1024 : end - first));
     return ScanRecords(fd, TvsDBValueRec::kSize, first, end, [&](const char* bytes) {
         const quint8 group = static_cast<quint8>(bytes[kValueTypeNumber]);
-        const quint32 name = names.Get(group, ShortBytes(bytes + kValueName)).first;
+        const std::string_view text = ShortBytes(bytes + kValueName);
+        const auto [name, added] = names.Get(group, text);
+        if (added)
+            chunk.names.push_back({group, std::string(text)});
         chunk.scores.push_back({Field<quint32>(bytes, kValueTestId), name, Field<qint32>(bytes, kValueScore)});
     });
 }
@@ -361,9 +380,11 @@ TvsSummaryData ReadSummaryData(const QString& dataDir, const TvsSummaryReading& 
     if (values.get() < 0 && QFileInfo::exists(valuesFile))
         throw Error(UnreadableText(valuesFile));
 
-    // values.dat is cut into chunks that the two threads take in turn: the helper starts on them at
-    // once, this thread reads tests.dat first and then joins in. Each thread interns names in its
-    // own table; the chunks are put together in file order afterwards.
+    // values.dat is cut into chunks that the two threads take as they are free: the helper starts on
+    // them at once, this thread reads tests.dat first and then joins in. Each thread interns names
+    // in its own table. Once the tests are known, the chunks are put together in file order by
+    // whichever thread finds the next one read, between the chunks it reads itself, so little of it
+    // is left for after the reading.
     const qint64 chunkRecords = std::max<qint64>(1, reading.ChunkRecords);
     qint64 valueRecords = 0;
     struct stat st
@@ -374,26 +395,122 @@ TvsSummaryData ReadSummaryData(const QString& dataDir, const TvsSummaryReading& 
     std::vector<ValueChunk> chunks(values.get() < 0 ? 0 : size_t(valueRecords / chunkRecords + 1));
     std::array<RawTexts, 2> names;
     std::atomic<size_t> nextChunk{0};
-    auto readChunks = [&](int reader) {
-        const auto next = [&](size_t done) {
+    std::atomic<bool> testsRead{false};
+
+    QHash<quint32, quint32> byId; // the first test of a number wins, as in the history window
+    std::vector<bool> firstOfId;
+    auto testOf = [&](quint32 id) -> qint64 {
+        if (id >= 1 && id <= data.Tests.size() && data.Tests[id - 1].Id == id && firstOfId[id - 1])
+            return qint64(id - 1);
+        const auto found = byId.constFind(id);
+        return found == byId.constEnd() ? -1 : qint64(*found);
+    };
+
+    // Putting together, under one lock: each record's test found, each name given its number among
+    // all values as it is first met in a record that counts, the records of unknown tests dropped.
+    // One save writes a test's records together, so they are nearly always in test order already
+    // and go straight to their place, each chunk freed when done; the first record out of order
+    // stops this, and the rest goes through a sort after the reading.
+    std::mutex joining;
+    size_t placedChunks = 0; // chunks before this one are in place
+    size_t stoppedAt = 0;    // the record of chunk placedChunks that came out of order
+    bool sorted = true;
+    quint32 lastTest = 0;
+    std::array<std::vector<NewName>, 2> namesOf;     // a thread's names, by its numbers
+    std::array<std::vector<quint32>, 2> valueOfName; // a thread's name number -> value index + 1
+    std::vector<quint32> lastTestOf;                 // a value's last test index + 1: is it new to this one?
+    const auto learnNames = [&](ValueChunk& chunk) {
+        for (NewName& name : chunk.names)
+            namesOf[size_t(chunk.reader)].push_back(std::move(name));
+        std::vector<NewName>().swap(chunk.names);
+        valueOfName[size_t(chunk.reader)].resize(namesOf[size_t(chunk.reader)].size(), 0);
+    };
+    const auto resolve = [&](const ValueChunk& chunk, const RawScore& s, RawScore& into) {
+        const qint64 test = testOf(s.test);
+        if (test < 0)
+            return false;
+        quint32& value = valueOfName[size_t(chunk.reader)][s.value];
+        if (value == 0) {
+            const NewName& name = namesOf[size_t(chunk.reader)][s.value];
+            value = data.ValueIndex(name.group, Decode(name.text)) + 1;
+        }
+        into = {quint32(test), value - 1, s.wins};
+        return true;
+    };
+    const auto place = [&](const RawScore& s) {
+        TvsSummaryTest& test = data.Tests[s.test];
+        if (test.ScoreCount == 0)
+            test.FirstScore = quint32(data.Scores.size());
+        ++test.ScoreCount;
+        data.Scores.push_back({s.value, s.wins});
+        if (s.value >= lastTestOf.size())
+            lastTestOf.resize(data.Values.size(), 0);
+        if (lastTestOf[s.value] != s.test + 1) {
+            lastTestOf[s.value] = s.test + 1;
+            ++test.Known;
+        }
+    };
+    // Places the chunks that are read, in order; wait: whether to wait for the lock.
+    const auto placeReadChunks = [&](bool wait) {
+        if (!testsRead.load(std::memory_order_acquire))
+            return;
+        std::unique_lock lock(joining, std::defer_lock);
+        if (wait)
+            lock.lock();
+        else if (!lock.try_lock())
+            return;
+        while (sorted && placedChunks < chunks.size()) {
+            ValueChunk& chunk = chunks[placedChunks];
+            if (chunk.state.load(std::memory_order_acquire) != ValueChunk::Read)
+                return;
+            learnNames(chunk);
+            for (size_t i = 0; i < chunk.scores.size(); ++i) {
+                RawScore resolved;
+                if (!resolve(chunk, chunk.scores[i], resolved))
+                    continue;
+                if (resolved.test < lastTest) {
+                    sorted = false;
+                    stoppedAt = i;
+                    return;
+                }
+                lastTest = resolved.test;
+                place(resolved);
+            }
+            std::vector<RawScore>().swap(chunk.scores);
+            ++placedChunks;
+        }
+    };
+    auto readChunks = [&](int reader, bool leftOver) {
+        const auto next = [&](size_t done) -> size_t {
+            if (leftOver) {
+                size_t c = done == SIZE_MAX ? 0 : done + 1;
+                while (c < chunks.size() && chunks[c].state.load() != ValueChunk::Waiting)
+                    ++c;
+                return c;
+            }
             return reading.InTurn ? (done == SIZE_MAX ? size_t(1 - reader) : done + 2) : nextChunk.fetch_add(1);
         };
         for (size_t c = next(SIZE_MAX); c < chunks.size(); c = next(c)) {
+            placeReadChunks(false);
             // The last chunk reads on to the end, should the file have grown since its size was taken.
             const qint64 first = qint64(c) * chunkRecords;
             const qint64 end = c + 1 == chunks.size() ? -1 : first + chunkRecords;
-            chunks[c].reader = reader;
-            chunks[c].taken = true;
-            chunks[c].read = ReadValueChunk(values.get(), first, end, names[size_t(reader)], chunks[c]);
+            ValueChunk& chunk = chunks[c];
+            chunk.state.store(ValueChunk::Reading);
+            chunk.reader = reader;
+            const bool read = ReadValueChunk(values.get(), first, end, names[size_t(reader)], chunk);
+            chunk.state.store(read ? ValueChunk::Read : ValueChunk::Failed, std::memory_order_release);
         }
+        placeReadChunks(false);
     };
+    data.Scores.reserve(size_t(valueRecords));
     std::exception_ptr helperFailure;
     Joiner helper;
     if (reading.Threads > 1 && !chunks.empty()) {
         try {
             helper.thread = std::thread([&] {
                 try {
-                    readChunks(1);
+                    readChunks(1, false);
                 } catch (...) {
                     helperFailure = std::current_exception();
                 }
@@ -403,8 +520,6 @@ TvsSummaryData ReadSummaryData(const QString& dataDir, const TvsSummaryReading& 
         }
     }
 
-    QHash<quint32, quint32> byId; // the first test of a number wins, as in the history window
-    std::vector<bool> firstOfId;
     std::array<RawTexts, kQuestionCount> answerTexts;
     std::array<std::vector<quint16>, kQuestionCount> answerIndex;
     const qint64 expectedTests = std::max<qint64>(0, QFileInfo(testsFile).size()) / TvsDBTestRec::kSize;
@@ -450,93 +565,23 @@ TvsSummaryData ReadSummaryData(const QString& dataDir, const TvsSummaryReading& 
     });
     if (!readTests)
         throw Error(UnreadableText(testsFile));
-    readChunks(0);
+    testsRead.store(true, std::memory_order_release);
+    readChunks(0, false);
     if (helper.thread.joinable())
         helper.thread.join();
     if (helperFailure)
         std::rethrow_exception(helperFailure);
-    // Chunks left for a helper that could not be started.
-    for (size_t c = 0; c < chunks.size(); ++c) {
-        if (chunks[c].taken)
-            continue;
-        const qint64 first = qint64(c) * chunkRecords;
-        chunks[c].read = ReadValueChunk(values.get(), first, c + 1 == chunks.size() ? -1 : first + chunkRecords,
-                                        names[0], chunks[c]);
-    }
+    // Chunks left for a helper that could not be started, read in its place and in its order.
+    readChunks(1, true);
+    placeReadChunks(true);
     for (const ValueChunk& chunk : chunks) {
-        if (!chunk.read)
+        if (chunk.state.load() == ValueChunk::Failed)
             throw Error(UnreadableText(valuesFile));
     }
 
-    auto testOf = [&](quint32 id) -> qint64 {
-        if (id >= 1 && id <= data.Tests.size() && data.Tests[id - 1].Id == id && firstOfId[id - 1])
-            return qint64(id - 1);
-        const auto found = byId.constFind(id);
-        return found == byId.constEnd() ? -1 : qint64(*found);
-    };
-
-    // In file order: each record's test found, each name given its number among all values as it is
-    // first met in a record that counts, and the records of unknown tests dropped. One save writes a
-    // test's records together, so they are nearly always in test order already and go straight to
-    // their place, each chunk freed when done; the first record out of order sends the rest through
-    // a sort.
-    std::array<std::vector<quint32>, 2> valueOfName; // a thread's name number -> value index + 1
-    for (size_t r = 0; r < names.size(); ++r)
-        valueOfName[r].assign(names[r].Size(), 0);
-    const auto resolve = [&](const ValueChunk& chunk, const RawScore& s, RawScore& into) {
-        const qint64 test = testOf(s.test);
-        if (test < 0)
-            return false;
-        quint32& value = valueOfName[size_t(chunk.reader)][s.value];
-        if (value == 0) {
-            const RawTexts& table = names[size_t(chunk.reader)];
-            value = data.ValueIndex(table.Tag(s.value), Decode(table.Text(s.value))) + 1;
-        }
-        into = {quint32(test), value - 1, s.wins};
-        return true;
-    };
-    // A value is new to its test when it was last met in another one.
-    std::vector<quint32> lastTestOf; // test index + 1
-    const auto place = [&](const RawScore& s) {
-        TvsSummaryTest& test = data.Tests[s.test];
-        if (test.ScoreCount == 0)
-            test.FirstScore = quint32(data.Scores.size());
-        ++test.ScoreCount;
-        data.Scores.push_back({s.value, s.wins});
-        if (s.value >= lastTestOf.size())
-            lastTestOf.resize(data.Values.size(), 0);
-        if (lastTestOf[s.value] != s.test + 1) {
-            lastTestOf[s.value] = s.test + 1;
-            ++test.Known;
-        }
-    };
-    size_t total = 0;
-    for (const ValueChunk& chunk : chunks)
-        total += chunk.scores.size();
-    data.Scores.reserve(total);
-    size_t k = 0, i = 0; // where the records in order end
-    bool sorted = true;
-    quint32 lastTest = 0;
-    for (; k < chunks.size(); ++k) {
-        ValueChunk& chunk = chunks[k];
-        for (i = 0; i < chunk.scores.size(); ++i) {
-            RawScore resolved;
-            if (!resolve(chunk, chunk.scores[i], resolved))
-                continue;
-            if (resolved.test < lastTest) {
-                sorted = false;
-                break;
-            }
-            lastTest = resolved.test;
-            place(resolved);
-        }
-        if (!sorted)
-            break;
-        std::vector<RawScore>().swap(chunk.scores);
-    }
     if (!sorted) {
         std::vector<RawScore> all;
-        all.reserve(total);
+        all.reserve(size_t(valueRecords));
         // What was placed is in test order: the tests' ranges give it back as it came.
         for (quint32 t = 0; t < quint32(data.Tests.size()); ++t) {
             TvsSummaryTest& test = data.Tests[t];
@@ -547,8 +592,10 @@ TvsSummaryData ReadSummaryData(const QString& dataDir, const TvsSummaryReading& 
             test.FirstScore = test.ScoreCount = test.Known = 0;
         }
         std::vector<TvsSummaryScore>().swap(data.Scores);
-        for (; k < chunks.size(); ++k, i = 0) {
+        for (size_t k = placedChunks, i = stoppedAt; k < chunks.size(); ++k, i = 0) {
             ValueChunk& chunk = chunks[k];
+            if (k > placedChunks)
+                learnNames(chunk);
             for (; i < chunk.scores.size(); ++i) {
                 RawScore resolved;
                 if (resolve(chunk, chunk.scores[i], resolved))
@@ -562,6 +609,7 @@ TvsSummaryData ReadSummaryData(const QString& dataDir, const TvsSummaryReading& 
         for (const RawScore& s : all)
             place(s);
     }
+    data.Scores.shrink_to_fit();
 
     // Answer logs are small beside the values; they are read on this thread alone, their names
     // looked up among the values already met.
