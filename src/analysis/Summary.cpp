@@ -72,8 +72,9 @@ qint64 ReadBlock(int fd, char* into, size_t size, off_t offset)
     return qint64(filled);
 }
 
-// Calls each(record) for every whole record of fd from record first on, a megabyte at a time, so
-// nothing of the file stays in memory; end < 0 reads to the end of the file. False when a read
+// Calls each(record) for every whole record of fd from record first on, a quarter of a megabyte at
+// a time: nothing of the file stays in memory, and a block is still in the processor's cache when it
+// is scanned. end < 0 reads to the end of the file. False when a read
 // fails: a summary quietly missing the end of a file would look like a smaller sample.
 template <typename Each> bool ScanRecords(int fd, size_t recordSize, qint64 first, qint64 end, Each&& each)
 {
@@ -425,8 +426,15 @@ TvsSummaryData ReadSummaryData(const QString& dataDir, const TvsSummaryReading& 
         std::vector<NewName>().swap(chunk.names);
         valueOfName[size_t(chunk.reader)].resize(namesOf[size_t(chunk.reader)].size(), 0);
     };
+    // A test's records come one after another: its number is looked up once for all of them.
+    quint32 lastId = 0;
+    qint64 lastIdTest = -2; // not looked up yet
     const auto resolve = [&](const ValueChunk& chunk, const RawScore& s, RawScore& into) {
-        const qint64 test = testOf(s.test);
+        if (s.test != lastId || lastIdTest == -2) {
+            lastId = s.test;
+            lastIdTest = testOf(s.test);
+        }
+        const qint64 test = lastIdTest;
         if (test < 0)
             return false;
         quint32& value = valueOfName[size_t(chunk.reader)][s.value];
