@@ -12,6 +12,7 @@
 #include <array>
 #include <cerrno>
 #include <limits>
+#include <optional>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -25,22 +26,11 @@ constexpr char kMagic[8] = {'K', 'V', 'J', 'O', 'U', 'R', 'N', '1'};
 // Far above three names and three torn tails; a larger "journal" is not one of ours.
 constexpr qint64 kMaxJournal = 1 << 20;
 
+constexpr char kSealMagic[8] = {'K', 'V', 'S', 'E', 'A', 'L', '0', '1'};
+
 quint32 Crc32(const char* data, qsizetype size)
 {
-    static const std::array<quint32, 256> table = [] {
-        std::array<quint32, 256> t{};
-        for (quint32 i = 0; i < 256; ++i) {
-            quint32 c = i;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[i] = c;
-        }
-        return t;
-    }();
-    quint32 crc = 0xFFFFFFFFu;
-    for (qsizetype i = 0; i < size; ++i)
-        crc = table[(crc ^ quint8(data[i])) & 0xFF] ^ (crc >> 8);
-    return crc ^ 0xFFFFFFFFu;
+    return Crc32Update(0, data, size);
 }
 
 template <typename T> void Append(QByteArray& out, T value)
@@ -87,6 +77,33 @@ bool ReadWhole(int fd, QByteArray& into)
     return true;
 }
 
+// Whether the file holds, from `from` to at least `end`, bytes whose checksum is crc; nullopt with
+// errno set when it cannot be read.
+std::optional<bool> HoldsWrite(int fd, qint64 from, qint64 end, quint32 crc)
+{
+    struct stat st
+    {
+    };
+    if (::fstat(fd, &st) != 0)
+        return std::nullopt;
+    if (st.st_size < end)
+        return false;
+    QByteArray buffer(qsizetype(std::min<qint64>(end - from, 1 << 20)), Qt::Uninitialized);
+    quint32 sum = 0;
+    for (qint64 at = from; at < end;) {
+        const ssize_t n = ::pread(fd, buffer.data(), size_t(std::min<qint64>(buffer.size(), end - at)), at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return std::nullopt;
+        if (n == 0)
+            return false;
+        sum = Crc32Update(sum, buffer.constData(), n);
+        at += n;
+    }
+    return sum == crc;
+}
+
 const QString kNames[3] = {QStringLiteral("tests.dat"), QStringLiteral("values.dat"), QStringLiteral("answers.dat")};
 
 [[noreturn]] void Fail(int error, const QString& fileName)
@@ -97,10 +114,45 @@ const QString kNames[3] = {QStringLiteral("tests.dat"), QStringLiteral("values.d
 struct FdCloser
 {
     int fd;
-    ~FdCloser() { ::close(fd); }
+    ~FdCloser()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
 };
 
 } // namespace
+
+quint32 Crc32Update(quint32 crc, const char* data, qsizetype size)
+{
+    // Eight bytes per step (slicing by eight): a merge's seal covers everything it appends, so the
+    // checksum runs over hundreds of megabytes and must not cost more than writing them.
+    static const auto tables = [] {
+        std::array<std::array<quint32, 256>, 8> t{};
+        for (quint32 i = 0; i < 256; ++i) {
+            quint32 c = i;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[0][i] = c;
+        }
+        for (quint32 i = 0; i < 256; ++i) {
+            for (int k = 1; k < 8; ++k)
+                t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF];
+        }
+        return t;
+    }();
+    const auto* p = reinterpret_cast<const uchar*>(data);
+    quint32 c = ~crc;
+    for (; size >= 8; size -= 8, p += 8) {
+        const quint32 lo = qFromLittleEndian<quint32>(p) ^ c;
+        const quint32 hi = qFromLittleEndian<quint32>(p + 4);
+        c = tables[7][lo & 0xFF] ^ tables[6][(lo >> 8) & 0xFF] ^ tables[5][(lo >> 16) & 0xFF] ^ tables[4][lo >> 24] ^
+            tables[3][hi & 0xFF] ^ tables[2][(hi >> 8) & 0xFF] ^ tables[1][(hi >> 16) & 0xFF] ^ tables[0][hi >> 24];
+    }
+    for (; size > 0; --size, ++p)
+        c = tables[0][(c ^ *p) & 0xFF] ^ (c >> 8);
+    return ~c;
+}
 
 QString TestsFileName(const QString& dataDir)
 {
@@ -180,6 +232,58 @@ bool DecodeJournal(const QByteArray& bytes, std::vector<JournalEntry>& entries)
     return pos == in.size();
 }
 
+QByteArray EncodeSeal(const QByteArray& journal, const std::vector<SealEntry>& entries)
+{
+    QByteArray out(kSealMagic, sizeof kSealMagic);
+    Append<quint32>(out, 0); // the length, known at the end
+    Append<quint32>(out, quint32(entries.size()));
+    for (const SealEntry& e : entries) {
+        Append<quint64>(out, quint64(e.end));
+        Append<quint32>(out, e.crc);
+    }
+    // Bound to its journal: a seal left behind an older journal never vouches for a newer one.
+    Append<quint32>(out, qFromLittleEndian<quint32>(journal.constData() + journal.size() - 4));
+    qToLittleEndian<quint32>(quint32(out.size() + 4), out.data() + sizeof kSealMagic);
+    Append<quint32>(out, Crc32(out.constData(), out.size()));
+    return out;
+}
+
+bool DecodeSeal(const QByteArray& bytes, std::vector<SealEntry>& entries)
+{
+    entries.clear();
+    std::vector<JournalEntry> journal;
+    if (!DecodeJournal(bytes, journal))
+        return false;
+    const qsizetype at = qFromLittleEndian<quint32>(bytes.constData() + sizeof kMagic);
+    const QByteArray seal = bytes.mid(at);
+    constexpr qsizetype kHeader = sizeof kSealMagic + 8;
+    if (seal.size() < kHeader + 8 || !seal.startsWith(QByteArray(kSealMagic, sizeof kSealMagic)))
+        return false;
+    const quint32 length = qFromLittleEndian<quint32>(seal.constData() + sizeof kSealMagic);
+    if (length < kHeader + 8 || length > quint32(seal.size()))
+        return false;
+    const qsizetype body = qsizetype(length) - 4;
+    if (qFromLittleEndian<quint32>(seal.constData() + body) != Crc32(seal.constData(), body))
+        return false;
+    if (qFromLittleEndian<quint32>(seal.constData() + body - 4) !=
+        qFromLittleEndian<quint32>(bytes.constData() + at - 4))
+        return false;
+    qsizetype pos = sizeof kSealMagic + 4;
+    quint32 count = 0;
+    if (!Take(seal, pos, count) || count != journal.size() || body - 4 - pos != qsizetype(count) * 12)
+        return false;
+    for (quint32 i = 0; i < count; ++i) {
+        quint64 end = 0;
+        quint32 crc = 0;
+        Take(seal, pos, end);
+        Take(seal, pos, crc);
+        if (end > quint64(std::numeric_limits<qint64>::max()) || qint64(end) < journal[i].wholeEnd)
+            return false;
+        entries.push_back({qint64(end), crc});
+    }
+    return true;
+}
+
 QString RecoveryErrorText(int error, const QString& fileName)
 {
     return QStringLiteral("База данных не восстановлена после прерванной записи: %1 (%2). Последний тест "
@@ -187,25 +291,29 @@ QString RecoveryErrorText(int error, const QString& fileName)
         .arg(ReasonText(error), QDir::toNativeSeparators(fileName));
 }
 
-bool ClearJournal(int fd)
+bool ClearJournal(int fd, qint64 knownSize)
 {
-    struct stat st
-    {
-    };
-    if (::fstat(fd, &st) != 0)
-        return false;
-    if (st.st_size == 0)
+    qint64 size = knownSize;
+    if (size < 0) {
+        struct stat st
+        {
+        };
+        if (::fstat(fd, &st) != 0)
+            return false;
+        size = st.st_size;
+    }
+    if (size == 0)
         return true;
     // Far too large to be ours: no point in writing that many zeros.
-    if (st.st_size > kMaxJournal)
+    if (size > kMaxJournal)
         return TruncateFile(fd, 0) && SyncFile(fd);
     // All of it, not just the magic: a later journal written over this one and torn by a power cut
     // must find zeros behind it, never an older journal's entries that could pass for its own.
-    const QByteArray zeros(qsizetype(st.st_size), '\0');
+    const QByteArray zeros(qsizetype(size), '\0');
     return WriteAt(fd, zeros.constData(), zeros.size(), 0) && SyncFileData(fd);
 }
 
-RecoveryOutcome RecoverLocked(const QString& dataDir, const int (&fds)[3])
+RecoveryOutcome RecoverLocked(const QString& dataDir, const int (&fds)[3], OpenJournal* keep)
 {
     const QString journal = JournalFileName(dataDir);
     const QByteArray path = QFile::encodeName(journal);
@@ -215,13 +323,25 @@ RecoveryOutcome RecoverLocked(const QString& dataDir, const int (&fds)[3])
             return RecoveryOutcome::Clean;
         Fail(errno, journal);
     }
-    const FdCloser closer{jfd};
+    FdCloser closer{jfd};
     QByteArray bytes;
     if (!ReadWhole(jfd, bytes))
         Fail(errno, journal);
+    // An empty read is an empty file or one far too large to be ours; -1 leaves the latter to be
+    // measured again when it is cleared.
+    const qint64 clearedSize = bytes.isEmpty() ? -1 : bytes.size();
+    const auto handOver = [&] {
+        if (keep) {
+            keep->fd = jfd;
+            keep->size = clearedSize;
+            closer.fd = -1;
+        }
+    };
     // The writer we may have waited for finished and retired its journal.
-    if (!JournalHoldsWrite(bytes))
+    if (!JournalHoldsWrite(bytes)) {
+        handOver();
         return RecoveryOutcome::Clean;
+    }
 
     std::vector<JournalEntry> entries;
     if (!DecodeJournal(bytes, entries)) {
@@ -229,21 +349,46 @@ RecoveryOutcome RecoverLocked(const QString& dataDir, const int (&fds)[3])
         // appended under it.
         if (!ClearJournal(jfd))
             Fail(errno, journal);
+        handOver();
         return RecoveryOutcome::TornJournal;
     }
 
     // Everything is checked before the first change, so a journal that cannot be applied leaves
     // the folder exactly as it was found.
+    int which[3] = {-1, -1, -1};
     int targets[3] = {-1, -1, -1};
-    for (const JournalEntry& e : entries) {
-        int which = -1;
+    for (size_t n = 0; n < entries.size(); ++n) {
         for (int i = 0; i < 3; ++i) {
-            if (e.name == kNames[i])
-                which = i;
+            if (entries[n].name == kNames[i])
+                which[n] = i;
         }
-        if (which < 0)
+        if (which[n] < 0)
             Fail(EINVAL, journal);
-        targets[which] = fds[which];
+        targets[which[n]] = fds[which[n]];
+    }
+
+    // A sealed writer got as far as flushing its files; if every byte it wrote is there, the write
+    // stands and only has to be made durable before its journal goes.
+    std::vector<SealEntry> seal;
+    if (DecodeSeal(bytes, seal)) {
+        bool whole = true;
+        for (size_t n = 0; n < entries.size() && whole; ++n) {
+            const QString file = dataDir + u'/' + kNames[which[n]];
+            const std::optional<bool> holds = HoldsWrite(fds[which[n]], entries[n].wholeEnd, seal[n].end, seal[n].crc);
+            if (!holds)
+                Fail(errno, file);
+            whole = *holds;
+        }
+        if (whole) {
+            for (size_t n = 0; n < entries.size(); ++n) {
+                if (!SyncFile(fds[which[n]]))
+                    Fail(errno, dataDir + u'/' + kNames[which[n]]);
+            }
+            if (!ClearJournal(jfd))
+                Fail(errno, journal);
+            handOver();
+            return RecoveryOutcome::Completed;
+        }
     }
     for (const JournalEntry& e : entries) {
         for (int i = 0; i < 3; ++i) {
@@ -277,6 +422,7 @@ RecoveryOutcome RecoverLocked(const QString& dataDir, const int (&fds)[3])
     // again, and putting the files back a second time gives the same bytes.
     if (!ClearJournal(jfd))
         Fail(errno, journal);
+    handOver();
     return RecoveryOutcome::RolledBack;
 }
 

@@ -1,6 +1,7 @@
 #include "database/RecordFile.h"
 
 #include "database/DurableIo.h"
+#include "database/Journal.h"
 #include "platform/Errors.h"
 
 #include <QDir>
@@ -162,6 +163,7 @@ void RecordFile::Measure()
     m_originalSize = st.st_size;
     m_wholeEnd = m_originalSize - m_originalSize % m_size;
     m_end = m_wholeEnd;
+    m_writtenCrc = 0;
     m_tail.resize(m_originalSize - m_wholeEnd);
     m_nextId = 1;
     bool ok = m_tail.isEmpty() || ReadAll(m_fd, m_tail.data(), m_tail.size(), m_wholeEnd);
@@ -189,6 +191,7 @@ void RecordFile::Append(char* records, size_t count)
     const qint64 bytes = qint64(count) * m_size;
     if (!WriteAt(m_fd, records, bytes, m_end))
         throw SaveError(errno, m_fileName);
+    m_writtenCrc = Crc32Update(m_writtenCrc, records, bytes);
     m_end += bytes;
     m_nextId = id;
 }

@@ -67,6 +67,12 @@ public:
 
     const QString& fileName() const { return m_fileName; }
     int fd() const { return m_fd; }
+    // Whether this session has written to the file (or tried to).
+    bool written() const { return m_touched; }
+    // Where the file ends after this session's records, and the CRC-32 of everything they put from
+    // wholeEnd() on: what a journal's seal records.
+    qint64 end() const { return m_end; }
+    quint32 writtenCrc() const { return m_writtenCrc; }
     // Where this session's first record goes, and the bytes from there to the original end.
     qint64 wholeEnd() const { return m_wholeEnd; }
     const QByteArray& tail() const { return m_tail; }
@@ -81,6 +87,7 @@ private:
     QByteArray m_tail;     // the bytes past m_wholeEnd that a write will cover
     qint64 m_end = 0;      // where the next record goes
     quint32 m_nextId = 1;
+    quint32 m_writtenCrc = 0;
     bool m_touched = false; // a write was attempted
 };
 

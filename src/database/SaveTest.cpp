@@ -9,7 +9,12 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
+#include <exception>
+#include <functional>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -29,7 +34,11 @@ TvsDBSave::TvsDBSave(const QString& dataDir, int lockWaitMs) : m_dataDir(dataDir
     // its half is undone before anything of ours is measured.
     const int fds[3] = {m_tests->fd(), m_values->fd(), m_answers->fd()};
     try {
-        if (RecoverLocked(dataDir, fds) != RecoveryOutcome::Clean) {
+        OpenJournal found;
+        const RecoveryOutcome outcome = RecoverLocked(dataDir, fds, &found);
+        m_journalFd = found.fd;
+        m_journalSize = found.size;
+        if (outcome != RecoveryOutcome::Clean) {
             m_tests->Measure();
             m_values->Measure();
             m_answers->Measure();
@@ -47,13 +56,20 @@ TvsDBSave::TvsDBSave(const QString& testsFile, const QString&, int lockWaitMs)
 TvsDBSave::~TvsDBSave()
 {
     if (!m_committed) {
+        // A seal on disk would have recovery keep the very records this rollback removes, should
+        // the rollback not get through; it goes first.
+        if (m_sealSize > 0) {
+            const QByteArray zeros(m_sealSize, '\0');
+            if (WriteAt(m_journalFd, zeros.constData(), zeros.size(), m_journal.size()))
+                SyncFileData(m_journalFd);
+        }
         bool restored = m_answers->Rollback();
         restored = m_values->Rollback() && restored;
         restored = m_tests->Rollback() && restored;
         // With a file that could not be put back, the journal stays: the next one to open the
         // folder finishes the rollback.
-        if (m_journalFd >= 0 && restored)
-            ClearJournal(m_journalFd);
+        if (m_journalStarted && restored)
+            ClearJournal(m_journalFd, m_journalSize);
     }
     if (m_journalFd >= 0)
         ::close(m_journalFd);
@@ -69,17 +85,25 @@ void TvsDBSave::BeginJournal()
     const QByteArray bytes = EncodeJournal(entries);
 
     const QString journal = JournalFileName(m_dataDir);
-    const QByteArray path = QFile::encodeName(journal);
-    m_journalStarted = true;
     // Recovery under our locks has left any journal zeroed, so this one holds only our entries.
     bool created = false;
-    m_journalFd = ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
-    if (m_journalFd >= 0)
-        created = true;
-    else if (errno == EEXIST)
-        m_journalFd = ::open(path.constData(), O_RDWR | O_CLOEXEC);
-    if (m_journalFd < 0)
-        throw SaveError(errno, journal);
+    if (m_journalFd < 0) {
+        const QByteArray path = QFile::encodeName(journal);
+        m_journalFd = ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
+        if (m_journalFd >= 0) {
+            created = true;
+            m_journalSize = 0;
+        } else if (errno == EEXIST) {
+            m_journalFd = ::open(path.constData(), O_RDWR | O_CLOEXEC);
+            m_journalSize = -1;
+        }
+        if (m_journalFd < 0)
+            throw SaveError(errno, journal);
+    }
+    m_journalStarted = true;
+    m_journal = bytes;
+    if (m_journalSize >= 0)
+        m_journalSize = std::max(m_journalSize, qint64(bytes.size()));
     // The journal must be on disk before any append can be; a journal just made, with its name.
     // fdatasync carries a grown size along; over an earlier journal's zeros there is none.
     if (!WriteAt(m_journalFd, bytes.constData(), bytes.size(), 0) || !SyncFileData(m_journalFd))
@@ -154,17 +178,60 @@ void TvsDBSave::ReadValues(const std::function<void(std::span<const TvsDBValueRe
 
 void TvsDBSave::Commit()
 {
-    m_tests->StartSync();
-    m_values->StartSync();
-    m_answers->StartSync();
-    m_tests->Sync();
-    m_values->Sync();
-    m_answers->Sync();
-    // Once the emptied journal is on disk the save stands; should that fail, the destructor undoes
-    // the save in this process instead, so "not saved" is never a lie either way.
-    if (m_journalFd >= 0 && !ClearJournal(m_journalFd))
-        throw SaveError(errno, JournalFileName(m_dataDir));
+    RecordFile* const files[3] = {m_tests.get(), m_values.get(), m_answers.get()};
+    if (m_journalStarted) {
+        // The seal says what the finished write holds. Once it is on disk, recovery keeps a write
+        // whose every byte is found, and undoes any other; so it may reach the disk before, with or
+        // after the files, and the journal need not be flushed again after them.
+        std::vector<SealEntry> entries;
+        for (const RecordFile* file : files)
+            entries.push_back({file->end(), file->writtenCrc()});
+        const QByteArray seal = EncodeSeal(m_journal, entries);
+        m_sealSize = seal.size();
+        if (!WriteAt(m_journalFd, seal.constData(), seal.size(), m_journal.size()))
+            throw SaveError(errno, JournalFileName(m_dataDir));
+        if (m_journalSize >= 0)
+            m_journalSize = std::max(m_journalSize, qint64(m_journal.size() + seal.size()));
+        StartWriteback(m_journalFd);
+    }
+    for (RecordFile* file : files)
+        file->StartSync();
+
+    // Nothing orders these flushes against each other. The seal and the answers (most of a save's
+    // bytes) are flushed on a second thread while this one flushes the two record files, in their
+    // usual order, so that the disk takes them together instead of one after another.
+    std::exception_ptr failed;
+    const auto beside = [this, &failed] {
+        try {
+            if (m_journalStarted && !SyncFileData(m_journalFd))
+                throw SaveError(errno, JournalFileName(m_dataDir));
+            m_answers->Sync();
+        } catch (...) {
+            failed = std::current_exception();
+        }
+    };
+    {
+        std::jthread helper;
+        if (m_journalStarted || m_answers->written()) {
+            try {
+                helper = std::jthread(beside);
+            } catch (const std::system_error&) {
+                beside(); // no thread to be had: these flushes wait their turn
+            }
+        }
+        m_tests->Sync();
+        m_values->Sync();
+    }
+    if (failed)
+        std::rethrow_exception(failed);
     m_committed = true;
+    // The write stands from here. Zeroing the journal's first bytes tells the next writer so
+    // without a flush: should they never reach the disk, recovery finds the seal and the files
+    // whole and keeps them. A failure here changes nothing for the same reason.
+    if (m_journalStarted) {
+        const char none[8] = {};
+        WriteAt(m_journalFd, none, sizeof none, 0);
+    }
 }
 
 } // namespace kv

@@ -58,6 +58,9 @@ private:
     std::unique_ptr<RecordFile> m_values;
     std::unique_ptr<RecordFile> m_answers;
     int m_journalFd = -1;
+    QByteArray m_journal; // the journal as written, which the seal goes behind
+    qsizetype m_sealSize = 0;
+    qint64 m_journalSize = -1; // -1: unknown, measured when cleared
     bool m_journalStarted = false;
     bool m_committed = false;
 };

@@ -60,6 +60,7 @@ DataCheckReport CheckDataFolder(const QString& dataDir)
 
     DataCheckReport report;
     report.RolledBack = snapshot.Recovery() == RecoveryOutcome::RolledBack;
+    report.Completed = snapshot.Recovery() == RecoveryOutcome::Completed;
     report.TornTestsBytes = snapshot.TornBytes(DataSnapshot::Tests);
     report.TornValuesBytes = snapshot.TornBytes(DataSnapshot::Values);
     report.TornAnswersBytes = snapshot.TornBytes(DataSnapshot::Answers);
@@ -145,6 +146,8 @@ int RunCheck(const QStringList& args, QTextStream& out, QTextStream& err)
     out << QStringLiteral("Ответов: %1").arg(report.Answers) << Qt::endl;
     if (report.RolledBack)
         out << QStringLiteral("Незавершенное сохранение теста отменено перед проверкой.") << Qt::endl;
+    if (report.Completed)
+        out << QStringLiteral("Прерванное сохранение теста найдено целым и сохранено перед проверкой.") << Qt::endl;
     const QStringList problems = report.Problems();
     if (problems.isEmpty()) {
         out << QStringLiteral("Проблем не найдено.") << Qt::endl;

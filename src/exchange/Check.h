@@ -28,6 +28,7 @@ struct DataCheckReport
     bool ReadFailed = false;    // a file could not be read to its end
     // A save that died half-way was undone before the check: reported, but no problem is left.
     bool RolledBack = false;
+    bool Completed = false; // a sealed save found whole was kept
 
     bool Clean() const;
     // One Russian line per problem found, empty when clean.

@@ -80,8 +80,9 @@ QString Describe(const Folder& f)
 }
 
 // One transaction: `tests` tests, each with `values` value records and `answers` answer records,
-// the way the save (one test) and a merge (several) write them.
-void Write(const QString& dir, int tests, int values, int answers)
+// the way the save (one test) and a merge (several) write them. Returns the crash seam's steps
+// up to the commit: a crash at that step tears the last record, with the journal still unsealed.
+int Write(const QString& dir, int tests, int values, int answers)
 {
     TvsDBSave save(dir);
     for (int t = 0; t < tests; ++t) {
@@ -107,7 +108,9 @@ void Write(const QString& dir, int tests, int values, int answers)
             save.AppendAnswer(answer);
         }
     }
+    const int beforeCommit = crashseam::Steps();
     save.Commit();
+    return beforeCommit;
 }
 
 QByteArray TestRecords(int count)
@@ -207,6 +210,9 @@ private slots:
     void crashDuringRecovery();
     void nextSaveRecoversFirst();
     void singleAppendRecoversFirst();
+    void sealedWriteIsKeptOnlyWhole_data();
+    void sealedWriteIsKeptOnlyWhole();
+    void olderSealNeverVouchesForANewJournal();
     void tornJournalIsEmptied();
     void liveWriterIsWaitedFor();
     void busyWriterIsNeverRecoveredUnder();
@@ -246,6 +252,39 @@ void TestJournal::journalDecodesOnlyWhole()
     QVERIFY(JournalHoldsWrite(bytes));
     QVERIFY(!JournalHoldsWrite(QByteArray(8, '\0') + bytes.mid(8)));
     QVERIFY(!JournalHoldsWrite(QByteArray()));
+
+    // The seal behind it: whole, it gives back every end and checksum; torn or flipped, it is no seal.
+    const std::vector<SealEntry> ends = {{2043, 0xDEADBEEFu}, {94, 7u}, {181 * 3, 0u}};
+    const QByteArray seal = EncodeSeal(bytes, ends);
+    std::vector<SealEntry> sealed;
+    QVERIFY(!DecodeSeal(bytes, sealed));
+    QVERIFY(DecodeSeal(bytes + seal, sealed));
+    QCOMPARE(sealed.size(), size_t(3));
+    for (size_t i = 0; i < 3; ++i) {
+        QCOMPARE(sealed[i].end, ends[i].end);
+        QCOMPARE(sealed[i].crc, ends[i].crc);
+    }
+    QVERIFY(DecodeSeal(bytes + seal + QByteArray(100, '\0'), sealed));
+    for (qsizetype n = 0; n < seal.size(); ++n)
+        QVERIFY2(!DecodeSeal(bytes + seal.left(n), sealed), qPrintable(QString::number(n)));
+    for (qsizetype i = 0; i < seal.size(); ++i) {
+        QByteArray bad = seal;
+        bad[i] = char(bad[i] ^ 0x10);
+        QVERIFY2(!DecodeSeal(bytes + bad, sealed), qPrintable(QString::number(i)));
+    }
+    // Another journal's seal, or an end before the entry's cut, is refused.
+    std::vector<JournalEntry> other = entries;
+    other[1].wholeEnd = 94;
+    QVERIFY(!DecodeSeal(EncodeJournal(other) + seal, sealed));
+    QVERIFY(!DecodeSeal(bytes + EncodeSeal(bytes, {{1000, 0u}, {0, 0u}, {181, 0u}}), sealed));
+    QVERIFY(!DecodeSeal(bytes + EncodeSeal(bytes, {{2043, 0u}, {94, 0u}}), sealed));
+    // The checksum is the usual CRC-32, and carrying it on over pieces gives the same as at once.
+    QCOMPARE(Crc32Update(0, "123456789", 9), 0xCBF43926u);
+    const QByteArray text = QByteArray("Что для Вас важнее? ").repeated(7);
+    quint32 pieces = 0;
+    for (qsizetype at = 0; at < text.size(); at += 13)
+        pieces = Crc32Update(pieces, text.constData() + at, std::min<qsizetype>(13, text.size() - at));
+    QCOMPARE(pieces, Crc32Update(0, text.constData(), text.size()));
 }
 
 void TestJournal::crashAtEveryStep_data()
@@ -278,11 +317,11 @@ void TestJournal::crashAtEveryStep()
     // The finished save, and how many steps it takes.
     Restore(dir, before);
     crashseam::Arm(0);
-    Write(dir, tests, values, answers);
+    const int commitAt = Write(dir, tests, values, answers);
     const int steps = crashseam::Steps();
     const Folder after = Snapshot(dir);
     QVERIFY(!(after == before));
-    QVERIFY(steps > 3);
+    QVERIFY(steps > commitAt + 2);
 
     int sawBefore = 0;
     int sawAfter = 0;
@@ -291,7 +330,7 @@ void TestJournal::crashAtEveryStep()
         QCOMPARE(CrashChild(k, [&] { Write(dir, tests, values, answers); }), crashseam::kCrashExit);
         RecoverDataDir(dir);
         const Folder now = Snapshot(dir);
-        if (now == before)
+        if (now == before && sawAfter == 0)
             ++sawBefore;
         else if (now == after)
             ++sawAfter;
@@ -302,9 +341,10 @@ void TestJournal::crashAtEveryStep()
     Restore(dir, before);
     QCOMPARE(CrashChild(steps + 1, [&] { Write(dir, tests, values, answers); }), 0);
     QVERIFY(Snapshot(dir) == after);
-    // Every step before the journal's removal is undone; only the removal made durable keeps the save.
-    QCOMPARE(sawAfter, 2);
-    QCOMPARE(sawBefore, steps - 2);
+    // Every step up to the seal's write, torn by the crash, is undone; once the seal is whole the
+    // write is kept, flushes and all still to come.
+    QCOMPARE(sawBefore, commitAt + 1);
+    QCOMPARE(sawAfter, steps - commitAt - 1);
 }
 
 void TestJournal::crashDuringRecovery()
@@ -317,12 +357,11 @@ void TestJournal::crashDuringRecovery()
     before.files[QStringLiteral("answers.dat")] = QByteArray(33, 'a');
     Restore(dir, before);
     crashseam::Arm(0);
-    Write(dir, 1, 2, 2);
-    const int saveSteps = crashseam::Steps();
-    // The writer dies after its records are written, before the journal goes: a remnant to undo.
+    const int commitAt = Write(dir, 1, 2, 2);
+    // The writer dies writing its last record, before the seal: a remnant to undo.
     const auto crashWriter = [&] {
         Restore(dir, before);
-        QCOMPARE(CrashChild(saveSteps - 3, [&] { Write(dir, 1, 2, 2); }), crashseam::kCrashExit);
+        QCOMPARE(CrashChild(commitAt, [&] { Write(dir, 1, 2, 2); }), crashseam::kCrashExit);
         QVERIFY(Snapshot(dir).journal);
         QVERIFY(Snapshot(dir).files != before.files);
     };
@@ -351,11 +390,10 @@ void TestJournal::nextSaveRecoversFirst()
     Write(dir, 1, 2, 1);
     const Folder before = Snapshot(dir);
     crashseam::Arm(0);
-    Write(dir, 1, 3, 3);
-    const int steps = crashseam::Steps();
+    const int commitAt = Write(dir, 1, 3, 3);
     Restore(dir, before);
-    // Killed after its records are written but before they are on disk and the journal is gone.
-    QCOMPARE(CrashChild(steps - 3, [&] { Write(dir, 1, 3, 3); }), crashseam::kCrashExit);
+    // Killed writing its last record, before the seal.
+    QCOMPARE(CrashChild(commitAt, [&] { Write(dir, 1, 3, 3); }), crashseam::kCrashExit);
     QVERIFY(Snapshot(dir).journal);
 
     // The next save, with no reader before it, undoes the remnant and numbers right after test 1.
@@ -381,11 +419,10 @@ void TestJournal::singleAppendRecoversFirst()
     Write(dir, 2, 1, 0);
     const QByteArray tests = ReadFile(TestsFileName(dir));
     crashseam::Arm(0);
-    Write(dir, 1, 1, 0);
-    const int steps = crashseam::Steps();
+    const int commitAt = Write(dir, 1, 1, 0);
     QFile::resize(TestsFileName(dir), tests.size());
     QFile::resize(ValuesFileName(dir), 2 * TvsDBValueRec::kSize);
-    QCOMPARE(CrashChild(steps - 3, [&] { Write(dir, 1, 1, 0); }), crashseam::kCrashExit);
+    QCOMPARE(CrashChild(commitAt, [&] { Write(dir, 1, 1, 0); }), crashseam::kCrashExit);
     QCOMPARE(ReadFile(TestsFileName(dir)).size(), tests.size() + TvsDBTestRec::kSize);
 
     // The lone append lands where the killed save's test would have been undone to.
@@ -394,6 +431,91 @@ void TestJournal::singleAppendRecoversFirst()
     QCOMPARE(rec.Id(), 3u);
     QCOMPARE(ReadFile(TestsFileName(dir)), tests + QByteArray(rec.bytes.data(), TvsDBTestRec::kSize));
     QVERIFY(!Snapshot(dir).journal);
+}
+
+void TestJournal::sealedWriteIsKeptOnlyWhole_data()
+{
+    // How the disk may hold a sealed write after a power cut: the seal reached it, the files' pages
+    // or sizes perhaps not.
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("every byte there") << QString() << true;
+    QTest::newRow("a value's page lost") << QStringLiteral("values byte") << false;
+    QTest::newRow("answers short of their end") << QStringLiteral("answers short") << false;
+    QTest::newRow("test record lost, size kept") << QStringLiteral("tests zeroed") << false;
+    QTest::newRow("seal torn") << QStringLiteral("seal byte") << false;
+}
+
+void TestJournal::sealedWriteIsKeptOnlyWhole()
+{
+    QFETCH(QString, damage);
+    QFETCH(bool, kept);
+
+    QTemporaryDir root;
+    const QString dir = root.path();
+    Folder before;
+    before.files[QStringLiteral("tests.dat")] = TestRecords(2) + QByteArray(100, 't');
+    before.files[QStringLiteral("values.dat")] = QByteArray(94 * 5 + 3, 'v');
+    before.files[QStringLiteral("answers.dat")] = QByteArray(181 * 2 + 90, 'a');
+    Restore(dir, before);
+    crashseam::Arm(0);
+    const int commitAt = Write(dir, 1, 3, 4);
+    const Folder after = Snapshot(dir);
+
+    // One step past the seal's write: the seal and every record are written, nothing flushed yet.
+    Restore(dir, before);
+    QCOMPARE(CrashChild(commitAt + 2, [&] { Write(dir, 1, 3, 4); }), crashseam::kCrashExit);
+    QVERIFY(Snapshot(dir).files == after.files);
+    QVERIFY(Snapshot(dir).journal);
+
+    const auto patch = [](const QString& file, qint64 at, const QByteArray& bytes) {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.seek(at));
+        QCOMPARE(f.write(bytes), bytes.size());
+    };
+    const qint64 valuesStart = 94 * 5;
+    if (damage == u"values byte") {
+        patch(ValuesFileName(dir), valuesStart + 94 + 20, QByteArray(1, '\x5a'));
+    } else if (damage == u"answers short") {
+        QVERIFY(QFile::resize(AnswersFileName(dir), after.files.at(QStringLiteral("answers.dat")).size() - 181));
+    } else if (damage == u"tests zeroed") {
+        patch(TestsFileName(dir), 2 * TvsDBTestRec::kSize, QByteArray(TvsDBTestRec::kSize, '\0'));
+    } else if (damage == u"seal byte") {
+        const QByteArray journal = ReadFile(JournalFileName(dir));
+        const qsizetype seal = journal.indexOf("KVSEAL01");
+        QVERIFY(seal > 0);
+        patch(JournalFileName(dir), seal + 17, QByteArray(1, char(journal.at(seal + 17) ^ 0x40)));
+    }
+
+    QCOMPARE(RecoverDataDir(dir), kept ? RecoveryOutcome::Completed : RecoveryOutcome::RolledBack);
+    QVERIFY2(Snapshot(dir) == (kept ? after : before), qPrintable(Describe(Snapshot(dir))));
+    QCOMPARE(RecoverDataDir(dir), RecoveryOutcome::Clean);
+}
+
+void TestJournal::olderSealNeverVouchesForANewJournal()
+{
+    QTemporaryDir root;
+    const QString dir = root.path();
+    Write(dir, 1, 2, 2);
+    const Folder first = Snapshot(dir);
+    // The finished write left its seal behind the zeroed start, right where the next one's goes.
+    const QByteArray left = ReadFile(JournalFileName(dir));
+    QVERIFY(!JournalHoldsWrite(left));
+    const qsizetype seal = left.indexOf("KVSEAL01");
+    QVERIFY(seal > 0);
+
+    crashseam::Arm(0);
+    const int commitAt = Write(dir, 1, 2, 2);
+    Restore(dir, first);
+    WriteFile(JournalFileName(dir), left);
+    QCOMPARE(CrashChild(commitAt, [&] { Write(dir, 1, 2, 2); }), crashseam::kCrashExit);
+    const QByteArray crashed = ReadFile(JournalFileName(dir));
+    QVERIFY(JournalHoldsWrite(crashed));
+    QCOMPARE(crashed.indexOf("KVSEAL01"), seal);
+
+    QCOMPARE(RecoverDataDir(dir), RecoveryOutcome::RolledBack);
+    QVERIFY(Snapshot(dir) == first);
 }
 
 void TestJournal::tornJournalIsEmptied()
@@ -460,10 +582,9 @@ void TestJournal::readOnlyFolderIsReportedUnchanged()
     Write(dir, 1, 1, 1);
     const Folder before = Snapshot(dir);
     crashseam::Arm(0);
-    Write(dir, 1, 2, 2);
-    const int steps = crashseam::Steps();
+    const int commitAt = Write(dir, 1, 2, 2);
     Restore(dir, before);
-    QCOMPARE(CrashChild(steps - 3, [&] { Write(dir, 1, 2, 2); }), crashseam::kCrashExit);
+    QCOMPARE(CrashChild(commitAt, [&] { Write(dir, 1, 2, 2); }), crashseam::kCrashExit);
     const Folder crashed = Snapshot(dir);
     QVERIFY(crashed.journal);
 
