@@ -857,25 +857,34 @@ TvsSummary Summarize(const TvsSummaryData& data, const TvsSummaryFilter& filter,
             continue;
         }
 
-        // A value named twice in one test (only in a damaged file) counts once, with its wins added.
-        ++stamp;
-        known.clear();
-        auto knownOf = [&](quint32 value) -> Known* {
-            if (seenIn[value] == stamp)
-                return &known[slot[value]];
-            seenIn[value] = stamp;
-            slot[value] = quint32(known.size());
-            known.push_back({value, 0, false});
-            return &known.back();
-        };
-        for (quint32 i = 0; i < test.ScoreCount; ++i) {
-            const TvsSummaryScore& s = data.Scores[test.FirstScore + i];
-            knownOf(s.Value)->wins += s.Wins;
-        }
-        for (quint32 i = 0; i < test.PairCount; ++i) {
-            const TvsComparison& p = data.Pairs[test.FirstPair + i];
-            knownOf(p.Winner)->logged = true;
-            knownOf(p.Loser)->logged = true;
+        if (test.PairCount == 0 && test.Known == test.ScoreCount) {
+            // Each value once and no log, as nearly every test: the scores are the values.
+            known.resize(test.ScoreCount);
+            for (quint32 i = 0; i < test.ScoreCount; ++i) {
+                const TvsSummaryScore& s = data.Scores[test.FirstScore + i];
+                known[i] = {s.Value, s.Wins, false};
+            }
+        } else {
+            // A value named twice in one test (only in a damaged file) counts once, with its wins added.
+            ++stamp;
+            known.clear();
+            auto knownOf = [&](quint32 value) -> Known* {
+                if (seenIn[value] == stamp)
+                    return &known[slot[value]];
+                seenIn[value] = stamp;
+                slot[value] = quint32(known.size());
+                known.push_back({value, 0, false});
+                return &known.back();
+            };
+            for (quint32 i = 0; i < test.ScoreCount; ++i) {
+                const TvsSummaryScore& s = data.Scores[test.FirstScore + i];
+                knownOf(s.Value)->wins += s.Wins;
+            }
+            for (quint32 i = 0; i < test.PairCount; ++i) {
+                const TvsComparison& p = data.Pairs[test.FirstPair + i];
+                knownOf(p.Winner)->logged = true;
+                knownOf(p.Loser)->logged = true;
+            }
         }
 
         const double pairCount = PairCountOf(n);
