@@ -811,8 +811,13 @@ bool Matches(const TvsSummaryData& data, const TvsSummaryTest& test, const TvsSu
     return true;
 }
 
-TvsSummary Summarize(const TvsSummaryData& data, const TvsSummaryFilter& filter, const TvsSummaryOptions& options)
+TvsSummary Summarize(const TvsSummaryData& data, const TvsSummaryFilter& filter, const TvsSummaryOptions& options,
+                     TvsConsistencyCache* cache)
 {
+    if (cache && (cache->m_function != options.Consistency || cache->m_codes.size() != data.Tests.size())) {
+        cache->m_function = options.Consistency;
+        cache->m_codes.assign(data.Tests.size(), 0);
+    }
     TvsSummary summary;
     TvsSummaryFilter byIds = filter;
     // A selection of thousands of rows is looked up for every test: sorted once, searched by halves.
@@ -841,7 +846,8 @@ TvsSummary Summarize(const TvsSummaryData& data, const TvsSummaryFilter& filter,
     std::vector<quint32> seenIn(data.Values.size(), 0), slot(data.Values.size(), 0);
     quint32 stamp = 0;
 
-    for (const TvsSummaryTest& test : data.Tests) {
+    for (size_t t = 0; t < data.Tests.size(); ++t) {
+        const TvsSummaryTest& test = data.Tests[t];
         if (!Matches(data, test, rest))
             continue;
         if (!byIds.Ids.empty() && !std::binary_search(byIds.Ids.begin(), byIds.Ids.end(), test.Id))
@@ -924,17 +930,26 @@ TvsSummary Summarize(const TvsSummaryData& data, const TvsSummaryFilter& filter,
         }
 
         if (options.Consistency) {
-            allWins.clear();
-            for (const Known& k : known)
-                allWins.push_back(k.wins);
-            allWins.resize(size_t(n), 0);
-            const TvsConsistency c = options.Consistency(allWins);
-            if (c.Valid) {
-                const int bin = std::clamp(int(std::floor(c.Zeta * TvsConsistencySummary::kBins)), 0,
-                                           TvsConsistencySummary::kBins - 1);
-                ++summary.Consistency.Bins[size_t(bin)];
+            qint8 code = cache ? cache->m_codes[t] : 0;
+            if (code == 0) {
+                allWins.clear();
+                for (const Known& k : known)
+                    allWins.push_back(k.wins);
+                allWins.resize(size_t(n), 0);
+                const TvsConsistency c = options.Consistency(allWins);
+                code = -1;
+                if (c.Valid) {
+                    const int bin = std::clamp(int(std::floor(c.Zeta * TvsConsistencySummary::kBins)), 0,
+                                               TvsConsistencySummary::kBins - 1);
+                    code = qint8(1 + bin + (c.PRandom > 0.05 ? 16 : 0));
+                }
+                if (cache)
+                    cache->m_codes[t] = code;
+            }
+            if (code > 0) {
+                ++summary.Consistency.Bins[size_t((code - 1) % 16)];
                 ++summary.Consistency.Tests;
-                summary.Consistency.LikeRandom += c.PRandom > 0.05;
+                summary.Consistency.LikeRandom += code > 16;
             }
         }
     }

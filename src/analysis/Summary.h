@@ -162,7 +162,23 @@ struct TvsSummary
 // The Russian line for an empty selection.
 QString NoTestsText();
 
+// What the consistency function gave each test, kept between summaries of the same data so that a
+// filter change does not compute it again. It serves one TvsSummaryData and one function; Clear()
+// it when either changes.
+class TvsConsistencyCache
+{
+public:
+    void Clear() { m_codes.clear(); }
+
+private:
+    friend TvsSummary Summarize(const TvsSummaryData&, const TvsSummaryFilter&, const TvsSummaryOptions&,
+                                TvsConsistencyCache*);
+    ConsistencyFunction m_function = nullptr;
+    std::vector<qint8> m_codes; // per test: 0 not yet, -1 not valid, else 1 + bin, + 16 when it looks random
+};
+
 bool Matches(const TvsSummaryData& data, const TvsSummaryTest& test, const TvsSummaryFilter& filter);
-TvsSummary Summarize(const TvsSummaryData& data, const TvsSummaryFilter& filter, const TvsSummaryOptions& options = {});
+TvsSummary Summarize(const TvsSummaryData& data, const TvsSummaryFilter& filter, const TvsSummaryOptions& options = {},
+                     TvsConsistencyCache* cache = nullptr);
 
 } // namespace kv

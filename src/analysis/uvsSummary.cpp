@@ -183,6 +183,7 @@ void TfmSummary::Execute(const std::vector<quint32>& ids)
 void TfmSummary::Load(const std::vector<quint32>& ids)
 {
     m_data = ReadSummaryData(m_context.dataDir());
+    m_consistencyCache.Clear();
     m_filter = TvsSummaryFilter{};
     m_filter.Ids = ids;
     if (!ids.empty())
@@ -231,7 +232,7 @@ void TfmSummary::FilterChange()
 
 void TfmSummary::Recompute()
 {
-    m_summary = Summarize(m_data, m_filter, m_options);
+    m_summary = Summarize(m_data, m_filter, m_options, &m_consistencyCache);
     if (m_summary.Tests == 0) {
         ui->laCount->setText(NoTestsText());
     } else {

@@ -39,7 +39,11 @@ public:
     void Load(const std::vector<quint32>& ids = {});
 
     // How a test's consistency is computed; none leaves that part empty.
-    void SetConsistency(ConsistencyFunction consistency) { m_options.Consistency = consistency; }
+    void SetConsistency(ConsistencyFunction consistency)
+    {
+        m_options.Consistency = consistency;
+        m_consistencyCache.Clear();
+    }
 
     const TvsSummary& Current() const { return m_summary; }
     const TvsSummaryFilter& Filter() const { return m_filter; }
@@ -73,6 +77,7 @@ private:
     TvsSummaryData m_data;
     TvsSummaryFilter m_filter;
     TvsSummaryOptions m_options;
+    TvsConsistencyCache m_consistencyCache;
     TvsSummary m_summary;
     std::vector<TvsChartView*> m_charts;
     std::vector<QWidget*> m_chartTabs;

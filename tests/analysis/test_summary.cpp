@@ -368,6 +368,27 @@ private slots:
         QCOMPARE(real.Consistency.LikeRandom, qint64(3));
     }
 
+    // Kept between summaries, each test's consistency is the one computed afresh whatever the
+    // filters in between; another function computes it again.
+    void consistencyKeptBetweenFilters()
+    {
+        kv::TvsConsistencyCache cache;
+        kv::TvsSummaryOptions kendall;
+        kendall.Consistency = &KendallForTest;
+        TvsSummaryFilter men, women;
+        men.Sex = 1; // respondents 1 and 3
+        women.Sex = 2;
+        for (const TvsSummaryFilter& filter : {men, TvsSummaryFilter{}, women, men, TvsSummaryFilter{}}) {
+            const TvsSummary kept = kv::Summarize(m_data, filter, kendall, &cache);
+            const TvsSummary fresh = kv::Summarize(m_data, filter, kendall);
+            QVERIFY(kept.Consistency.Bins == fresh.Consistency.Bins);
+            QCOMPARE(kept.Consistency.Tests, fresh.Consistency.Tests);
+            QCOMPARE(kept.Consistency.LikeRandom, fresh.Consistency.LikeRandom);
+        }
+        QCOMPARE(kv::Summarize(m_data, {}, kendall, &cache).Consistency.LikeRandom, qint64(1));
+        QCOMPARE(kv::Summarize(m_data, {}, {}, &cache).Consistency.LikeRandom, qint64(3));
+    }
+
     void emptySelections()
     {
         TvsSummaryFilter none;
