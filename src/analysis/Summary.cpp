@@ -757,6 +757,94 @@ struct Running
     }
 };
 
+struct KnownValue
+{
+    quint32 value;
+    qint64 wins;
+    bool logged;
+};
+
+bool Decidable(const TvsSummaryTest& test)
+{
+    return test.N >= 2 && qint64(test.Known) <= test.N;
+}
+
+// The values a test names, each once: its scores' wins added up, and whether its log shows it.
+class KnownValues
+{
+public:
+    explicit KnownValues(size_t valueCount) : m_seenIn(valueCount, 0), m_slot(valueCount, 0) {}
+
+    std::vector<KnownValue>& Of(const TvsSummaryData& data, const TvsSummaryTest& test)
+    {
+        if (test.PairCount == 0 && test.Known == test.ScoreCount) {
+            // Each value once and no log, as nearly every test: the scores are the values.
+            m_known.resize(test.ScoreCount);
+            for (quint32 i = 0; i < test.ScoreCount; ++i) {
+                const TvsSummaryScore& s = data.Scores[test.FirstScore + i];
+                m_known[i] = {s.Value, s.Wins, false};
+            }
+            return m_known;
+        }
+        // A value named twice in one test (only in a damaged file) counts once, with its wins added.
+        ++m_stamp;
+        m_known.clear();
+        auto knownOf = [&](quint32 value) -> KnownValue* {
+            if (m_seenIn[value] == m_stamp)
+                return &m_known[m_slot[value]];
+            m_seenIn[value] = m_stamp;
+            m_slot[value] = quint32(m_known.size());
+            m_known.push_back({value, 0, false});
+            return &m_known.back();
+        };
+        for (quint32 i = 0; i < test.ScoreCount; ++i) {
+            const TvsSummaryScore& s = data.Scores[test.FirstScore + i];
+            knownOf(s.Value)->wins += s.Wins;
+        }
+        for (quint32 i = 0; i < test.PairCount; ++i) {
+            const TvsComparison& p = data.Pairs[test.FirstPair + i];
+            knownOf(p.Winner)->logged = true;
+            knownOf(p.Loser)->logged = true;
+        }
+        return m_known;
+    }
+
+private:
+    std::vector<KnownValue> m_known;
+    std::vector<quint32> m_seenIn, m_slot;
+    quint32 m_stamp = 0;
+};
+
+void ByWins(std::vector<KnownValue>& known)
+{
+    std::sort(known.begin(), known.end(), [](const KnownValue& a, const KnownValue& b) { return a.wins > b.wins; });
+}
+
+// A test's consistency as the cache keeps it, from its values sorted by wins.
+qint8 ConsistencyCode(ConsistencyFunction consistency, const std::vector<KnownValue>& known, qint32 n,
+                      std::vector<qint64>& allWins)
+{
+    allWins.clear();
+    for (const KnownValue& k : known)
+        allWins.push_back(k.wins);
+    allWins.resize(size_t(n), 0);
+    const TvsConsistency c = consistency(allWins);
+    if (!c.Valid)
+        return -1;
+    const int bin =
+        std::clamp(int(std::floor(c.Zeta * TvsConsistencySummary::kBins)), 0, TvsConsistencySummary::kBins - 1);
+    return qint8(1 + bin + (c.PRandom > 0.05 ? 16 : 0));
+}
+
+void CountConsistency(TvsConsistencySummary& summary, qint8 code)
+{
+    if (code <= 0)
+        return;
+    ++summary.Bins[size_t((code - 1) % 16)];
+    ++summary.Tests;
+    summary.LikeRandom += code > 16;
+}
+
 } // namespace
 
 double StudentT975(qint64 df)
@@ -817,7 +905,43 @@ TvsSummary Summarize(const TvsSummaryData& data, const TvsSummaryFilter& filter,
     if (cache && (cache->m_function != options.Consistency || cache->m_codes.size() != data.Tests.size())) {
         cache->m_function = options.Consistency;
         cache->m_codes.assign(data.Tests.size(), 0);
+        cache->m_complete = false;
     }
+    // The first summary with a cache has every test's consistency computed on a second thread
+    // meanwhile, as the summaries after it will want them all anyway; the kept tests are counted
+    // when it is done.
+    const bool fillCache = options.Consistency && cache && !cache->m_complete;
+    const auto fill = [&data, &options, cache] {
+        KnownValues values(data.Values.size());
+        std::vector<qint64> allWins;
+        for (size_t t = 0; t < data.Tests.size(); ++t) {
+            const TvsSummaryTest& test = data.Tests[t];
+            if (!Decidable(test)) {
+                cache->m_codes[t] = -1;
+                continue;
+            }
+            std::vector<KnownValue>& known = values.Of(data, test);
+            ByWins(known);
+            cache->m_codes[t] = ConsistencyCode(options.Consistency, known, test.N, allWins);
+        }
+        cache->m_complete = true;
+    };
+    std::exception_ptr fillFailure;
+    Joiner filler;
+    if (fillCache) {
+        try {
+            filler.thread = std::thread([&] {
+                try {
+                    fill();
+                } catch (...) {
+                    fillFailure = std::current_exception();
+                }
+            });
+        } catch (const std::system_error&) {
+            fill();
+        }
+    }
+    std::vector<quint32> kept; // decidable tests the filter kept, when their consistency comes later
     TvsSummary summary;
     TvsSummaryFilter byIds = filter;
     // A selection of thousands of rows is looked up for every test: sorted once, searched by halves.
@@ -835,16 +959,8 @@ TvsSummary Summarize(const TvsSummaryData& data, const TvsSummaryFilter& filter,
     std::vector<ValueSums> sums(data.Values.size());
     std::vector<TvsComparison> pairs;
 
-    struct Known
-    {
-        quint32 value;
-        qint64 wins;
-        bool logged;
-    };
-    std::vector<Known> known;
+    KnownValues values(data.Values.size());
     std::vector<qint64> allWins;
-    std::vector<quint32> seenIn(data.Values.size(), 0), slot(data.Values.size(), 0);
-    quint32 stamp = 0;
 
     for (size_t t = 0; t < data.Tests.size(); ++t) {
         const TvsSummaryTest& test = data.Tests[t];
@@ -858,40 +974,11 @@ TvsSummary Summarize(const TvsSummaryData& data, const TvsSummaryFilter& filter,
         pairs.insert(pairs.end(), data.Pairs.begin() + test.FirstPair,
                      data.Pairs.begin() + test.FirstPair + test.PairCount);
         const qint32 n = test.N;
-        if (n < 2 || qint64(test.Known) > n) {
+        if (!Decidable(test)) {
             ++summary.Undecidable;
             continue;
         }
-
-        if (test.PairCount == 0 && test.Known == test.ScoreCount) {
-            // Each value once and no log, as nearly every test: the scores are the values.
-            known.resize(test.ScoreCount);
-            for (quint32 i = 0; i < test.ScoreCount; ++i) {
-                const TvsSummaryScore& s = data.Scores[test.FirstScore + i];
-                known[i] = {s.Value, s.Wins, false};
-            }
-        } else {
-            // A value named twice in one test (only in a damaged file) counts once, with its wins added.
-            ++stamp;
-            known.clear();
-            auto knownOf = [&](quint32 value) -> Known* {
-                if (seenIn[value] == stamp)
-                    return &known[slot[value]];
-                seenIn[value] = stamp;
-                slot[value] = quint32(known.size());
-                known.push_back({value, 0, false});
-                return &known.back();
-            };
-            for (quint32 i = 0; i < test.ScoreCount; ++i) {
-                const TvsSummaryScore& s = data.Scores[test.FirstScore + i];
-                knownOf(s.Value)->wins += s.Wins;
-            }
-            for (quint32 i = 0; i < test.PairCount; ++i) {
-                const TvsComparison& p = data.Pairs[test.FirstPair + i];
-                knownOf(p.Winner)->logged = true;
-                knownOf(p.Loser)->logged = true;
-            }
-        }
+        std::vector<KnownValue>& known = values.Of(data, test);
 
         const double pairCount = PairCountOf(n);
         qint32 maxPoints = 0;
@@ -907,7 +994,7 @@ TvsSummary Summarize(const TvsSummaryData& data, const TvsSummaryFilter& filter,
         // Values that won nothing are not stored; without an answer log they are only a count, and
         // they share the last places.
         const qint64 hidden = n - qint64(known.size());
-        std::sort(known.begin(), known.end(), [](const Known& a, const Known& b) { return a.wins > b.wins; });
+        ByWins(known);
         const qint64 maxWins = known.empty() ? 0 : known.front().wins;
         for (size_t start = 0; start < known.size();) {
             size_t end = start;
@@ -917,7 +1004,7 @@ TvsSummary Summarize(const TvsSummaryData& data, const TvsSummaryFilter& filter,
             const qint64 equal = qint64(end - start) + (known[start].wins == 0 ? hidden : 0);
             const double rank = double(start) + double(equal + 1) / 2.0;
             for (size_t i = start; i < end; ++i) {
-                const Known& k = known[i];
+                const KnownValue& k = known[i];
                 ValueSums& v = sums[k.value];
                 ++v.counted;
                 v.won += k.wins > 0;
@@ -929,30 +1016,18 @@ TvsSummary Summarize(const TvsSummaryData& data, const TvsSummaryFilter& filter,
             start = end;
         }
 
-        if (options.Consistency) {
-            qint8 code = cache ? cache->m_codes[t] : 0;
-            if (code == 0) {
-                allWins.clear();
-                for (const Known& k : known)
-                    allWins.push_back(k.wins);
-                allWins.resize(size_t(n), 0);
-                const TvsConsistency c = options.Consistency(allWins);
-                code = -1;
-                if (c.Valid) {
-                    const int bin = std::clamp(int(std::floor(c.Zeta * TvsConsistencySummary::kBins)), 0,
-                                               TvsConsistencySummary::kBins - 1);
-                    code = qint8(1 + bin + (c.PRandom > 0.05 ? 16 : 0));
-                }
-                if (cache)
-                    cache->m_codes[t] = code;
-            }
-            if (code > 0) {
-                ++summary.Consistency.Bins[size_t((code - 1) % 16)];
-                ++summary.Consistency.Tests;
-                summary.Consistency.LikeRandom += code > 16;
-            }
-        }
+        if (fillCache)
+            kept.push_back(quint32(t));
+        else if (options.Consistency)
+            CountConsistency(summary.Consistency,
+                             cache ? cache->m_codes[t] : ConsistencyCode(options.Consistency, known, n, allWins));
     }
+    if (filler.thread.joinable())
+        filler.thread.join();
+    if (fillFailure)
+        std::rethrow_exception(fillFailure);
+    for (const quint32 t : kept)
+        CountConsistency(summary.Consistency, cache->m_codes[t]);
 
     summary.HasConsistency = options.Consistency != nullptr;
     for (int g = 0; g < 4; ++g) {

@@ -168,13 +168,18 @@ QString NoTestsText();
 class TvsConsistencyCache
 {
 public:
-    void Clear() { m_codes.clear(); }
+    void Clear()
+    {
+        m_codes.clear();
+        m_complete = false;
+    }
 
 private:
     friend TvsSummary Summarize(const TvsSummaryData&, const TvsSummaryFilter&, const TvsSummaryOptions&,
                                 TvsConsistencyCache*);
     ConsistencyFunction m_function = nullptr;
     std::vector<qint8> m_codes; // per test: 0 not yet, -1 not valid, else 1 + bin, + 16 when it looks random
+    bool m_complete = false;
 };
 
 bool Matches(const TvsSummaryData& data, const TvsSummaryTest& test, const TvsSummaryFilter& filter);
