@@ -1,11 +1,16 @@
 #include "analysis/Consistency.h"
 
+#include "database/uvsDataBase.h"
+
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 
@@ -132,12 +137,35 @@ std::vector<double> ExactCumulative(int n)
     return density;
 }
 
+// A table per n, made by the first caller that needs it. Once made it never changes, so a reader
+// pays one acquire load; std::call_once would cost a call into the thread library on every test
+// of a pass over a whole database.
+template <int MaxN> class TablePerN
+{
+public:
+    template <typename Make> const std::vector<double>& Get(int n, Make make)
+    {
+        const auto at = std::size_t(n);
+        if (!m_ready[at].load(std::memory_order_acquire)) {
+            const std::lock_guard lock(m_making);
+            if (!m_ready[at].load(std::memory_order_relaxed)) {
+                m_tables[at] = make(n);
+                m_ready[at].store(true, std::memory_order_release);
+            }
+        }
+        return m_tables[at];
+    }
+
+private:
+    std::array<std::atomic<bool>, MaxN + 1> m_ready{};
+    std::array<std::vector<double>, MaxN + 1> m_tables;
+    std::mutex m_making;
+};
+
 double ExactPRandom(int n, qint64 triads)
 {
-    static std::array<std::once_flag, kMaxExactN + 1> once;
-    static std::array<std::vector<double>, kMaxExactN + 1> cumulative;
-    std::call_once(once[std::size_t(n)], [n] { cumulative[std::size_t(n)] = ExactCumulative(n); });
-    return cumulative[std::size_t(n)][std::size_t(triads)];
+    static TablePerN<kMaxExactN> cumulative;
+    return cumulative.Get(n, ExactCumulative)[std::size_t(triads)];
 }
 
 // Regularised upper incomplete gamma function Q(a, x), by its series below a + 1 and its continued
@@ -197,15 +225,14 @@ constexpr int kMaxSmallN = 64;
 
 double TabledApproxPRandom(int n, qint64 triads)
 {
-    static std::array<std::once_flag, kMaxSmallN + 1> once;
-    static std::array<std::vector<double>, kMaxSmallN + 1> table;
-    std::call_once(once[std::size_t(n)], [n] {
-        std::vector<double>& t = table[std::size_t(n)];
-        t.resize(std::size_t(MaxTriadsFor(n)) + 1);
+    static TablePerN<kMaxSmallN> table;
+    const auto make = [](int m) {
+        std::vector<double> t(std::size_t(MaxTriadsFor(m)) + 1);
         for (std::size_t d = 0; d < t.size(); ++d)
-            t[d] = ApproxPRandom(n, qint64(d));
-    });
-    return table[std::size_t(n)][std::size_t(triads)];
+            t[d] = ApproxPRandom(m, qint64(d));
+        return t;
+    };
+    return table.Get(n, make)[std::size_t(triads)];
 }
 
 // The consistency of n values of which `wins` lists the first ones, the rest having won nothing.
@@ -217,56 +244,49 @@ TvsConsistency Evaluate(std::span<const qint64> wins, qint64 n)
     TvsConsistency result;
     if (n > kMaxValues || qint64(wins.size()) > n)
         return result;
-    // Each win is range-checked before it is squared or summed, so nothing below can overflow.
-    qint64 squares = 0;
-    for (qint64 w : wins) {
-        if (w < 0 || w >= n)
-            return result;
-        squares += w * w;
-    }
-    qint64 sum = 0;
-    if (n <= kMaxSmallN) {
-        // Few values, nearly in order already (a ranking is stored best first): an insertion sort
-        // on the stack, descending, costs less here than clearing a table of counts.
-        std::array<qint64, kMaxSmallN> sorted;
-        std::size_t size = 0;
+    // Landau's condition over the wins in ascending order, taken from a count of each number of
+    // wins rather than a sort. Within a run of equal wins the margin sum - k(k-1)/2 is concave in
+    // how many of the run are taken, so checking the run's end is enough when its start already
+    // passed. Each win is range-checked before it is squared or counted, so nothing overflows.
+    const auto check = [&](auto& counts) {
+        qint64 squares = 0;
         for (qint64 w : wins) {
-            std::size_t at = size++;
-            while (at > 0 && sorted[at - 1] < w) {
-                sorted[at] = sorted[at - 1];
-                --at;
-            }
-            sorted[at] = w;
-        }
-        std::fill(sorted.begin() + qsizetype(size), sorted.begin() + qsizetype(n), 0);
-        for (qint64 k = 1; k <= n; ++k) {
-            sum += sorted[std::size_t(n - k)];
-            if (sum < k * (k - 1) / 2)
-                return result;
-        }
-    } else {
-        std::vector<qint64> counts(std::size_t(n), 0);
-        for (qint64 w : wins)
+            if (w < 0 || w >= n)
+                return false;
+            squares += w * w;
             ++counts[std::size_t(w)];
+        }
         counts[0] += n - qint64(wins.size());
-        // Within a run of equal wins the margin sum - k(k-1)/2 is concave in how many of the run
-        // are taken, so checking the run's end is enough when its start already passed.
+        qint64 sum = 0;
         qint64 k = 0;
         for (qint64 w = 0; w < n; ++w) {
-            if (counts[std::size_t(w)] == 0)
+            const qint64 c = qint64(counts[std::size_t(w)]);
+            if (c == 0)
                 continue;
-            sum += w * counts[std::size_t(w)];
-            k += counts[std::size_t(w)];
+            sum += w * c;
+            k += c;
             if (sum < k * (k - 1) / 2)
-                return result;
+                return false;
         }
+        result.Triads = (SumOfSquaresBound(n) - squares) / 2;
+        return sum == n * (n - 1) / 2;
+    };
+    bool valid = false;
+    if (n <= kMaxSmallN) {
+        // A test's few values: the counts live on the stack, and clearing them costs a few stores.
+        std::array<quint8, kMaxSmallN> counts{};
+        valid = check(counts);
+    } else {
+        std::vector<qint64> counts(std::size_t(n), 0);
+        valid = check(counts);
     }
-    if (sum != n * (n - 1) / 2)
+    if (!valid) {
+        result.Triads = 0;
         return result;
+    }
 
     result.Valid = true;
     result.N = qint32(n);
-    result.Triads = (SumOfSquaresBound(n) - squares) / 2;
     result.MaxTriads = MaxTriadsFor(n);
     result.Zeta = result.MaxTriads > 0 ? 1.0 - double(result.Triads) / double(result.MaxTriads) : 1.0;
     result.PRandom = PRandomOfTriads(result.N, result.Triads, &result.PExact);
@@ -320,6 +340,73 @@ TvsConsistency ConsistencyFromScores(std::span<const qint64> storedScores)
     if (n * (n - 1) / 2 != sum)
         return {};
     return Evaluate(storedScores, n);
+}
+
+namespace {
+
+void ConsistencyOfRecords(const TvsDBValueList& values, int begin, int end, std::vector<TvsTestConsistency>& out)
+{
+    // A test's scores gather on the stack; only a test with more values than any real one needs the heap.
+    std::array<qint64, kMaxSmallN> small;
+    std::vector<qint64> large;
+    int i = begin;
+    while (i < end) {
+        const qint32 testId = values.Items(i).TestId();
+        int stop = i;
+        while (stop < end && values.Items(stop).TestId() == testId)
+            ++stop;
+        std::span<const qint64> scores;
+        if (stop - i <= kMaxSmallN) {
+            for (int k = i; k < stop; ++k)
+                small[std::size_t(k - i)] = values.Items(k).Score();
+            scores = std::span<const qint64>(small.data(), std::size_t(stop - i));
+        } else {
+            large.clear();
+            for (int k = i; k < stop; ++k)
+                large.push_back(values.Items(k).Score());
+            scores = large;
+        }
+        const TvsConsistency c = ConsistencyFromScores(scores);
+        out.push_back({testId, c.Valid, c.PExact, c.N, c.Triads, c.Zeta, c.PRandom});
+        i = stop;
+    }
+}
+
+} // namespace
+
+std::vector<TvsTestConsistency> ConsistencyOfEveryTest(const TvsDBValueList& values, int threads)
+{
+    const int count = values.Count();
+    threads = std::clamp(threads, 1, 8);
+    // Cut points moved forward to the next test's first record, so no test is split.
+    std::vector<int> cuts{0};
+    for (int t = 1; t < threads; ++t) {
+        int at = std::max(cuts.back(), int(qint64(count) * t / threads));
+        while (at > 0 && at < count && values.Items(at).TestId() == values.Items(at - 1).TestId())
+            ++at;
+        cuts.push_back(at);
+    }
+    cuts.push_back(count);
+
+    std::vector<std::vector<TvsTestConsistency>> parts(static_cast<std::size_t>(threads));
+    {
+        std::vector<std::jthread> helpers;
+        for (int t = 1; t < threads; ++t) {
+            const auto part = [&, t] {
+                ConsistencyOfRecords(values, cuts[std::size_t(t)], cuts[std::size_t(t) + 1], parts[std::size_t(t)]);
+            };
+            try {
+                helpers.emplace_back(part);
+            } catch (const std::system_error&) {
+                part(); // no thread to be had: this part waits its turn
+            }
+        }
+        ConsistencyOfRecords(values, cuts[0], cuts[1], parts[0]);
+    }
+    std::vector<TvsTestConsistency> all = std::move(parts[0]);
+    for (std::size_t t = 1; t < parts.size(); ++t)
+        all.insert(all.end(), parts[t].begin(), parts[t].end());
+    return all;
 }
 
 TvsConsistency ConsistencyFromResults(const TvsValueTypeList& resultList)

@@ -11,6 +11,8 @@
 
 namespace kv {
 
+class TvsDBValueList;
+
 // A circular triad of one respondent: a beat b, b beat c and c beat a.
 struct TvsTriad
 {
@@ -38,6 +40,25 @@ TvsConsistency ConsistencyFromWins(std::span<const qint64> wins);
 // From the stored scores of a test without an answer log: only the values that won at least once are
 // stored, so n is the number of values whose wins can sum to n(n-1)/2, the missing ones having 0.
 TvsConsistency ConsistencyFromScores(std::span<const qint64> storedScores);
+
+// The figures of one test in a pass over a whole database: TvsConsistency without the triads' names,
+// which need an answer log.
+struct TvsTestConsistency
+{
+    qint32 TestId = 0;
+    bool Valid = false;
+    bool PExact = false;
+    qint32 N = 0;
+    qint64 Triads = 0;
+    double Zeta = 0;
+    double PRandom = 0;
+};
+
+// ConsistencyFromScores for every test of a values.dat read whole: one entry per run of consecutive
+// records with the same TestId (a save writes a test's values together), in the file's order. The
+// records are split between `threads` threads at test boundaries, since such a pass is bound by
+// how fast memory is read, and two cores read it faster than one.
+std::vector<TvsTestConsistency> ConsistencyOfEveryTest(const TvsDBValueList& values, int threads = 2);
 
 // From the value scores of a result list, as ConsistencyFromScores.
 TvsConsistency ConsistencyFromResults(const TvsValueTypeList& resultList);

@@ -17,13 +17,16 @@ namespace kv {
 namespace {
 
 const QString kUsage = QStringLiteral(
-    "Использование: kvendar-data summary [--sex N] [--age ОТ-ДО] [--from ДАТА] [--to ДАТА] ПАПКА_ДАННЫХ ВЫВОД\n"
+    "Использование: kvendar-data summary [--format csv|xlsx|sav] [--sex N] [--age ОТ-ДО] [--from ДАТА] [--to ДАТА] "
+    "ПАПКА_ДАННЫХ ВЫВОД\n"
+    "  --format    csv (по умолчанию) или sav: в папку ВЫВОД groups, values и scale;\n"
+    "              xlsx: ВЫВОД — файл книги с листами groups, values и scale\n"
     "  --sex N     пол: 0 нет ответа, 1 мужской, 2 женский\n"
     "  --age ОТ-ДО полных лет, включительно (ОТ или ДО можно опустить: 20-, -40)\n"
-    "  --from, --to  даты сохранения теста ГГГГ-ММ-ДД, включительно\n"
-    "Пишет в папку ВЫВОД groups.csv, values.csv и scale.csv.");
+    "  --from, --to  даты сохранения теста ГГГГ-ММ-ДД, включительно");
 
-bool ParseArgs(QStringList args, TvsSummaryFilter& filter, QString& dataDir, QString& output, QString& problem)
+bool ParseArgs(QStringList args, TvsSummaryFilter& filter, QString& format, QString& dataDir, QString& output,
+               QString& problem)
 {
     QStringList positional;
     while (!args.isEmpty()) {
@@ -38,7 +41,10 @@ bool ParseArgs(QStringList args, TvsSummaryFilter& filter, QString& dataDir, QSt
         }
         const QString value = args.takeFirst();
         bool ok = false;
-        if (arg == u"--sex") {
+        if (arg == u"--format") {
+            format = value;
+            ok = format == u"csv" || format == u"xlsx" || format == u"sav";
+        } else if (arg == u"--sex") {
             filter.Sex = value.toInt(&ok);
             ok = ok && filter.Sex >= 0 && filter.Sex <= 2;
         } else if (arg == u"--age") {
@@ -97,11 +103,66 @@ Cell TextCell(const std::string& text)
 
 } // namespace
 
+void WriteSummaryTables(const TvsSummaryData& data, const TvsSummary& summary, TableSink& sink)
+{
+    const TableLayout groups{"groups",
+                             QStringLiteral("Группы"),
+                             {{"group", QStringLiteral("Номер группы"), ColumnKind::Integer, {}, false, {}},
+                              {"tests", QStringLiteral("Тестов в долях"), ColumnKind::Integer, {}, false, {}},
+                              {"mean_share", QStringLiteral("Средняя доля очков"), ColumnKind::Real, {}, false, {}},
+                              {"ci_low", QStringLiteral("95% ДИ от"), ColumnKind::Real, {}, false, {}},
+                              {"ci_high", QStringLiteral("95% ДИ до"), ColumnKind::Real, {}, false, {}},
+                              {"led", QStringLiteral("Лидировала, тестов"), ColumnKind::Integer, {}, false, {}}}};
+    const bool any = summary.Tests > 0;
+    sink.BeginTable(groups, any ? qint64(summary.Groups.size()) : 0);
+    for (const TvsGroupSummary& g : any ? summary.Groups : std::vector<TvsGroupSummary>{})
+        sink.Row({IntCell(g.Group), IntCell(g.Tests), RealCell(g.MeanShare), RealCell(g.CiLow), RealCell(g.CiHigh),
+                  IntCell(g.Led)});
+    sink.EndTable();
+
+    const TableLayout values{
+        "values",
+        QStringLiteral("Ценности"),
+        {{"value", QStringLiteral("Ценность"), ColumnKind::Text, {}, false, {}},
+         {"group", QStringLiteral("Номер группы"), ColumnKind::Integer, {}, false, {}},
+         {"won", QStringLiteral("Побеждала, тестов"), ColumnKind::Integer, {}, false, {}},
+         {"chosen", QStringLiteral("Выбрана по журналу, тестов"), ColumnKind::Integer, {}, false, {}},
+         {"mean_share", QStringLiteral("Средняя доля побед"), ColumnKind::Real, {}, false, {}},
+         {"mean_rank", QStringLiteral("Средний ранг"), ColumnKind::Real, {}, false, {}},
+         {"first", QStringLiteral("Первая, тестов"), ColumnKind::Integer, {}, false, {}}}};
+    sink.BeginTable(values, qint64(summary.Values.size()));
+    for (const TvsValueSummary& v : summary.Values) {
+        const std::string name = data.Values[v.Value].Name.toStdString();
+        sink.Row({TextCell(name), IntCell(data.Values[v.Value].Group), IntCell(v.Won), IntCell(v.Chosen),
+                  RealCell(v.MeanShare), RealCell(v.MeanRank), IntCell(v.First)});
+    }
+    sink.EndTable();
+
+    const TableLayout scale{"scale",
+                            QStringLiteral("Шкала Брэдли — Терри"),
+                            {{"value", QStringLiteral("Ценность"), ColumnKind::Text, {}, false, {}},
+                             {"group", QStringLiteral("Номер группы"), ColumnKind::Integer, {}, false, {}},
+                             {"scale", QStringLiteral("Логарифм силы, среднее 0"), ColumnKind::Real, {}, false, {}},
+                             {"se", QStringLiteral("Стандартная ошибка"), ColumnKind::Real, {}, false, {}},
+                             {"comparisons", QStringLiteral("Сравнений"), ColumnKind::Integer, {}, false, {}}}};
+    const TvsBradleyTerry& fit = summary.Scale;
+    const bool fitted = fit.State == TvsBradleyTerry::Status::Fitted;
+    sink.BeginTable(scale, fitted ? qint64(fit.Items.size()) : 0);
+    for (size_t i = 0; fitted && i < fit.Items.size(); ++i) {
+        const TvsSummaryValue& value = data.Values[fit.Items[i]];
+        const std::string name = value.Name.toStdString();
+        sink.Row({TextCell(name), IntCell(value.Group), RealCell(fit.Scale[i]), RealCell(fit.StdError[i]),
+                  IntCell(fit.Comparisons[i])});
+    }
+    sink.EndTable();
+}
+
 int RunSummary(const QStringList& args, QTextStream& out, QTextStream& err)
 {
     TvsSummaryFilter filter;
+    QString format = QStringLiteral("csv");
     QString dataDir, output, problem;
-    if (!ParseArgs(args, filter, dataDir, output, problem)) {
+    if (!ParseArgs(args, filter, format, dataDir, output, problem)) {
         err << problem << Qt::endl << kUsage << Qt::endl;
         return 2;
     }
@@ -109,65 +170,28 @@ int RunSummary(const QStringList& args, QTextStream& out, QTextStream& err)
         err << QStringLiteral("Папка данных «%1» не найдена").arg(QDir::toNativeSeparators(dataDir)) << Qt::endl;
         return 2;
     }
+    if (format == u"xlsx" && QFileInfo(output).isDir()) {
+        err << QStringLiteral("Для xlsx вывод — файл книги, а это папка: %1").arg(QDir::toNativeSeparators(output))
+            << Qt::endl;
+        return 2;
+    }
     try {
-        if (!QDir().mkpath(output))
-            throw Error(QStringLiteral("Не удалось создать папку «%1»").arg(QDir::toNativeSeparators(output)));
         const TvsSummaryData data = ReadSummaryData(dataDir);
         const TvsSummary summary = Summarize(data, filter);
-        const auto sink = MakeCsvSink(output);
-
-        const TableLayout groups{"groups",
-                                 QStringLiteral("Группы"),
-                                 {{"group", QStringLiteral("Номер группы"), ColumnKind::Integer, {}, false, {}},
-                                  {"tests", QStringLiteral("Тестов в долях"), ColumnKind::Integer, {}, false, {}},
-                                  {"mean_share", QStringLiteral("Средняя доля очков"), ColumnKind::Real, {}, false, {}},
-                                  {"ci_low", QStringLiteral("95% ДИ от"), ColumnKind::Real, {}, false, {}},
-                                  {"ci_high", QStringLiteral("95% ДИ до"), ColumnKind::Real, {}, false, {}},
-                                  {"led", QStringLiteral("Лидировала, тестов"), ColumnKind::Integer, {}, false, {}}}};
-        const bool any = summary.Tests > 0;
-        sink->BeginTable(groups, any ? qint64(summary.Groups.size()) : 0);
-        for (const TvsGroupSummary& g : any ? summary.Groups : std::vector<TvsGroupSummary>{})
-            sink->Row({IntCell(g.Group), IntCell(g.Tests), RealCell(g.MeanShare), RealCell(g.CiLow), RealCell(g.CiHigh),
-                       IntCell(g.Led)});
-        sink->EndTable();
-
-        const TableLayout values{
-            "values",
-            QStringLiteral("Ценности"),
-            {{"value", QStringLiteral("Ценность"), ColumnKind::Text, {}, false, {}},
-             {"group", QStringLiteral("Номер группы"), ColumnKind::Integer, {}, false, {}},
-             {"won", QStringLiteral("Побеждала, тестов"), ColumnKind::Integer, {}, false, {}},
-             {"chosen", QStringLiteral("Выбрана по журналу, тестов"), ColumnKind::Integer, {}, false, {}},
-             {"mean_share", QStringLiteral("Средняя доля побед"), ColumnKind::Real, {}, false, {}},
-             {"mean_rank", QStringLiteral("Средний ранг"), ColumnKind::Real, {}, false, {}},
-             {"first", QStringLiteral("Первая, тестов"), ColumnKind::Integer, {}, false, {}}}};
-        sink->BeginTable(values, qint64(summary.Values.size()));
-        for (const TvsValueSummary& v : summary.Values) {
-            const std::string name = data.Values[v.Value].Name.toStdString();
-            sink->Row({TextCell(name), IntCell(data.Values[v.Value].Group), IntCell(v.Won), IntCell(v.Chosen),
-                       RealCell(v.MeanShare), RealCell(v.MeanRank), IntCell(v.First)});
+        std::unique_ptr<TableSink> sink;
+        if (format == u"xlsx") {
+            sink = MakeXlsxSink(output);
+        } else {
+            if (!QDir().mkpath(output))
+                throw Error(QStringLiteral("Не удалось создать папку «%1»").arg(QDir::toNativeSeparators(output)));
+            sink = format == u"sav" ? MakeSavSink(output) : MakeCsvSink(output);
         }
-        sink->EndTable();
-
-        const TableLayout scale{"scale",
-                                QStringLiteral("Шкала Брэдли — Терри"),
-                                {{"value", QStringLiteral("Ценность"), ColumnKind::Text, {}, false, {}},
-                                 {"group", QStringLiteral("Номер группы"), ColumnKind::Integer, {}, false, {}},
-                                 {"scale", QStringLiteral("Логарифм силы, среднее 0"), ColumnKind::Real, {}, false, {}},
-                                 {"se", QStringLiteral("Стандартная ошибка"), ColumnKind::Real, {}, false, {}},
-                                 {"comparisons", QStringLiteral("Сравнений"), ColumnKind::Integer, {}, false, {}}}};
-        const TvsBradleyTerry& fit = summary.Scale;
-        const bool fitted = fit.State == TvsBradleyTerry::Status::Fitted;
-        sink->BeginTable(scale, fitted ? qint64(fit.Items.size()) : 0);
-        for (size_t i = 0; fitted && i < fit.Items.size(); ++i) {
-            const TvsSummaryValue& value = data.Values[fit.Items[i]];
-            const std::string name = value.Name.toStdString();
-            sink->Row({TextCell(name), IntCell(value.Group), RealCell(fit.Scale[i]), RealCell(fit.StdError[i]),
-                       IntCell(fit.Comparisons[i])});
-        }
-        sink->EndTable();
+        WriteSummaryTables(data, summary, *sink);
         sink->Commit();
 
+        const bool any = summary.Tests > 0;
+        const TvsBradleyTerry& fit = summary.Scale;
+        const bool fitted = fit.State == TvsBradleyTerry::Status::Fitted;
         if (!any)
             err << NoTestsText() << Qt::endl;
         else

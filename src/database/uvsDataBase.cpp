@@ -46,9 +46,9 @@ constexpr int kTestTypeScore1 = 665;
 
 // Offsets of the value record's fields.
 constexpr int kValueId = 0;
-constexpr int kValueTestId = 4;
-constexpr int kValueTypeNumber = 8;
-constexpr int kValueScore = 9;
+constexpr int kValueTestId = TvsDBValueRec::kTestIdOffset;
+constexpr int kValueTypeNumber = TvsDBValueRec::kTypeNumberOffset;
+constexpr int kValueScore = TvsDBValueRec::kScoreOffset;
 constexpr int kValueName = 13;
 
 // Offsets of the answer record's fields.
@@ -350,25 +350,13 @@ void TvsDBValueRec::SetId(qint32 id)
 {
     Put<qint32>(bytes, kValueId, id);
 }
-qint32 TvsDBValueRec::TestId() const
-{
-    return Get<qint32>(bytes, kValueTestId);
-}
 void TvsDBValueRec::SetTestId(qint32 id)
 {
     Put<qint32>(bytes, kValueTestId, id);
 }
-quint8 TvsDBValueRec::TypeNumber() const
-{
-    return static_cast<quint8>(bytes[kValueTypeNumber]);
-}
 void TvsDBValueRec::SetTypeNumber(quint8 number)
 {
     bytes[kValueTypeNumber] = static_cast<char>(number);
-}
-qint32 TvsDBValueRec::Score() const
-{
-    return Get<qint32>(bytes, kValueScore);
 }
 void TvsDBValueRec::SetScore(qint32 score)
 {

@@ -27,8 +27,8 @@ const Subcommand kSubcommands[] = {
      u"выгрузить тесты, значения и ответы для R, SPSS, Excel", kv::RunExport},
     {u"check", u"ПАПКА_ДАННЫХ", u"проверить файлы базы данных", kv::RunCheck},
     {u"merge", u"ИСХОДНАЯ_ПАПКА ПАПКА_ДАННЫХ", u"добавить тесты другого компьютера в базу данных", kv::RunMerge},
-    {u"summary", u"[--sex N] [--age ОТ-ДО] [--from ДАТА] [--to ДАТА] ПАПКА_ДАННЫХ ВЫВОД",
-     u"сводка по тестам: groups.csv, values.csv, scale.csv", kv::RunSummary},
+    {u"summary", u"[--format csv|xlsx|sav] [--sex N] [--age ОТ-ДО] [--from ДАТА] [--to ДАТА] ПАПКА_ДАННЫХ ВЫВОД",
+     u"сводка по тестам: таблицы groups, values, scale", kv::RunSummary},
 };
 
 void PrintHelp(QTextStream& out)

@@ -1,5 +1,9 @@
 #include "analysis/BradleyTerry.h"
 
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cmath>
@@ -99,6 +103,67 @@ private slots:
             QVERIFY2(std::abs(observed - expected) < 1e-6, qPrintable(QString::number(observed - expected)));
             // 800 comparisons per value recover the abilities to within a few standard errors.
             QVERIFY(std::abs(fit.Scale[i] - (truth[i] - 0.0)) < 4 * fit.StdError[i] + 0.01);
+        }
+    }
+
+    // The same kind of data fitted by R's BradleyTerry2 (BTm, a logit model with the first value as
+    // reference): after centring both scales agree to 1e-3. Unequal numbers of comparisons per pair
+    // make it more than the symmetric case.
+    void agreesWithBradleyTerry2()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("Rscript")).isEmpty())
+            QSKIP("Rscript is not installed");
+        const std::vector<double> truth{1.1, 0.4, 0.0, -0.3, -0.6, -1.2};
+        const quint32 n = quint32(truth.size());
+        std::mt19937 random(4711);
+        std::uniform_real_distribution<double> uniform(0, 1);
+        std::vector<TvsComparison> c;
+        std::vector<std::vector<int>> wins(n, std::vector<int>(n, 0));
+        for (quint32 a = 0; a < n; ++a) {
+            for (quint32 b = a + 1; b < n; ++b) {
+                const int games = 20 + int(a * 7 + b * 3) % 40;
+                for (int g = 0; g < games; ++g) {
+                    const bool aWins = uniform(random) < 1 / (1 + std::exp(truth[b] - truth[a]));
+                    c.push_back(aWins ? TvsComparison{a, b} : TvsComparison{b, a});
+                    ++wins[aWins ? a : b][aWins ? b : a];
+                }
+            }
+        }
+        const TvsBradleyTerry fit = FitBradleyTerry(c, n);
+        QCOMPARE(fit.State, TvsBradleyTerry::Status::Fitted);
+        QCOMPARE(fit.Items.size(), size_t(n));
+
+        QTemporaryDir dir;
+        QFile table(dir.filePath(QStringLiteral("pairs.csv")));
+        QVERIFY(table.open(QIODevice::WriteOnly));
+        table.write("player1,player2,win1,win2\n");
+        for (quint32 a = 0; a < n; ++a)
+            for (quint32 b = a + 1; b < n; ++b)
+                table.write(QStringLiteral("v%1,v%2,%3,%4\n").arg(a).arg(b).arg(wins[a][b]).arg(wins[b][a]).toLatin1());
+        table.close();
+        static const char* const script = R"(
+if (!requireNamespace("BradleyTerry2", quietly = TRUE)) quit(status = 77)
+d <- read.csv(commandArgs(trailingOnly = TRUE)[1])
+levels <- paste0("v", 0:5)
+d$player1 <- factor(d$player1, levels = levels)
+d$player2 <- factor(d$player2, levels = levels)
+fit <- BradleyTerry2::BTm(cbind(win1, win2), player1, player2, data = d)
+a <- BradleyTerry2::BTabilities(fit)[, "ability"]
+cat(format(a - mean(a), digits = 15), sep = "
+")
+)";
+        QProcess r;
+        r.start(QStringLiteral("Rscript"), {QStringLiteral("-e"), QString::fromUtf8(script), table.fileName()});
+        QVERIFY(r.waitForFinished(120000));
+        if (r.exitCode() == 77)
+            QSKIP("R's BradleyTerry2 is not installed");
+        QVERIFY2(r.exitCode() == 0, r.readAllStandardError().constData());
+        const QStringList lines = QString::fromLatin1(r.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), qsizetype(n));
+        for (quint32 i = 0; i < n; ++i) {
+            const double reference = lines[qsizetype(i)].trimmed().toDouble();
+            QVERIFY2(std::abs(fit.Scale[i] - reference) < 1e-3,
+                     qPrintable(QStringLiteral("v%1: %2 against %3").arg(i).arg(fit.Scale[i]).arg(reference)));
         }
     }
 

@@ -4,6 +4,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -113,6 +117,80 @@ private slots:
         QCOMPARE(run.code, 0);
         bool form = false;
         QCOMPARE(Rows(out.filePath(QStringLiteral("values.csv")), &form).size(), valuesRows + 1);
+    }
+
+    // The export's other writers hold the same tables, read back by readers of their own.
+    void everyFormatHoldsTheSameTables_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::newRow("workbook") << QStringLiteral("xlsx");
+        QTest::newRow("SPSS files") << QStringLiteral("sav");
+    }
+    void everyFormatHoldsTheSameTables()
+    {
+        QFETCH(QString, format);
+        QTemporaryDir out;
+        QVERIFY(Summary({m_data.path(), out.filePath(QStringLiteral("csv"))}).code == 0);
+        const QString other = out.filePath(format == u"xlsx" ? QStringLiteral("summary.xlsx") : QStringLiteral("sav"));
+        const Run run = Summary({QStringLiteral("--format"), format, m_data.path(), other});
+        QCOMPARE(run.code, 0);
+        QVERIFY2(run.out.contains(QStringLiteral("Тестов: 4")), qPrintable(run.out + run.err));
+
+        // Every table as rows of cells, through openpyxl or ReadStat's command-line tool.
+        static const char* const script = R"(
+import csv, io, json, os, subprocess, sys
+fmt, path = sys.argv[1], sys.argv[2]
+tables = {}
+try:
+    if fmt == "xlsx":
+        import openpyxl
+        book = openpyxl.load_workbook(path)
+        for name in book.sheetnames:
+            tables[name] = [["" if c is None else c for c in row] for row in book[name].iter_rows(values_only=True)]
+    else:
+        for name in sorted(os.listdir(path)):
+            text = subprocess.run(["readstat", os.path.join(path, name), "-"], capture_output=True, check=True).stdout
+            tables[name[:-4]] = list(csv.reader(io.StringIO(text.decode("utf-8"), newline="")))
+except (ImportError, FileNotFoundError):
+    sys.exit(77)
+print(json.dumps(tables))
+)";
+        QProcess reader;
+        if (QStringLiteral(KVENDAR_PYTHON3).isEmpty() || QStringLiteral(KVENDAR_PYTHON3).endsWith(u"-NOTFOUND"))
+            QSKIP("no python3");
+        reader.start(QStringLiteral(KVENDAR_PYTHON3), {QStringLiteral("-c"), QString::fromUtf8(script), format, other});
+        QVERIFY(reader.waitForFinished(60000));
+        if (reader.exitCode() == 77)
+            QSKIP("openpyxl or readstat is not installed");
+        QVERIFY2(reader.exitCode() == 0, reader.readAllStandardError().constData());
+        const QJsonObject tables = QJsonDocument::fromJson(reader.readAllStandardOutput()).object();
+        QCOMPARE(tables.keys(), (QStringList{u"groups"_qs, u"scale"_qs, u"values"_qs}));
+
+        for (const QString& name : tables.keys()) {
+            bool form = false;
+            const QList<QStringList> expected = Rows(out.filePath(QStringLiteral("csv/%1.csv").arg(name)), &form);
+            const QJsonArray rows = tables.value(name).toArray();
+            QCOMPARE(rows.size(), expected.size());
+            QVERIFY(expected.size() > 1 || name == u"scale");
+            for (qsizetype r = 0; r < rows.size(); ++r) {
+                const QJsonArray row = rows[r].toArray();
+                QCOMPARE(row.size(), expected[r].size());
+                for (qsizetype c = 0; c < row.size(); ++c) {
+                    const QString want = expected[r][c];
+                    const QJsonValue got = row[c];
+                    bool number = false;
+                    const double wanted = want.toDouble(&number);
+                    const QString where = QStringLiteral("%1 row %2 column %3").arg(name).arg(r).arg(c);
+                    if (number) {
+                        const double value = got.isDouble() ? got.toDouble() : got.toString().toDouble();
+                        QVERIFY2(std::abs(value - wanted) < 1e-9, qPrintable(where));
+                    } else {
+                        QVERIFY2(got.toString() == want,
+                                 qPrintable(QStringLiteral("%1: %2 != %3").arg(where, got.toString(), want)));
+                    }
+                }
+            }
+        }
     }
 
     void emptySelectionWritesHeaders()
