@@ -69,6 +69,7 @@ private:
     QString GroupName(qint32 number) const;
     QString FilterText() const;
     void btPrintClick();
+    void btExportTablesClick();
     void btSavePdfClick();
 
     std::unique_ptr<Ui::TfmSummary> ui;

@@ -1,5 +1,6 @@
 // The summary window: filters that apply at once, sortable tables with their charts, the selection
 // handed over from the history window, and the PDF of the whole summary.
+#include "analysis/SummaryTool.h"
 #include "analysis/uvsSummary.h"
 #include "database/uvsTestGrid.h"
 #include "results/ResultChart.h"
@@ -191,6 +192,49 @@ private slots:
         QVERIFY(text.contains(QStringLiteral("0,556")));
         // The groups' chart, drawn on a page after the tables.
         QVERIFY(text.contains(QStringLiteral("Средняя доля очков группы")));
+    }
+
+    // The tables as shown, under the window's filter, through the export's writers: the CSV files are
+    // byte for byte what the data tool writes for the same filter, a workbook is one file, and a file
+    // type the export does not know is refused with nothing written.
+    void exportedTablesFollowTheFilter()
+    {
+        Fixture f;
+        TfmSummary window(f.context, f.catalogue);
+        window.Load();
+        auto* sex = Find<QComboBox>(&window, QStringLiteral("cxSex"));
+        sex->setCurrentIndex(sex->findText(QStringLiteral("Мужской")));
+        QCOMPARE(window.Current().Tests, 2);
+
+        f.dialogs.saveNames << f.exe.file(QStringLiteral("men.csv")) << f.exe.file(QStringLiteral("men.xlsx"))
+                            << f.exe.file(QStringLiteral("men.txt"));
+        auto* button = Find<QPushButton>(&window, QStringLiteral("btExportTables"));
+        button->click();
+        QVERIFY2(f.dialogs.errors.isEmpty(), qPrintable(f.dialogs.errors.join(u'|')));
+        QTemporaryDir tool;
+        QString out, err;
+        QTextStream o(&out), e(&err);
+        QCOMPARE(
+            RunSummary({QStringLiteral("--sex"), QStringLiteral("1"), f.exe.file(QStringLiteral("Data")), tool.path()},
+                       o, e),
+            0);
+        for (const QString& table : {u"groups.csv"_qs, u"values.csv"_qs, u"scale.csv"_qs}) {
+            const QByteArray shown = f.exe.read(QStringLiteral("men/") + table);
+            QVERIFY2(!shown.isEmpty(), qPrintable(table));
+            QFile written(tool.filePath(table));
+            QVERIFY(written.open(QIODevice::ReadOnly));
+            QCOMPARE(shown, written.readAll());
+        }
+        QVERIFY(f.dialogs.messages.last().text.contains(QStringLiteral("Таблицы сводки сохранены")));
+
+        button->click();
+        QVERIFY2(f.dialogs.errors.isEmpty(), qPrintable(f.dialogs.errors.join(u'|')));
+        QVERIFY(f.exe.read(QStringLiteral("men.xlsx")).startsWith("PK"));
+
+        button->click();
+        QCOMPARE(f.dialogs.errors.size(), 1);
+        QVERIFY(f.dialogs.errors.first().contains(QStringLiteral("men.txt")));
+        QVERIFY(!QFileInfo::exists(f.exe.file(QStringLiteral("men.txt"))));
     }
 
     // The history window hands its selected rows over.
