@@ -56,7 +56,7 @@ struct TvsSummaryTest
     quint32 ScoreCount = 0;
     quint32 FirstPair = 0; // this test's answers in TvsSummaryData::Pairs; none without an answer log
     quint32 PairCount = 0;
-    quint32 Known = 0; // different values named in its scores and answer log
+    quint32 Known = 0; // different values named in its scores and answer log, counted by the reader
 };
 
 struct TvsSummaryScore
@@ -89,7 +89,8 @@ private:
 };
 
 // How the reading is shared out: values.dat is cut into chunks of this many records that the
-// threads take in turn while one of them reads tests.dat first. The result does not depend on it.
+// threads take as they are free, while one of them reads tests.dat first. The result does not
+// depend on it.
 struct TvsSummaryReading
 {
     int Threads = 2;
