@@ -1,7 +1,9 @@
 // Writes a database of many tests with their values for the benchmark:
-//   kvendar_bench_gen <folder> [tests=100000] [values per test=15]
+//   kvendar_bench_gen <folder> [tests=100000] [values per test=15] [whole]
 // The records are built with the record accessors and written in large buffered blocks, as a
-// researcher's years of saves would have left them.
+// researcher's years of saves would have left them. The groups' points are random unless "whole"
+// is given: then they add up the values' wins, as a complete comparison leaves them, so every test
+// takes the summary's full computation.
 
 #include "database/uvsDataBase.h"
 
@@ -21,12 +23,13 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 2) {
-        std::fprintf(stderr, "usage: kvendar_bench_gen <folder> [tests] [values per test]\n");
+        std::fprintf(stderr, "usage: kvendar_bench_gen <folder> [tests] [values per test] [whole]\n");
         return 2;
     }
     const QString dir = args.at(1);
     const int testCount = args.size() > 2 ? args.at(2).toInt() : 100000;
     const int perTest = args.size() > 3 ? args.at(3).toInt() : 15;
+    const bool whole = args.size() > 4 && args.at(4) == QStringLiteral("whole");
     QDir().mkpath(dir);
 
     QFile tests(dir + QStringLiteral("/tests.dat"));
@@ -59,6 +62,16 @@ int main(int argc, char** argv)
         test.SetMaterialLevel(QStringLiteral("Средний"));
         for (int g = 1; g <= 4; ++g)
             test.SetTypeScore(g, qint32(random() % 40));
+        if (whole) {
+            // Value v of the test wins perTest - v times and belongs to group 1 + v % 4; one more
+            // value, unnamed, wins nothing: perTest + 1 values compared in full.
+            for (int g = 1; g <= 4; ++g) {
+                qint32 points = 0;
+                for (int v = g - 1; v < perTest; v += 4)
+                    points += perTest - v;
+                test.SetTypeScore(g, points);
+            }
+        }
         testBlock.append(test.bytes.data(), TvsDBTestRec::kSize);
 
         TvsDBValueRec value;

@@ -11,66 +11,109 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <exception>
+#include <mutex>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <system_error>
+#include <thread>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kv {
 
 namespace {
 
-// Records are read through their classes; only the names are taken from the raw bytes, so that a
-// name met a million times is decoded once.
+// The fields the summary takes, read straight from the blocks as they arrived, so that no record
+// is copied into its class first. Offsets as in the record classes.
+constexpr int kTestId = 0;
+constexpr int kTestDate = 85;
+constexpr int kTestAge = 93;
+constexpr int kTestSex = 97;
+constexpr int kTestFirstAnswer = 98; // the stored text fields follow one another from here, 81 bytes each
+constexpr int kTestTypeScore1 = 665;
+constexpr int kValueTestId = TvsDBValueRec::kTestIdOffset;
+constexpr int kValueTypeNumber = TvsDBValueRec::kTypeNumberOffset;
+constexpr int kValueScore = TvsDBValueRec::kScoreOffset;
+constexpr int kValueName = 13;
 constexpr int kAnswerUpper = 13;
 constexpr int kAnswerLower = 95;
-constexpr int kValueName = 13;
 constexpr int kShortStringChars = 80;
-// The stored text fields of the test record follow one another from here, 81 bytes each.
-constexpr int kTestFirstAnswer = 98;
 constexpr int kShortStringSize = 81;
+static_assert(kTestTypeScore1 + 16 == TvsDBTestRec::kSize);
+static_assert(kValueName + kShortStringSize == TvsDBValueRec::kSize);
 
-// Calls each(record) for every whole record of fileName, a megabyte at a time, so nothing of the
-// file stays in memory. False when the file cannot be opened or a read fails: a summary quietly
-// missing the end of a file would look like a smaller sample.
-template <typename Each> bool ScanRecords(const QString& fileName, size_t recordSize, Each&& each)
+template <typename T> T Field(const char* record, int offset)
 {
-    const int fd = OpenLocked(fileName, O_RDONLY, kLockWaitMs);
-    if (fd < 0)
-        return false;
-    struct Closer
-    {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-    const size_t capacity = (size_t(1) << 20) / recordSize * recordSize;
+    return qFromLittleEndian<T>(record + offset);
+}
+
+// Reads from offset until size bytes have arrived or the file ends; -1 when a read fails.
+qint64 ReadBlock(int fd, char* into, size_t size, off_t offset)
+{
+    size_t filled = 0;
+    while (filled < size) {
+        const ssize_t n = ::pread(fd, into + filled, size - filled, offset + off_t(filled));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        filled += size_t(n);
+    }
+    return qint64(filled);
+}
+
+// Calls each(record) for every whole record of fd from record first on, a quarter of a megabyte at
+// a time: nothing of the file stays in memory, and a block is still in the processor's cache when it
+// is scanned. end < 0 reads to the end of the file. False when a read
+// fails: a summary quietly missing the end of a file would look like a smaller sample.
+template <typename Each> bool ScanRecords(int fd, size_t recordSize, qint64 first, qint64 end, Each&& each)
+{
+    const size_t capacity = (size_t(256) << 10) / recordSize * recordSize;
     std::vector<char> block(capacity);
-    off_t offset = 0;
+    off_t offset = off_t(first) * off_t(recordSize);
+    const off_t stop = end < 0 ? -1 : off_t(end) * off_t(recordSize);
     for (;;) {
-        size_t filled = 0;
-        while (filled < capacity) {
-            const ssize_t n = ::pread(fd, block.data() + filled, capacity - filled, offset + off_t(filled));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                return false;
-            if (n == 0)
-                break;
-            filled += size_t(n);
-        }
-        const size_t whole = filled / recordSize;
+        const size_t wanted = stop < 0 ? capacity : std::min<size_t>(capacity, size_t(stop - offset));
+        if (wanted == 0)
+            return true;
+        const qint64 filled = ReadBlock(fd, block.data(), wanted, offset);
+        if (filled < 0)
+            return false;
+        const size_t whole = size_t(filled) / recordSize;
         for (size_t i = 0; i < whole; ++i)
             each(block.data() + i * recordSize);
-        if (filled < capacity)
+        if (size_t(filled) < wanted)
             return true;
         offset += off_t(filled);
     }
 }
+
+class FileHandle
+{
+public:
+    explicit FileHandle(int fd) : m_fd(fd) {}
+    ~FileHandle()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
 
 std::string_view ShortBytes(const char* at)
 {
@@ -82,28 +125,112 @@ QString Decode(std::string_view raw)
     return FromCp1251(QByteArrayView(raw.data(), qsizetype(raw.size())));
 }
 
-struct ViewHash
-{
-    using is_transparent = void;
-    size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
-};
-
-// Interns raw Windows-1251 texts so that a text met a million times is decoded once.
-template <typename Index> class Interner
+// Interns raw Windows-1251 texts by their bytes and a tag (a value's group), numbering them in
+// order of first use: a text met a million times is decoded once, and a lookup costs one hash and
+// one compare of a few words, with no allocation and no copy. Open addressing over a power-of-two
+// table that stays at most half full.
+//
+// A text is read a word at a time, so the bytes after it up to the next multiple of eight must be
+// readable: a stored short string always has its 80 bytes of room after the length byte.
+class RawTexts
 {
 public:
-    template <typename Add> Index Get(std::string_view raw, Add&& add)
+    RawTexts() : m_slots(64) {}
+
+    // The text's number, and whether this was its first use.
+    std::pair<quint32, bool> Get(quint8 tag, std::string_view text)
     {
-        const auto found = m_map.find(raw);
-        if (found != m_map.end())
-            return found->second;
-        const Index index = add(raw);
-        m_map.emplace(std::string(raw), index);
-        return index;
+        const quint64 hash = Hash(tag, text);
+        const size_t mask = m_slots.size() - 1;
+        for (size_t i = size_t(hash) & mask;; i = (i + 1) & mask) {
+            Slot& slot = m_slots[i];
+            if (slot.number == 0)
+                return {Add(slot, hash, tag, text), true};
+            if (slot.hash == hash && Same(m_texts[slot.number - 1], tag, text))
+                return {slot.number - 1, false};
+        }
     }
+    quint8 Tag(quint32 number) const { return m_texts[number].tag; }
+    std::string_view Text(quint32 number) const
+    {
+        return std::string_view(m_bytes.data() + m_texts[number].start, m_texts[number].size);
+    }
+    quint32 Size() const { return quint32(m_texts.size()); }
 
 private:
-    std::unordered_map<std::string, Index, ViewHash, std::equal_to<>> m_map;
+    struct Slot
+    {
+        quint64 hash = 0;
+        quint32 number = 0; // the text's number + 1; 0 is a free slot
+    };
+    struct Stored
+    {
+        size_t start; // in m_bytes, a multiple of eight, zero-padded to the next one
+        quint32 size;
+        quint8 tag;
+    };
+
+    // Eight bytes from at, of which only the first left count.
+    static quint64 Word(const char* at, size_t left)
+    {
+        quint64 word;
+        std::memcpy(&word, at, 8);
+        return left >= 8 ? word : word & ((quint64(1) << (8 * left)) - 1);
+    }
+
+    static quint64 Hash(quint8 tag, std::string_view text)
+    {
+        constexpr quint64 kMul = 0x9e3779b97f4a7c15ull;
+        quint64 h = (quint64(text.size()) << 8 | tag) * kMul;
+        for (size_t i = 0; i < text.size(); i += 8) {
+            h = (h ^ Word(text.data() + i, text.size() - i)) * kMul;
+            h ^= h >> 31;
+        }
+        return h;
+    }
+
+    bool Same(const Stored& stored, quint8 tag, std::string_view text) const
+    {
+        if (stored.tag != tag || stored.size != text.size())
+            return false;
+        const char* mine = m_bytes.data() + stored.start;
+        for (size_t i = 0; i < text.size(); i += 8) {
+            if (Word(mine + i, 8) != Word(text.data() + i, text.size() - i))
+                return false;
+        }
+        return true;
+    }
+
+    quint32 Add(Slot& slot, quint64 hash, quint8 tag, std::string_view text)
+    {
+        const quint32 number = quint32(m_texts.size());
+        m_texts.push_back({m_bytes.size(), quint32(text.size()), tag});
+        m_bytes.append(text);
+        m_bytes.resize((m_bytes.size() + 7) / 8 * 8, '\0');
+        slot = {hash, number + 1};
+        if (2 * m_texts.size() > m_slots.size())
+            Grow();
+        return number;
+    }
+
+    void Grow()
+    {
+        std::vector<Slot> bigger(m_slots.size() * 2);
+        const size_t mask = bigger.size() - 1;
+        for (const Slot& slot : m_slots) {
+            if (slot.number == 0)
+                continue;
+            size_t i = size_t(slot.hash) & mask;
+            while (bigger[i].number != 0)
+                i = (i + 1) & mask;
+            bigger[i] = slot;
+        }
+        m_slots.swap(bigger);
+    }
+
+    std::vector<Slot> m_slots;
+    std::vector<Stored> m_texts;
+    std::string m_bytes;
 };
 
 constexpr qint32 kEpochJulianDay = 2415019; // 1899-12-30
@@ -171,63 +298,108 @@ qint32 ValuesFromPoints(qint64 points)
     return 0;
 }
 
-TvsSummaryData ReadSummaryData(const QString& dataDir)
+namespace {
+
+// One stored value as a reader thread met it, before the tests are known: its test's number as
+// stored and its name's number in that thread's own table. Resolved in place into a ScoreOf.
+struct RawScore
+{
+    quint32 test; // the stored test number; once resolved, the index into Tests
+    quint32 value;
+    qint32 wins;
+};
+
+struct NewName
+{
+    quint8 group;
+    std::string text;
+};
+
+struct ValueChunk
+{
+    enum State
+    {
+        Waiting,
+        Reading,
+        Read,
+        Failed
+    };
+    std::atomic<int> state{Waiting};
+    int reader = 0;
+    std::vector<RawScore> scores;
+    // The names its reader met first in this chunk, in the order that reader numbered them: whoever
+    // puts the chunks together learns them from here, never from the reader's own table.
+    std::vector<NewName> names;
+};
+
+// Reads the value records of chunk (records first .. end, end < 0: to the end of the file).
+bool ReadValueChunk(int fd, qint64 first, qint64 end, RawTexts& names, ValueChunk& chunk)
+{
+    chunk.scores.reserve(size_t(end < 0 ? 1024 : end - first));
+    return ScanRecords(fd, TvsDBValueRec::kSize, first, end, [&](const char* bytes) {
+        const quint8 group = static_cast<quint8>(bytes[kValueTypeNumber]);
+        const std::string_view text = ShortBytes(bytes + kValueName);
+        const auto [name, added] = names.Get(group, text);
+        if (added)
+            chunk.names.push_back({group, std::string(text)});
+        chunk.scores.push_back({Field<quint32>(bytes, kValueTestId), name, Field<qint32>(bytes, kValueScore)});
+    });
+}
+
+// Joins a helper thread however the reading ends, so that no exception leaves it running.
+struct Joiner
+{
+    std::thread thread;
+    ~Joiner()
+    {
+        if (thread.joinable())
+            thread.join();
+    }
+};
+
+} // namespace
+
+TvsSummaryData ReadSummaryData(const QString& dataDir, const TvsSummaryReading& reading)
 {
     TvsSummaryData data;
     const QDir dir(dataDir);
     // A save cut short by a crash is undone before anything of it is counted.
     if (dir.exists())
         RecoverDataDir(dataDir);
-    QHash<quint32, quint32> byId; // the first test of a number wins, as in the history window
-    std::vector<bool> firstOfId;
-    std::array<Interner<quint16>, kQuestionCount> answerTexts;
-
     const QString testsFile = dir.filePath(QStringLiteral("tests.dat"));
-    const qint64 expectedTests = std::max<qint64>(0, QFileInfo(testsFile).size()) / TvsDBTestRec::kSize;
-    byId.reserve(expectedTests);
-    data.Tests.reserve(size_t(expectedTests));
-    firstOfId.reserve(size_t(expectedTests));
-    const bool readTests = ScanRecords(testsFile, TvsDBTestRec::kSize, [&](const char* bytes) {
-        TvsDBTestRec rec;
-        std::memcpy(rec.bytes.data(), bytes, TvsDBTestRec::kSize);
-        TvsSummaryTest test;
-        test.Id = rec.Id();
-        test.Age = rec.Age();
-        test.Sex = rec.Sex();
-        test.DateDay = JulianDayOf(rec.Date());
-        qint64 total = 0;
-        for (int g = 0; g < 4; ++g) {
-            test.Points[size_t(g)] = rec.TypeScore(g + 1);
-            total += test.Points[size_t(g)];
-        }
-        test.N = ValuesFromPoints(total);
-        for (int q = 0; q < kQuestionCount; ++q) {
-            const auto question = TvsQuestion(q);
-            test.Answers[size_t(q)] = answerTexts[size_t(q)].Get(
-                ShortBytes(bytes + kTestFirstAnswer + q * kShortStringSize),
-                [&](std::string_view raw) { return data.AnswerIndex(question, Decode(raw)); });
-        }
-        // Value and answer records name their test by number; when two tests share one, the first in
-        // file order owns them, as in the history window.
-        const bool first = !byId.contains(test.Id);
-        if (first)
-            byId.insert(test.Id, quint32(data.Tests.size()));
-        firstOfId.push_back(first);
-        data.Tests.push_back(test);
-    });
-    if (!readTests) {
+    const QString valuesFile = dir.filePath(QStringLiteral("values.dat"));
+    const QString answersFile = dir.filePath(QStringLiteral("answers.dat"));
+
+    // Locked in the order every writer takes them.
+    const FileHandle tests(OpenLocked(testsFile, O_RDONLY, kLockWaitMs));
+    if (tests.get() < 0) {
         if (!QFileInfo::exists(testsFile))
             return data;
         throw Error(UnreadableText(testsFile));
     }
+    const FileHandle values(OpenLocked(valuesFile, O_RDONLY, kLockWaitMs));
+    if (values.get() < 0 && QFileInfo::exists(valuesFile))
+        throw Error(UnreadableText(valuesFile));
 
-    // One table per group byte, so a lookup needs no key built from the group and the name.
-    std::vector<Interner<quint32>> valueNames(256);
-    auto valueOf = [&](quint8 group, const char* shortString) {
-        return valueNames[group].Get(ShortBytes(shortString),
-                                     [&](std::string_view raw) { return data.ValueIndex(group, Decode(raw)); });
+    // values.dat is cut into chunks that the two threads take as they are free: the helper starts on
+    // them at once, this thread reads tests.dat first and then joins in. Each thread interns names
+    // in its own table. Once the tests are known, the chunks are put together in file order by
+    // whichever thread finds the next one read, between the chunks it reads itself, so little of it
+    // is left for after the reading.
+    const qint64 chunkRecords = std::max<qint64>(1, reading.ChunkRecords);
+    qint64 valueRecords = 0;
+    struct stat st
+    {
     };
-    // Tests are numbered 1, 2, 3 ... in file order unless something went wrong; the table is for the rest.
+    if (values.get() >= 0 && ::fstat(values.get(), &st) == 0)
+        valueRecords = qint64(st.st_size) / TvsDBValueRec::kSize;
+    std::vector<ValueChunk> chunks(values.get() < 0 ? 0 : size_t(valueRecords / chunkRecords + 1));
+    std::array<RawTexts, 2> names;
+    std::atomic<size_t> nextChunk{0};
+    std::atomic<bool> testsRead{false};
+
+    QHash<quint32, quint32> byId; // the first test of a number wins, as in the history window
+    std::vector<bool> firstOfId;
     auto testOf = [&](quint32 id) -> qint64 {
         if (id >= 1 && id <= data.Tests.size() && data.Tests[id - 1].Id == id && firstOfId[id - 1])
             return qint64(id - 1);
@@ -235,65 +407,259 @@ TvsSummaryData ReadSummaryData(const QString& dataDir)
         return found == byId.constEnd() ? -1 : qint64(*found);
     };
 
-    struct Owned
-    {
-        quint32 test;
-        TvsSummaryScore score;
+    // Putting together, under one lock: each record's test found, each name given its number among
+    // all values as it is first met in a record that counts, the records of unknown tests dropped.
+    // One save writes a test's records together, so they are nearly always in test order already
+    // and go straight to their place, each chunk freed when done; the first record out of order
+    // stops this, and the rest goes through a sort after the reading.
+    std::mutex joining;
+    size_t placedChunks = 0; // chunks before this one are in place
+    size_t stoppedAt = 0;    // the record of chunk placedChunks that came out of order
+    bool sorted = true;
+    quint32 lastTest = 0;
+    std::array<std::vector<NewName>, 2> namesOf;     // a thread's names, by its numbers
+    std::array<std::vector<quint32>, 2> valueOfName; // a thread's name number -> value index + 1
+    std::vector<quint32> lastTestOf;                 // a value's last test index + 1: is it new to this one?
+    const auto learnNames = [&](ValueChunk& chunk) {
+        for (NewName& name : chunk.names)
+            namesOf[size_t(chunk.reader)].push_back(std::move(name));
+        std::vector<NewName>().swap(chunk.names);
+        valueOfName[size_t(chunk.reader)].resize(namesOf[size_t(chunk.reader)].size(), 0);
     };
-    std::vector<Owned> scores;
-    scores.reserve(size_t(std::max<qint64>(0, QFileInfo(dir.filePath(QStringLiteral("values.dat"))).size())) /
-                   TvsDBValueRec::kSize);
-    const QString valuesFile = dir.filePath(QStringLiteral("values.dat"));
-    const bool readValues = ScanRecords(valuesFile, TvsDBValueRec::kSize, [&](const char* bytes) {
-        TvsDBValueRec rec;
-        std::memcpy(rec.bytes.data(), bytes, TvsDBValueRec::kSize);
-        const qint64 test = testOf(quint32(rec.TestId()));
+    // A test's records come one after another: its number is looked up once for all of them.
+    quint32 lastId = 0;
+    qint64 lastIdTest = -2; // not looked up yet
+    const auto resolve = [&](const ValueChunk& chunk, const RawScore& s, RawScore& into) {
+        if (s.test != lastId || lastIdTest == -2) {
+            lastId = s.test;
+            lastIdTest = testOf(s.test);
+        }
+        const qint64 test = lastIdTest;
         if (test < 0)
-            return;
-        scores.push_back({quint32(test), {valueOf(rec.TypeNumber(), bytes + kValueName), rec.Score()}});
-    });
-    if (!readValues && QFileInfo::exists(valuesFile))
-        throw Error(UnreadableText(valuesFile));
-    // One save writes a test's records together, so they are nearly always in order already.
-    const auto byTest = [](const auto& a, const auto& b) { return a.test < b.test; };
-    if (!std::is_sorted(scores.begin(), scores.end(), byTest))
-        std::sort(scores.begin(), scores.end(), byTest);
-    data.Scores.reserve(scores.size());
-    for (const Owned& s : scores) {
+            return false;
+        quint32& value = valueOfName[size_t(chunk.reader)][s.value];
+        if (value == 0) {
+            const NewName& name = namesOf[size_t(chunk.reader)][s.value];
+            value = data.ValueIndex(name.group, Decode(name.text)) + 1;
+        }
+        into = {quint32(test), value - 1, s.wins};
+        return true;
+    };
+    const auto place = [&](const RawScore& s) {
         TvsSummaryTest& test = data.Tests[s.test];
         if (test.ScoreCount == 0)
             test.FirstScore = quint32(data.Scores.size());
         ++test.ScoreCount;
-        data.Scores.push_back(s.score);
+        data.Scores.push_back({s.value, s.wins});
+        if (s.value >= lastTestOf.size())
+            lastTestOf.resize(data.Values.size(), 0);
+        if (lastTestOf[s.value] != s.test + 1) {
+            lastTestOf[s.value] = s.test + 1;
+            ++test.Known;
+        }
+    };
+    // Places the chunks that are read, in order; wait: whether to wait for the lock.
+    const auto placeReadChunks = [&](bool wait) {
+        if (!testsRead.load(std::memory_order_acquire))
+            return;
+        std::unique_lock lock(joining, std::defer_lock);
+        if (wait)
+            lock.lock();
+        else if (!lock.try_lock())
+            return;
+        while (sorted && placedChunks < chunks.size()) {
+            ValueChunk& chunk = chunks[placedChunks];
+            if (chunk.state.load(std::memory_order_acquire) != ValueChunk::Read)
+                return;
+            learnNames(chunk);
+            for (size_t i = 0; i < chunk.scores.size(); ++i) {
+                RawScore resolved;
+                if (!resolve(chunk, chunk.scores[i], resolved))
+                    continue;
+                if (resolved.test < lastTest) {
+                    sorted = false;
+                    stoppedAt = i;
+                    return;
+                }
+                lastTest = resolved.test;
+                place(resolved);
+            }
+            std::vector<RawScore>().swap(chunk.scores);
+            ++placedChunks;
+        }
+    };
+    auto readChunks = [&](int reader, bool leftOver) {
+        const auto next = [&](size_t done) -> size_t {
+            if (leftOver) {
+                size_t c = done == SIZE_MAX ? 0 : done + 1;
+                while (c < chunks.size() && chunks[c].state.load() != ValueChunk::Waiting)
+                    ++c;
+                return c;
+            }
+            return reading.InTurn ? (done == SIZE_MAX ? size_t(1 - reader) : done + 2) : nextChunk.fetch_add(1);
+        };
+        for (size_t c = next(SIZE_MAX); c < chunks.size(); c = next(c)) {
+            placeReadChunks(false);
+            // The last chunk reads on to the end, should the file have grown since its size was taken.
+            const qint64 first = qint64(c) * chunkRecords;
+            const qint64 end = c + 1 == chunks.size() ? -1 : first + chunkRecords;
+            ValueChunk& chunk = chunks[c];
+            chunk.state.store(ValueChunk::Reading);
+            chunk.reader = reader;
+            const bool read = ReadValueChunk(values.get(), first, end, names[size_t(reader)], chunk);
+            chunk.state.store(read ? ValueChunk::Read : ValueChunk::Failed, std::memory_order_release);
+        }
+        placeReadChunks(false);
+    };
+    data.Scores.reserve(size_t(valueRecords));
+    std::exception_ptr helperFailure;
+    Joiner helper;
+    if (reading.Threads > 1 && !chunks.empty()) {
+        try {
+            helper.thread = std::thread([&] {
+                try {
+                    readChunks(1, false);
+                } catch (...) {
+                    helperFailure = std::current_exception();
+                }
+            });
+        } catch (const std::system_error&) {
+            // Without a second thread this one reads everything.
+        }
     }
-    std::vector<Owned>().swap(scores);
 
+    std::array<RawTexts, kQuestionCount> answerTexts;
+    std::array<std::vector<quint16>, kQuestionCount> answerIndex;
+    const qint64 expectedTests = std::max<qint64>(0, QFileInfo(testsFile).size()) / TvsDBTestRec::kSize;
+    data.Tests.reserve(size_t(expectedTests));
+    firstOfId.reserve(size_t(expectedTests));
+    const bool readTests = ScanRecords(tests.get(), TvsDBTestRec::kSize, 0, -1, [&](const char* bytes) {
+        TvsSummaryTest test;
+        test.Id = Field<quint32>(bytes, kTestId);
+        test.Age = Field<qint32>(bytes, kTestAge);
+        test.Sex = static_cast<quint8>(bytes[kTestSex]);
+        const quint64 dateBits = Field<quint64>(bytes, kTestDate);
+        double date;
+        std::memcpy(&date, &dateBits, sizeof date);
+        test.DateDay = JulianDayOf(date);
+        qint64 total = 0;
+        for (int g = 0; g < 4; ++g) {
+            test.Points[size_t(g)] = Field<qint32>(bytes, kTestTypeScore1 + 4 * g);
+            total += test.Points[size_t(g)];
+        }
+        test.N = ValuesFromPoints(total);
+        for (int q = 0; q < kQuestionCount; ++q) {
+            const std::string_view raw = ShortBytes(bytes + kTestFirstAnswer + q * kShortStringSize);
+            const auto [number, added] = answerTexts[size_t(q)].Get(0, raw);
+            if (added)
+                answerIndex[size_t(q)].push_back(data.AnswerIndex(TvsQuestion(q), Decode(raw)));
+            test.Answers[size_t(q)] = answerIndex[size_t(q)][number];
+        }
+        // Value and answer records name their test by number; when two tests share one, the first in
+        // file order owns them, as in the history window. Tests are numbered 1, 2, 3 ... in file
+        // order unless something went wrong, and only the rest go into the table.
+        const size_t position = data.Tests.size();
+        bool first;
+        if (test.Id == position + 1) {
+            first = byId.isEmpty() || !byId.contains(test.Id);
+        } else {
+            const bool earlierAtItsPlace = test.Id >= 1 && test.Id <= position && data.Tests[test.Id - 1].Id == test.Id;
+            first = !earlierAtItsPlace && !byId.contains(test.Id);
+            if (first)
+                byId.insert(test.Id, quint32(position));
+        }
+        firstOfId.push_back(first);
+        data.Tests.push_back(test);
+    });
+    if (!readTests)
+        throw Error(UnreadableText(testsFile));
+    testsRead.store(true, std::memory_order_release);
+    readChunks(0, false);
+    if (helper.thread.joinable())
+        helper.thread.join();
+    if (helperFailure)
+        std::rethrow_exception(helperFailure);
+    // Chunks left for a helper that could not be started, read in its place and in its order.
+    readChunks(1, true);
+    placeReadChunks(true);
+    for (const ValueChunk& chunk : chunks) {
+        if (chunk.state.load() == ValueChunk::Failed)
+            throw Error(UnreadableText(valuesFile));
+    }
+
+    if (!sorted) {
+        std::vector<RawScore> all;
+        all.reserve(size_t(valueRecords));
+        // What was placed is in test order: the tests' ranges give it back as it came.
+        for (quint32 t = 0; t < quint32(data.Tests.size()); ++t) {
+            TvsSummaryTest& test = data.Tests[t];
+            for (quint32 j = 0; j < test.ScoreCount; ++j) {
+                const TvsSummaryScore& score = data.Scores[test.FirstScore + j];
+                all.push_back({t, score.Value, score.Wins});
+            }
+            test.FirstScore = test.ScoreCount = test.Known = 0;
+        }
+        std::vector<TvsSummaryScore>().swap(data.Scores);
+        for (size_t k = placedChunks, i = stoppedAt; k < chunks.size(); ++k, i = 0) {
+            ValueChunk& chunk = chunks[k];
+            if (k > placedChunks)
+                learnNames(chunk);
+            for (; i < chunk.scores.size(); ++i) {
+                RawScore resolved;
+                if (resolve(chunk, chunk.scores[i], resolved))
+                    all.push_back(resolved);
+            }
+            std::vector<RawScore>().swap(chunk.scores);
+        }
+        std::sort(all.begin(), all.end(), [](const RawScore& a, const RawScore& b) { return a.test < b.test; });
+        lastTestOf.assign(data.Values.size(), 0);
+        data.Scores.reserve(all.size());
+        for (const RawScore& s : all)
+            place(s);
+    }
+    data.Scores.shrink_to_fit();
+
+    // Answer logs are small beside the values; they are read on this thread alone, their names
+    // looked up among the values already met.
+    RawTexts answerNames;
+    std::vector<quint32> valueOfAnswerName;
+    auto valueOf = [&](quint8 group, const char* shortString) {
+        const auto [number, added] = answerNames.Get(group, ShortBytes(shortString));
+        if (added)
+            valueOfAnswerName.push_back(data.ValueIndex(group, Decode(ShortBytes(shortString))));
+        return valueOfAnswerName[number];
+    };
     struct OwnedPair
     {
         quint32 test;
         TvsComparison pair;
     };
     std::vector<OwnedPair> pairs;
-    pairs.reserve(size_t(std::max<qint64>(0, QFileInfo(dir.filePath(QStringLiteral("answers.dat"))).size())) /
-                  TvsDBAnswerRec::kSize);
-    const QString answersFile = dir.filePath(QStringLiteral("answers.dat"));
-    const bool readAnswers = ScanRecords(answersFile, TvsDBAnswerRec::kSize, [&](const char* bytes) {
-        TvsDBAnswerRec rec;
-        std::memcpy(rec.bytes.data(), bytes, TvsDBAnswerRec::kSize);
-        const qint64 test = testOf(rec.TestId());
-        if (test < 0 || !rec.ChoiceKnown()) {
-            ++data.SkippedAnswers;
-            return;
-        }
-        const quint32 upper = valueOf(rec.UpperGroup(), bytes + kAnswerUpper);
-        const quint32 lower = valueOf(rec.LowerGroup(), bytes + kAnswerLower);
-        pairs.push_back({quint32(test), rec.Chosen() == TvsDBAnswerRec::kChoseUpper ? TvsComparison{upper, lower}
-                                                                                    : TvsComparison{lower, upper}});
-    });
-    if (!readAnswers && QFileInfo::exists(answersFile))
+    const FileHandle answers(OpenLocked(answersFile, O_RDONLY, kLockWaitMs));
+    if (answers.get() < 0 && QFileInfo::exists(answersFile))
         throw Error(UnreadableText(answersFile));
-    if (!std::is_sorted(pairs.begin(), pairs.end(), byTest))
-        std::sort(pairs.begin(), pairs.end(), byTest);
+    if (answers.get() >= 0) {
+        if (::fstat(answers.get(), &st) == 0)
+            pairs.reserve(size_t(st.st_size / TvsDBAnswerRec::kSize));
+        const bool readAnswers = ScanRecords(answers.get(), TvsDBAnswerRec::kSize, 0, -1, [&](const char* bytes) {
+            TvsDBAnswerRec rec;
+            std::memcpy(rec.bytes.data(), bytes, TvsDBAnswerRec::kSize);
+            const qint64 test = testOf(rec.TestId());
+            if (test < 0 || !rec.ChoiceKnown()) {
+                ++data.SkippedAnswers;
+                return;
+            }
+            const quint32 upper = valueOf(rec.UpperGroup(), bytes + kAnswerUpper);
+            const quint32 lower = valueOf(rec.LowerGroup(), bytes + kAnswerLower);
+            pairs.push_back({quint32(test), rec.Chosen() == TvsDBAnswerRec::kChoseUpper ? TvsComparison{upper, lower}
+                                                                                        : TvsComparison{lower, upper}});
+        });
+        if (!readAnswers)
+            throw Error(UnreadableText(answersFile));
+    }
+    const auto pairByTest = [](const OwnedPair& a, const OwnedPair& b) { return a.test < b.test; };
+    if (!std::is_sorted(pairs.begin(), pairs.end(), pairByTest))
+        std::sort(pairs.begin(), pairs.end(), pairByTest);
     data.Pairs.reserve(pairs.size());
     for (const OwnedPair& p : pairs) {
         TvsSummaryTest& test = data.Tests[p.test];
@@ -301,6 +667,29 @@ TvsSummaryData ReadSummaryData(const QString& dataDir)
             test.FirstPair = quint32(data.Pairs.size());
         ++test.PairCount;
         data.Pairs.push_back(p.pair);
+    }
+    if (!data.Pairs.empty()) {
+        // Values met only in a test's answer log are among its values too: a test with a log is
+        // counted again over both.
+        lastTestOf.assign(data.Values.size(), 0);
+        for (quint32 t = 0; t < quint32(data.Tests.size()); ++t) {
+            TvsSummaryTest& test = data.Tests[t];
+            if (test.PairCount == 0)
+                continue;
+            test.Known = 0;
+            const auto count = [&](quint32 value) {
+                if (lastTestOf[value] != t + 1) {
+                    lastTestOf[value] = t + 1;
+                    ++test.Known;
+                }
+            };
+            for (quint32 i = 0; i < test.ScoreCount; ++i)
+                count(data.Scores[test.FirstScore + i].Value);
+            for (quint32 i = 0; i < test.PairCount; ++i) {
+                count(data.Pairs[test.FirstPair + i].Winner);
+                count(data.Pairs[test.FirstPair + i].Loser);
+            }
+        }
     }
     return data;
 }
@@ -368,6 +757,94 @@ struct Running
     }
 };
 
+struct KnownValue
+{
+    quint32 value;
+    qint64 wins;
+    bool logged;
+};
+
+bool Decidable(const TvsSummaryTest& test)
+{
+    return test.N >= 2 && qint64(test.Known) <= test.N;
+}
+
+// The values a test names, each once: its scores' wins added up, and whether its log shows it.
+class KnownValues
+{
+public:
+    explicit KnownValues(size_t valueCount) : m_seenIn(valueCount, 0), m_slot(valueCount, 0) {}
+
+    std::vector<KnownValue>& Of(const TvsSummaryData& data, const TvsSummaryTest& test)
+    {
+        if (test.PairCount == 0 && test.Known == test.ScoreCount) {
+            // Each value once and no log, as nearly every test: the scores are the values.
+            m_known.resize(test.ScoreCount);
+            for (quint32 i = 0; i < test.ScoreCount; ++i) {
+                const TvsSummaryScore& s = data.Scores[test.FirstScore + i];
+                m_known[i] = {s.Value, s.Wins, false};
+            }
+            return m_known;
+        }
+        // A value named twice in one test (only in a damaged file) counts once, with its wins added.
+        ++m_stamp;
+        m_known.clear();
+        auto knownOf = [&](quint32 value) -> KnownValue* {
+            if (m_seenIn[value] == m_stamp)
+                return &m_known[m_slot[value]];
+            m_seenIn[value] = m_stamp;
+            m_slot[value] = quint32(m_known.size());
+            m_known.push_back({value, 0, false});
+            return &m_known.back();
+        };
+        for (quint32 i = 0; i < test.ScoreCount; ++i) {
+            const TvsSummaryScore& s = data.Scores[test.FirstScore + i];
+            knownOf(s.Value)->wins += s.Wins;
+        }
+        for (quint32 i = 0; i < test.PairCount; ++i) {
+            const TvsComparison& p = data.Pairs[test.FirstPair + i];
+            knownOf(p.Winner)->logged = true;
+            knownOf(p.Loser)->logged = true;
+        }
+        return m_known;
+    }
+
+private:
+    std::vector<KnownValue> m_known;
+    std::vector<quint32> m_seenIn, m_slot;
+    quint32 m_stamp = 0;
+};
+
+void ByWins(std::vector<KnownValue>& known)
+{
+    std::sort(known.begin(), known.end(), [](const KnownValue& a, const KnownValue& b) { return a.wins > b.wins; });
+}
+
+// A test's consistency as the cache keeps it, from its values sorted by wins.
+qint8 ConsistencyCode(ConsistencyFunction consistency, const std::vector<KnownValue>& known, qint32 n,
+                      std::vector<qint64>& allWins)
+{
+    allWins.clear();
+    for (const KnownValue& k : known)
+        allWins.push_back(k.wins);
+    allWins.resize(size_t(n), 0);
+    const TvsConsistency c = consistency(allWins);
+    if (!c.Valid)
+        return -1;
+    const int bin =
+        std::clamp(int(std::floor(c.Zeta * TvsConsistencySummary::kBins)), 0, TvsConsistencySummary::kBins - 1);
+    return qint8(1 + bin + (c.PRandom > 0.05 ? 16 : 0));
+}
+
+void CountConsistency(TvsConsistencySummary& summary, qint8 code)
+{
+    if (code <= 0)
+        return;
+    ++summary.Bins[size_t((code - 1) % 16)];
+    ++summary.Tests;
+    summary.LikeRandom += code > 16;
+}
+
 } // namespace
 
 double StudentT975(qint64 df)
@@ -422,8 +899,49 @@ bool Matches(const TvsSummaryData& data, const TvsSummaryTest& test, const TvsSu
     return true;
 }
 
-TvsSummary Summarize(const TvsSummaryData& data, const TvsSummaryFilter& filter, const TvsSummaryOptions& options)
+TvsSummary Summarize(const TvsSummaryData& data, const TvsSummaryFilter& filter, const TvsSummaryOptions& options,
+                     TvsConsistencyCache* cache)
 {
+    if (cache && (cache->m_function != options.Consistency || cache->m_codes.size() != data.Tests.size())) {
+        cache->m_function = options.Consistency;
+        cache->m_codes.assign(data.Tests.size(), 0);
+        cache->m_complete = false;
+    }
+    // The first summary with a cache has every test's consistency computed on a second thread
+    // meanwhile, as the summaries after it will want them all anyway; the kept tests are counted
+    // when it is done.
+    const bool fillCache = options.Consistency && cache && !cache->m_complete;
+    const auto fill = [&data, &options, cache] {
+        KnownValues values(data.Values.size());
+        std::vector<qint64> allWins;
+        for (size_t t = 0; t < data.Tests.size(); ++t) {
+            const TvsSummaryTest& test = data.Tests[t];
+            if (!Decidable(test)) {
+                cache->m_codes[t] = -1;
+                continue;
+            }
+            std::vector<KnownValue>& known = values.Of(data, test);
+            ByWins(known);
+            cache->m_codes[t] = ConsistencyCode(options.Consistency, known, test.N, allWins);
+        }
+        cache->m_complete = true;
+    };
+    std::exception_ptr fillFailure;
+    Joiner filler;
+    if (fillCache) {
+        try {
+            filler.thread = std::thread([&] {
+                try {
+                    fill();
+                } catch (...) {
+                    fillFailure = std::current_exception();
+                }
+            });
+        } catch (const std::system_error&) {
+            fill();
+        }
+    }
+    std::vector<quint32> kept; // decidable tests the filter kept, when their consistency comes later
     TvsSummary summary;
     TvsSummaryFilter byIds = filter;
     // A selection of thousands of rows is looked up for every test: sorted once, searched by halves.
@@ -441,18 +959,11 @@ TvsSummary Summarize(const TvsSummaryData& data, const TvsSummaryFilter& filter,
     std::vector<ValueSums> sums(data.Values.size());
     std::vector<TvsComparison> pairs;
 
-    struct Known
-    {
-        quint32 value;
-        qint64 wins;
-        bool logged;
-    };
-    std::vector<Known> known;
+    KnownValues values(data.Values.size());
     std::vector<qint64> allWins;
-    std::vector<quint32> seenIn(data.Values.size(), 0), slot(data.Values.size(), 0);
-    quint32 stamp = 0;
 
-    for (const TvsSummaryTest& test : data.Tests) {
+    for (size_t t = 0; t < data.Tests.size(); ++t) {
+        const TvsSummaryTest& test = data.Tests[t];
         if (!Matches(data, test, rest))
             continue;
         if (!byIds.Ids.empty() && !std::binary_search(byIds.Ids.begin(), byIds.Ids.end(), test.Id))
@@ -462,32 +973,12 @@ TvsSummary Summarize(const TvsSummaryData& data, const TvsSummaryFilter& filter,
             ++summary.WithAnswers;
         pairs.insert(pairs.end(), data.Pairs.begin() + test.FirstPair,
                      data.Pairs.begin() + test.FirstPair + test.PairCount);
-
-        // A value named twice in one test (only in a damaged file) counts once, with its wins added.
-        ++stamp;
-        known.clear();
-        auto knownOf = [&](quint32 value) -> Known* {
-            if (seenIn[value] == stamp)
-                return &known[slot[value]];
-            seenIn[value] = stamp;
-            slot[value] = quint32(known.size());
-            known.push_back({value, 0, false});
-            return &known.back();
-        };
-        for (quint32 i = 0; i < test.ScoreCount; ++i) {
-            const TvsSummaryScore& s = data.Scores[test.FirstScore + i];
-            knownOf(s.Value)->wins += s.Wins;
-        }
-        for (quint32 i = 0; i < test.PairCount; ++i) {
-            const TvsComparison& p = data.Pairs[test.FirstPair + i];
-            knownOf(p.Winner)->logged = true;
-            knownOf(p.Loser)->logged = true;
-        }
         const qint32 n = test.N;
-        if (n < 2 || qint64(known.size()) > n) {
+        if (!Decidable(test)) {
             ++summary.Undecidable;
             continue;
         }
+        std::vector<KnownValue>& known = values.Of(data, test);
 
         const double pairCount = PairCountOf(n);
         qint32 maxPoints = 0;
@@ -503,7 +994,7 @@ TvsSummary Summarize(const TvsSummaryData& data, const TvsSummaryFilter& filter,
         // Values that won nothing are not stored; without an answer log they are only a count, and
         // they share the last places.
         const qint64 hidden = n - qint64(known.size());
-        std::sort(known.begin(), known.end(), [](const Known& a, const Known& b) { return a.wins > b.wins; });
+        ByWins(known);
         const qint64 maxWins = known.empty() ? 0 : known.front().wins;
         for (size_t start = 0; start < known.size();) {
             size_t end = start;
@@ -513,7 +1004,7 @@ TvsSummary Summarize(const TvsSummaryData& data, const TvsSummaryFilter& filter,
             const qint64 equal = qint64(end - start) + (known[start].wins == 0 ? hidden : 0);
             const double rank = double(start) + double(equal + 1) / 2.0;
             for (size_t i = start; i < end; ++i) {
-                const Known& k = known[i];
+                const KnownValue& k = known[i];
                 ValueSums& v = sums[k.value];
                 ++v.counted;
                 v.won += k.wins > 0;
@@ -525,21 +1016,18 @@ TvsSummary Summarize(const TvsSummaryData& data, const TvsSummaryFilter& filter,
             start = end;
         }
 
-        if (options.Consistency) {
-            allWins.clear();
-            for (const Known& k : known)
-                allWins.push_back(k.wins);
-            allWins.resize(size_t(n), 0);
-            const TvsConsistency c = options.Consistency(allWins);
-            if (c.Valid) {
-                const int bin = std::clamp(int(std::floor(c.Zeta * TvsConsistencySummary::kBins)), 0,
-                                           TvsConsistencySummary::kBins - 1);
-                ++summary.Consistency.Bins[size_t(bin)];
-                ++summary.Consistency.Tests;
-                summary.Consistency.LikeRandom += c.PRandom > 0.05;
-            }
-        }
+        if (fillCache)
+            kept.push_back(quint32(t));
+        else if (options.Consistency)
+            CountConsistency(summary.Consistency,
+                             cache ? cache->m_codes[t] : ConsistencyCode(options.Consistency, known, n, allWins));
     }
+    if (filler.thread.joinable())
+        filler.thread.join();
+    if (fillFailure)
+        std::rethrow_exception(fillFailure);
+    for (const quint32 t : kept)
+        CountConsistency(summary.Consistency, cache->m_codes[t]);
 
     summary.HasConsistency = options.Consistency != nullptr;
     for (int g = 0; g < 4; ++g) {

@@ -56,6 +56,7 @@ struct TvsSummaryTest
     quint32 ScoreCount = 0;
     quint32 FirstPair = 0; // this test's answers in TvsSummaryData::Pairs; none without an answer log
     quint32 PairCount = 0;
+    quint32 Known = 0; // different values named in its scores and answer log, counted by the reader
 };
 
 struct TvsSummaryScore
@@ -87,10 +88,22 @@ private:
     QHash<QString, quint32> m_valueIndex;
 };
 
+// How the reading is shared out: values.dat is cut into chunks of this many records that the
+// threads take as they are free, while one of them reads tests.dat first. The result does not
+// depend on it.
+struct TvsSummaryReading
+{
+    int Threads = 2;
+    qint64 ChunkRecords = qint64(1) << 16;
+    // Chunks go to the threads in turn (the first, third ... to the helper) instead of to whichever
+    // is free: slower, but the same split on every run.
+    bool InTurn = false;
+};
+
 // Reads tests.dat, values.dat and, when it exists, answers.dat of dataDir a block at a time, keeping
 // only the compact form. Raises kv::Error in Russian when tests.dat cannot be read; a missing values
 // or answers file reads as empty.
-TvsSummaryData ReadSummaryData(const QString& dataDir);
+TvsSummaryData ReadSummaryData(const QString& dataDir, const TvsSummaryReading& reading = {});
 
 // The number of values n with n(n-1)/2 == points, or 0 when there is none.
 qint32 ValuesFromPoints(qint64 points);
@@ -150,7 +163,28 @@ struct TvsSummary
 // The Russian line for an empty selection.
 QString NoTestsText();
 
+// What the consistency function gave each test, kept between summaries of the same data so that a
+// filter change does not compute it again. It serves one TvsSummaryData and one function; Clear()
+// it when either changes.
+class TvsConsistencyCache
+{
+public:
+    void Clear()
+    {
+        m_codes.clear();
+        m_complete = false;
+    }
+
+private:
+    friend TvsSummary Summarize(const TvsSummaryData&, const TvsSummaryFilter&, const TvsSummaryOptions&,
+                                TvsConsistencyCache*);
+    ConsistencyFunction m_function = nullptr;
+    std::vector<qint8> m_codes; // per test: 0 not yet, -1 not valid, else 1 + bin, + 16 when it looks random
+    bool m_complete = false;
+};
+
 bool Matches(const TvsSummaryData& data, const TvsSummaryTest& test, const TvsSummaryFilter& filter);
-TvsSummary Summarize(const TvsSummaryData& data, const TvsSummaryFilter& filter, const TvsSummaryOptions& options = {});
+TvsSummary Summarize(const TvsSummaryData& data, const TvsSummaryFilter& filter, const TvsSummaryOptions& options = {},
+                     TvsConsistencyCache* cache = nullptr);
 
 } // namespace kv

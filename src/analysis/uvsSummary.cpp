@@ -133,7 +133,9 @@ TfmSummary::TfmSummary(AppContext& context, const TvsValueTypeList& valueTypes, 
         if (tab != ui->tsConsistency)
             layout->setStretch(0, 1);
         m_charts.push_back(chart);
+        m_chartTabs.push_back(tab);
     }
+    m_chartContent.resize(m_charts.size());
     for (QTableWidget* table : {ui->sgGroups, ui->sgValues, ui->sgScale}) {
         table->setEditTriggers(QAbstractItemView::NoEditTriggers);
         table->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -162,6 +164,7 @@ TfmSummary::TfmSummary(AppContext& context, const TvsValueTypeList& valueTypes, 
         connect(age, &QSpinBox::valueChanged, this, changed);
     for (QDateEdit* date : {ui->edDateFrom, ui->edDateTo})
         connect(date, &QDateEdit::dateChanged, this, changed);
+    connect(ui->pcSummary, &QTabWidget::currentChanged, this, Guarded(this, dialogs, &TfmSummary::TabChange));
     connect(ui->btPrint, &QPushButton::clicked, this, Guarded(this, dialogs, &TfmSummary::btPrintClick));
     connect(ui->btSavePdf, &QPushButton::clicked, this, Guarded(this, dialogs, &TfmSummary::btSavePdfClick));
     connect(ui->btExportTables, &QPushButton::clicked, this, Guarded(this, dialogs, &TfmSummary::btExportTablesClick));
@@ -185,6 +188,7 @@ void TfmSummary::Execute(const std::vector<quint32>& ids)
 void TfmSummary::Load(const std::vector<quint32>& ids)
 {
     m_data = ReadSummaryData(m_context.dataDir());
+    m_consistencyCache.Clear();
     m_filter = TvsSummaryFilter{};
     m_filter.Ids = ids;
     if (!ids.empty())
@@ -233,7 +237,7 @@ void TfmSummary::FilterChange()
 
 void TfmSummary::Recompute()
 {
-    m_summary = Summarize(m_data, m_filter, m_options);
+    m_summary = Summarize(m_data, m_filter, m_options, &m_consistencyCache);
     if (m_summary.Tests == 0) {
         ui->laCount->setText(NoTestsText());
     } else {
@@ -248,6 +252,49 @@ void TfmSummary::Recompute()
     ShowValues();
     ShowScale();
     ShowConsistency();
+}
+
+void TfmSummary::SetChart(int chart, const QString& title, std::vector<TvsChartRow> rows, QMap<int, QString> names,
+                          int decimals)
+{
+    ChartContent& content = m_chartContent[size_t(chart)];
+    content.title = title;
+    content.rows = std::move(rows);
+    content.names = std::move(names);
+    content.decimals = decimals;
+    content.pending = true;
+    if (ui->pcSummary->currentWidget() == m_chartTabs[size_t(chart)])
+        DrawChart(chart);
+}
+
+void TfmSummary::DrawChart(int chart) const
+{
+    ChartContent& content = m_chartContent[size_t(chart)];
+    if (!content.pending)
+        return;
+    content.pending = false;
+    m_charts[size_t(chart)]->SetRows(content.title, content.rows, content.names, content.decimals);
+}
+
+TvsChartView* TfmSummary::Chart(int tab) const
+{
+    DrawChart(tab);
+    return m_charts[size_t(tab)];
+}
+
+std::vector<TvsChartView*> TfmSummary::AllCharts() const
+{
+    for (size_t c = 0; c < m_charts.size(); ++c)
+        DrawChart(int(c));
+    return m_charts;
+}
+
+void TfmSummary::TabChange()
+{
+    for (size_t c = 0; c < m_chartTabs.size(); ++c) {
+        if (m_chartTabs[c] == ui->pcSummary->currentWidget())
+            DrawChart(int(c));
+    }
 }
 
 QString TfmSummary::GroupName(qint32 number) const
@@ -283,7 +330,7 @@ void TfmSummary::ShowGroups()
         }
     }
     Finish(table);
-    m_charts[0]->SetRows(QStringLiteral("Средняя доля очков группы"), rows, names, 2);
+    SetChart(0, QStringLiteral("Средняя доля очков группы"), std::move(rows), std::move(names), 2);
 }
 
 void TfmSummary::ShowValues()
@@ -323,7 +370,7 @@ void TfmSummary::ShowValues()
     const QString title = m_summary.Values.size() > size_t(kValuesCharted)
                               ? QStringLiteral("Средняя доля побед (первые %1 ценностей)").arg(kValuesCharted)
                               : QStringLiteral("Средняя доля побед");
-    m_charts[1]->SetRows(title, rows, names, 2);
+    SetChart(1, title, std::move(rows), std::move(names), 2);
 }
 
 void TfmSummary::ShowScale()
@@ -381,7 +428,7 @@ void TfmSummary::ShowScale()
         rows.push_back({value.Name + QStringLiteral(": ") + Number(scale, 2), scale, value.Group, true});
         names.insert(value.Group, GroupName(value.Group));
     }
-    m_charts[2]->SetRows(QStringLiteral("Шкала Брэдли — Терри"), rows, names, 2);
+    SetChart(2, QStringLiteral("Шкала Брэдли — Терри"), std::move(rows), std::move(names), 2);
 }
 
 void TfmSummary::ShowConsistency()
@@ -403,7 +450,7 @@ void TfmSummary::ShowConsistency()
                             double(c.Bins[size_t(b)]), 0, true});
         }
     }
-    m_charts[3]->SetRows(QStringLiteral("Тестов по коэффициенту согласованности ζ"), rows, {});
+    SetChart(3, QStringLiteral("Тестов по коэффициенту согласованности ζ"), std::move(rows), {}, 0);
 }
 
 QString TfmSummary::FilterText() const
@@ -470,7 +517,7 @@ std::vector<PagePainter> ChartPages(const std::vector<TvsChartView*>& charts)
 
 void TfmSummary::btPrintClick()
 {
-    PrintDocumentAndPages(m_context, *Report(), ChartPages(m_charts), kTitle);
+    PrintDocumentAndPages(m_context, *Report(), ChartPages(AllCharts()), kTitle);
 }
 
 void TfmSummary::btSavePdfClick()
@@ -479,7 +526,7 @@ void TfmSummary::btSavePdfClick()
                                                             QStringLiteral("PDF (*.pdf)"), QStringLiteral("pdf"));
     if (fileName.isEmpty())
         return;
-    WriteDocumentAndPagesPdf(fileName, *Report(), ChartPages(m_charts), kTitle);
+    WriteDocumentAndPagesPdf(fileName, *Report(), ChartPages(AllCharts()), kTitle);
 }
 
 void TfmSummary::btExportTablesClick()

@@ -3,8 +3,10 @@
 #include "analysis/Summary.h"
 #include "catalogue/uvsValues.h"
 #include "platform/AppContext.h"
+#include "results/ResultChart.h"
 
 #include <QDialog>
+#include <QMap>
 
 #include <memory>
 #include <vector>
@@ -18,8 +20,6 @@ class TfmSummary;
 }
 
 namespace kv {
-
-class TvsChartView;
 
 // The summary over many saved tests: filters by the questionnaire that apply at once, the groups'
 // shares, the values' wins and ranks, the pooled scale and the consistency of the answers, each with
@@ -39,11 +39,16 @@ public:
     void Load(const std::vector<quint32>& ids = {});
 
     // How a test's consistency is computed; none leaves that part empty.
-    void SetConsistency(ConsistencyFunction consistency) { m_options.Consistency = consistency; }
+    void SetConsistency(ConsistencyFunction consistency)
+    {
+        m_options.Consistency = consistency;
+        m_consistencyCache.Clear();
+    }
 
     const TvsSummary& Current() const { return m_summary; }
     const TvsSummaryFilter& Filter() const { return m_filter; }
-    TvsChartView* Chart(int tab) const { return m_charts[size_t(tab)]; }
+    // The chart of a tab, brought up to date with the current filter.
+    TvsChartView* Chart(int tab) const;
     // The printable form of what the window shows: the filter, the count and the tables.
     std::unique_ptr<QTextDocument> Report() const;
 
@@ -56,6 +61,11 @@ private:
     void ShowValues();
     void ShowScale();
     void ShowConsistency();
+    void SetChart(int chart, const QString& title, std::vector<TvsChartRow> rows, QMap<int, QString> names,
+                  int decimals);
+    void DrawChart(int chart) const;
+    std::vector<TvsChartView*> AllCharts() const;
+    void TabChange();
     QString GroupName(qint32 number) const;
     QString FilterText() const;
     void btPrintClick();
@@ -68,8 +78,21 @@ private:
     TvsSummaryData m_data;
     TvsSummaryFilter m_filter;
     TvsSummaryOptions m_options;
+    TvsConsistencyCache m_consistencyCache;
     TvsSummary m_summary;
     std::vector<TvsChartView*> m_charts;
+    std::vector<QWidget*> m_chartTabs;
+    // What each chart is to show. Building a chart costs more than computing the summary, so a
+    // filter change redraws only the chart in view, and the others when their tab is opened.
+    struct ChartContent
+    {
+        QString title;
+        std::vector<TvsChartRow> rows;
+        QMap<int, QString> names;
+        int decimals = 0;
+        bool pending = false;
+    };
+    mutable std::vector<ChartContent> m_chartContent;
     std::vector<QComboBox*> m_answerBoxes; // in TvsQuestion order
     bool m_filling = false;
 };

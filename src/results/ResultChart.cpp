@@ -33,7 +33,59 @@ struct TvsChartView::Parts
 {
     QChart* chart = nullptr;
     QChartView* view = nullptr;
+    // What the bars were built for: rows of the same groups in the same order, with the same legend
+    // and axis, only change their values and labels, and the chart keeps its series and axes.
+    std::vector<std::pair<int, bool>> shape;
+    QMap<int, QString> groupNames;
+    int decimals = -1;
+    std::vector<std::pair<std::pair<int, bool>, QBarSet*>> sets;
+    QBarCategoryAxis* axisY = nullptr;
+    QValueAxis* axisX = nullptr;
 };
+
+namespace {
+
+// The chart library draws the first category at the bottom; the result reads from the top. Labels
+// must be unique on the axis, so a repeated one gets invisible spaces until it is.
+QStringList Categories(const std::vector<TvsChartRow>& rows)
+{
+    QStringList categories;
+    for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
+        QString label = row->Label;
+        while (categories.contains(label))
+            label += QChar(0x200B);
+        categories.append(label);
+    }
+    return categories;
+}
+
+void SetValueRange(QValueAxis* axisX, const std::vector<TvsChartRow>& rows, int decimals)
+{
+    double top = 0, bottom = 0;
+    for (const TvsChartRow& row : rows) {
+        top = std::max(top, row.Value);
+        bottom = std::min(bottom, row.Value);
+    }
+    if (decimals == 0) {
+        // Whole numbers of wins: ticks on whole numbers.
+        const int ceiling = std::max(1, int(std::ceil(top)));
+        axisX->setRange(0, ceiling);
+        if (ceiling <= 10) {
+            axisX->setTickCount(ceiling + 1);
+        } else {
+            // The nice numbers start from the tick count, which a chart updated in place still has
+            // from its last range.
+            axisX->setTickCount(5);
+            axisX->applyNiceNumbers();
+        }
+    } else if (top > bottom) {
+        axisX->setRange(bottom * 1.05, top * 1.05);
+    } else {
+        axisX->setRange(0, 1);
+    }
+}
+
+} // namespace
 
 TvsChartView::TvsChartView(QWidget* parent) : QWidget(parent), m_parts(std::make_unique<Parts>())
 {
@@ -60,6 +112,32 @@ void TvsChartView::SetRows(const QString& title, const std::vector<TvsChartRow>&
                            const QMap<int, QString>& groupNames, int decimals)
 {
     QChart* chart = m_parts->chart;
+    std::vector<std::pair<int, bool>> shape;
+    shape.reserve(rows.size());
+    for (const TvsChartRow& row : rows)
+        shape.emplace_back(row.Group, row.Strong);
+    if (!rows.empty() && shape == m_parts->shape && groupNames == m_parts->groupNames &&
+        decimals == m_parts->decimals) {
+        chart->setTitle(title);
+        m_parts->view->setAccessibleName(title);
+        for (auto& [key, set] : m_parts->sets) {
+            qsizetype i = 0;
+            for (auto row = rows.rbegin(); row != rows.rend(); ++row, ++i) {
+                const double value = row->Group == key.first && row->Strong == key.second ? row->Value : 0.0;
+                if (set->at(i) != value)
+                    set->replace(i, value);
+            }
+        }
+        const QStringList categories = Categories(rows);
+        if (categories != m_parts->axisY->categories())
+            m_parts->axisY->setCategories(categories);
+        SetValueRange(m_parts->axisX, rows, decimals);
+        return;
+    }
+    m_parts->shape.clear();
+    m_parts->sets.clear();
+    m_parts->axisY = nullptr;
+    m_parts->axisX = nullptr;
     chart->removeAllSeries();
     for (QAbstractAxis* axis : chart->axes())
         chart->removeAxis(axis), delete axis;
@@ -69,15 +147,7 @@ void TvsChartView::SetRows(const QString& title, const std::vector<TvsChartRow>&
     if (rows.empty())
         return;
 
-    // The chart library draws the first category at the bottom; the result reads from the top. Labels
-    // must be unique on the axis, so a repeated one gets invisible spaces until it is.
-    QStringList categories;
-    for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
-        QString label = row->Label;
-        while (categories.contains(label))
-            label += QChar(0x200B);
-        categories.append(label);
-    }
+    const QStringList categories = Categories(rows);
 
     // Stacked, one set per colour: every row has a value in one set only, so the empty ones take no room.
     auto* series = new QHorizontalStackedBarSeries;
@@ -88,10 +158,7 @@ void TvsChartView::SetRows(const QString& title, const std::vector<TvsChartRow>&
         bool strong;
     };
     std::vector<std::pair<Key, QBarSet*>> sets;
-    double top = 0, bottom = 0;
     for (const TvsChartRow& row : rows) {
-        top = std::max(top, row.Value);
-        bottom = std::min(bottom, row.Value);
         const auto found = std::find_if(sets.begin(), sets.end(), [&](const auto& s) {
             return s.first.group == row.Group && s.first.strong == row.Strong;
         });
@@ -119,19 +186,7 @@ void TvsChartView::SetRows(const QString& title, const std::vector<TvsChartRow>&
     series->attachAxis(axisY);
     auto* axisX = new QValueAxis;
     axisX->setLabelFormat(QStringLiteral("%.") + QString::number(decimals) + QStringLiteral("f"));
-    if (decimals == 0) {
-        // Whole numbers of wins: ticks on whole numbers.
-        const int ceiling = std::max(1, int(std::ceil(top)));
-        axisX->setRange(0, ceiling);
-        if (ceiling <= 10)
-            axisX->setTickCount(ceiling + 1);
-        else
-            axisX->applyNiceNumbers();
-    } else if (top > bottom) {
-        axisX->setRange(bottom * 1.05, top * 1.05);
-    } else {
-        axisX->setRange(0, 1);
-    }
+    SetValueRange(axisX, rows, decimals);
     chart->addAxis(axisX, Qt::AlignBottom);
     series->attachAxis(axisX);
 
@@ -144,6 +199,14 @@ void TvsChartView::SetRows(const QString& title, const std::vector<TvsChartRow>&
         anyNamed |= shown;
     }
     chart->legend()->setVisible(anyNamed);
+
+    m_parts->shape = std::move(shape);
+    m_parts->groupNames = groupNames;
+    m_parts->decimals = decimals;
+    for (const auto& [key, set] : sets)
+        m_parts->sets.push_back({{key.group, key.strong}, set});
+    m_parts->axisY = axisY;
+    m_parts->axisX = axisX;
 }
 
 void TvsChartView::Render(QPainter& painter, const QRectF& target)

@@ -57,6 +57,114 @@ kv::TvsConsistency KendallForTest(std::span<const qint64> wins)
     return c;
 }
 
+// Thirty tests whose records a reader may cut anywhere: numbers out of file order, one number twice
+// and one 0; values in several groups under one name, values of a test that does not exist (one
+// name met only there), a value named twice in one test, and, when shuffled, a stretch of values out
+// of test order. Tests 2 and 3 have answer logs; test 3's names two values its scores do not.
+bool WriteUneven(const QString& dir, bool shuffled)
+{
+    const QStringList texts{QStringLiteral("Нет ответа"), QStringLiteral("Высшее"), QStringLiteral("Среднее")};
+    QByteArray tests, values, answers;
+    std::vector<quint32> ids;
+    for (int p = 0; p < 30; ++p) {
+        const quint32 id = p == 9 ? 40 : p == 19 ? 5 : p == 24 ? 0 : quint32(p + 1);
+        ids.push_back(id);
+        kv::TvsDBTestRec rec;
+        rec.SetId(id);
+        rec.SetSex(quint8(p % 3));
+        rec.SetAge(p % 7 == 0 ? 0 : 20 + p);
+        rec.SetDate(45000.25 + p);
+        rec.SetSocial(texts[p % 3]);
+        rec.SetEducation(texts[(p / 2) % 3]);
+        rec.SetMaterialLevel(texts[(p * 5) % 3]);
+        // k values compared in full: k(k-1)/2 points spread over the groups; every fifth test's do not add up.
+        const int k = 2 + p % 4;
+        const int points = k * (k - 1) / 2 + (p % 5 == 4 ? 1 : 0);
+        rec.SetTypeScore(1 + p % 4, points);
+        tests.append(rec.bytes.data(), kv::TvsDBTestRec::kSize);
+    }
+    std::vector<kv::TvsDBValueRec> recs;
+    auto value = [&](quint32 test, quint8 group, const QString& name, qint32 wins) {
+        kv::TvsDBValueRec rec;
+        rec.SetId(qint32(recs.size() + 1));
+        rec.SetTestId(qint32(test));
+        rec.SetTypeNumber(group);
+        rec.SetScore(wins);
+        rec.SetName(name);
+        recs.push_back(rec);
+    };
+    for (int p = 0; p < 30; ++p) {
+        const int k = 2 + p % 4;
+        for (int j = 0; j < k - 1; ++j)
+            value(ids[size_t(p)], quint8(1 + (p + j) % 4), QStringLiteral("Ценность %1").arg((p * 7 + j) % 9),
+                  k - 1 - j);
+        if (p == 6)
+            value(ids[size_t(p)], quint8(1 + p % 4), QStringLiteral("Ценность %1").arg((p * 7) % 9), 1);
+        if (p == 12)
+            value(77, 2, QStringLiteral("Только у неизвестного теста"), 3);
+    }
+    if (shuffled)
+        std::rotate(recs.begin() + 10, recs.begin() + 25, recs.begin() + 40);
+    for (const kv::TvsDBValueRec& rec : recs)
+        values.append(rec.bytes.data(), kv::TvsDBValueRec::kSize);
+    const kvtest::Answered logged[] = {
+        {2, 2, u"Ценность 7", 3, u"Ценность 8", 1},
+        {3, 3, u"Ценность 5", 4, u"Ценность 6", 2},
+        {3, 4, u"Ценность 6", 1, u"Новая", 1},
+        {3, 1, u"Новая", 2, u"Другая", 2},
+    };
+    quint32 question = 1;
+    for (const kvtest::Answered& a : logged) {
+        char rec[181] = {};
+        qToLittleEndian<quint32>(question, rec);
+        qToLittleEndian<quint32>(a.test, rec + 4);
+        qToLittleEndian<quint32>(question++, rec + 8);
+        rec[12] = char(a.upperGroup);
+        kvtest::PutShort(rec + 13, QString::fromUtf16(a.upper));
+        rec[94] = char(a.lowerGroup);
+        kvtest::PutShort(rec + 95, QString::fromUtf16(a.lower));
+        rec[176] = char(a.chosen);
+        answers.append(rec, sizeof rec);
+    }
+    return kvtest::WriteFile(dir + QStringLiteral("/tests.dat"), tests) &&
+           kvtest::WriteFile(dir + QStringLiteral("/values.dat"), values) &&
+           kvtest::WriteFile(dir + QStringLiteral("/answers.dat"), answers);
+}
+
+// Everything read, one line per item, so that two readings compare with a readable difference.
+QStringList Dump(const TvsSummaryData& data)
+{
+    QStringList lines;
+    for (const kv::TvsSummaryTest& t : data.Tests) {
+        QString line = QStringLiteral("test %1 age %2 day %3 sex %4 n %5 scores %6+%7 pairs %8+%9 known %10 |")
+                           .arg(t.Id)
+                           .arg(t.Age)
+                           .arg(t.DateDay)
+                           .arg(t.Sex)
+                           .arg(t.N)
+                           .arg(t.FirstScore)
+                           .arg(t.ScoreCount)
+                           .arg(t.FirstPair)
+                           .arg(t.PairCount)
+                           .arg(t.Known);
+        for (quint16 a : t.Answers)
+            line += u' ' + QString::number(a);
+        for (qint32 p : t.Points)
+            line += u' ' + QString::number(p);
+        lines << line;
+    }
+    for (const kv::TvsSummaryScore& s : data.Scores)
+        lines << QStringLiteral("score %1 %2").arg(s.Value).arg(s.Wins);
+    for (const kv::TvsComparison& c : data.Pairs)
+        lines << QStringLiteral("pair %1 %2").arg(c.Winner).arg(c.Loser);
+    for (const kv::TvsSummaryValue& v : data.Values)
+        lines << QStringLiteral("value %1 %2").arg(v.Group).arg(v.Name);
+    for (const QStringList& texts : data.AnswerTexts)
+        lines << QStringLiteral("texts ") + texts.join(u'|');
+    lines << QStringLiteral("skipped %1").arg(data.SkippedAnswers);
+    return lines;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(TvsSummaryFilter)
@@ -260,6 +368,27 @@ private slots:
         QCOMPARE(real.Consistency.LikeRandom, qint64(3));
     }
 
+    // Kept between summaries, each test's consistency is the one computed afresh whatever the
+    // filters in between; another function computes it again.
+    void consistencyKeptBetweenFilters()
+    {
+        kv::TvsConsistencyCache cache;
+        kv::TvsSummaryOptions kendall;
+        kendall.Consistency = &KendallForTest;
+        TvsSummaryFilter men, women;
+        men.Sex = 1; // respondents 1 and 3
+        women.Sex = 2;
+        for (const TvsSummaryFilter& filter : {men, TvsSummaryFilter{}, women, men, TvsSummaryFilter{}}) {
+            const TvsSummary kept = kv::Summarize(m_data, filter, kendall, &cache);
+            const TvsSummary fresh = kv::Summarize(m_data, filter, kendall);
+            QVERIFY(kept.Consistency.Bins == fresh.Consistency.Bins);
+            QCOMPARE(kept.Consistency.Tests, fresh.Consistency.Tests);
+            QCOMPARE(kept.Consistency.LikeRandom, fresh.Consistency.LikeRandom);
+        }
+        QCOMPARE(kv::Summarize(m_data, {}, kendall, &cache).Consistency.LikeRandom, qint64(1));
+        QCOMPARE(kv::Summarize(m_data, {}, {}, &cache).Consistency.LikeRandom, qint64(3));
+    }
+
     void emptySelections()
     {
         TvsSummaryFilter none;
@@ -314,6 +443,66 @@ private slots:
         QVERIFY(Near(c->MeanShare, 0.5));
         const kv::TvsValueSummary* b = FindValue(data, s, QStringLiteral("B"));
         QVERIFY(Near(b->MeanRank, 7.0 / 3)); // unchanged: C was below B either way
+    }
+
+    // However values.dat is cut between the threads, the reading is the one a single pass gives.
+    void readingDoesNotDependOnTheSplit_data()
+    {
+        QTest::addColumn<bool>("shuffled");
+        QTest::addColumn<int>("threads");
+        QTest::addColumn<qint64>("chunk");
+        QTest::addColumn<bool>("inTurn");
+        for (const bool shuffled : {false, true}) {
+            const char* order = shuffled ? "shuffled" : "in order";
+            for (const qint64 chunk : {1, 2, 7, 40, 1000})
+                QTest::addRow("%s, chunks of %lld in turn", order, chunk) << shuffled << 2 << chunk << true;
+            QTest::addRow("%s, chunks of 3 as the threads are free", order) << shuffled << 2 << qint64(3) << false;
+            QTest::addRow("%s, one thread, chunks of 3", order) << shuffled << 1 << qint64(3) << false;
+        }
+    }
+    void readingDoesNotDependOnTheSplit()
+    {
+        QFETCH(bool, shuffled);
+        QFETCH(int, threads);
+        QFETCH(qint64, chunk);
+        QFETCH(bool, inTurn);
+        QTemporaryDir dir;
+        QVERIFY(WriteUneven(dir.path(), shuffled));
+        const TvsSummaryData whole = kv::ReadSummaryData(dir.path(), {1, qint64(1) << 40, false});
+        QCOMPARE(whole.Tests.size(), size_t(30));
+        const TvsSummaryData split = kv::ReadSummaryData(dir.path(), {threads, chunk, inTurn});
+        QCOMPARE(Dump(split), Dump(whole));
+    }
+
+    // Which tests count: the scores and the log together name the values of a test, a name given
+    // twice counts once, and the records of a number are its first test's.
+    void valuesOfEachTest()
+    {
+        QTemporaryDir dir;
+        QVERIFY(WriteUneven(dir.path(), true));
+        const TvsSummaryData data = kv::ReadSummaryData(dir.path(), {2, 4, true});
+        const auto test = [&](size_t position) { return data.Tests[position]; };
+        // Test 3 (four values by its points) names five: three in its scores, Новая and Другая in its log.
+        QCOMPARE(test(2).N, 4);
+        QCOMPARE(test(2).Known, quint32(5));
+        QCOMPARE(test(2).PairCount, quint32(3));
+        // Test 7 names Ценность 6 of group 3 twice among its four scores.
+        QCOMPARE(test(6).ScoreCount, quint32(4));
+        QCOMPARE(test(6).Known, quint32(3));
+        // The second test numbered 5 owns nothing; the first has its own value and the second's four.
+        QCOMPARE(test(19).ScoreCount, quint32(0));
+        QCOMPARE(test(4).ScoreCount, quint32(5));
+        QCOMPARE(test(4).Known, quint32(5));
+        // The name only an unknown test gave is not among the values.
+        for (const kv::TvsSummaryValue& v : data.Values)
+            QVERIFY(!v.Name.startsWith(QStringLiteral("Только")));
+        QCOMPARE(data.Values.back().Name, QStringLiteral("Другая"));
+        const TvsSummary s = kv::Summarize(data, {});
+        QCOMPARE(s.Tests, qint64(30));
+        // The six tests whose points do not add up, and test 3, which names more values than its
+        // points allow.
+        QCOMPARE(s.Undecidable, qint64(7));
+        QCOMPARE(s.WithAnswers, qint64(2));
     }
 
     // A summary that quietly lost a file would pass for a smaller sample.

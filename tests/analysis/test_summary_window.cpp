@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStandardPaths>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
 #include <QtTest/QtTest>
@@ -110,6 +111,26 @@ private slots:
         sex->setCurrentIndex(0);
         QCOMPARE(window.Current().Tests, qint64(2));
         QVERIFY(!window.Chart(0)->IsEmpty());
+    }
+
+    // The chart in view follows a filter at once; another tab's chart when that tab is opened.
+    void chartsFollowTheFilter()
+    {
+        Fixture f;
+        TfmSummary window(f.context, f.catalogue);
+        window.Load();
+        auto* groupsChart = Find<TvsChartView>(&window, QStringLiteral("chGroups"));
+        auto* valuesChart = Find<TvsChartView>(&window, QStringLiteral("chValues"));
+        QCOMPARE(groupsChart->RowCount(), 4);
+        // Respondent 2 alone, with A, B and C.
+        auto* sex = Find<QComboBox>(&window, QStringLiteral("cxSex"));
+        sex->setCurrentIndex(sex->findText(QStringLiteral("Женский")));
+        Find<QTabWidget>(&window, QStringLiteral("pcSummary"))->setCurrentWidget(valuesChart->parentWidget());
+        QCOMPARE(valuesChart->RowCount(), 3);
+        Find<QSpinBox>(&window, QStringLiteral("edAgeFrom"))->setValue(90);
+        QVERIFY(valuesChart->IsEmpty());
+        Find<QTabWidget>(&window, QStringLiteral("pcSummary"))->setCurrentWidget(groupsChart->parentWidget());
+        QVERIFY(groupsChart->IsEmpty());
     }
 
     void valuesSortByTheirNumbers()

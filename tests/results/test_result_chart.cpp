@@ -105,7 +105,19 @@ QString Squeezed(QString text)
     return text;
 }
 
+using Rows = std::vector<TvsChartRow>;
+
+// What a chart shows once it has settled: the chart library lays itself out in posted events.
+QImage Settled(TvsChartView& chart)
+{
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    return chart.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(Rows)
 
 class TestResultChart : public QObject
 {
@@ -151,6 +163,45 @@ private slots:
         QVERIFY(CountColour(b, vital) < CountColour(a, vital) / 2);
         QVERIFY(CountColour(b, vitalLight) < CountColour(a, vitalLight) / 2);
         QVERIFY(std::abs(CountColour(b, material) - CountColour(a, material)) < CountColour(a, material) / 20);
+    }
+
+    // A chart given new rows of the same groups keeps its series and axes and changes their values
+    // and labels: it must draw exactly what a chart built for those rows draws.
+    void updatedInPlaceDrawsAsBuiltAfresh_data()
+    {
+        QTest::addColumn<Rows>("before");
+        QTest::addColumn<Rows>("after");
+        QTest::addColumn<int>("decimals");
+        QTest::newRow("wins, few ticks to nice numbers")
+            << Rows{{u"A: 3"_qs, 3, 1, true}, {u"B: 1"_qs, 1, 1, false}, {u"C: 2"_qs, 2, 2, false}}
+            << Rows{{u"A: 23"_qs, 23, 1, true}, {u"B: 17"_qs, 17, 1, false}, {u"C: 6"_qs, 6, 2, false}} << 0;
+        QTest::newRow("shares, labels longer")
+            << Rows{{u"x: 0,10"_qs, 0.1, 3, true}, {u"y: 0,20"_qs, 0.2, 4, true}}
+            << Rows{{u"длинная подпись: 0,61"_qs, 0.61, 3, true}, {u"y: 0,05"_qs, 0.05, 4, true}} << 2;
+        QTest::newRow("scale below zero, repeated label")
+            << Rows{{u"p: 0,5"_qs, 0.5, 1, true}, {u"q: 0,1"_qs, 0.1, 2, true}, {u"r: -0,6"_qs, -0.6, 2, true}}
+            << Rows{{u"p: 0,0"_qs, 0.0, 1, true}, {u"p: 0,0"_qs, 0.0, 2, true}, {u"r: -1,2"_qs, -1.2, 2, true}} << 2;
+    }
+    void updatedInPlaceDrawsAsBuiltAfresh()
+    {
+        QFETCH(Rows, before);
+        QFETCH(Rows, after);
+        QFETCH(int, decimals);
+        const QMap<int, QString> names{{1, u"Первая"_qs}, {2, u"Вторая"_qs}, {3, u"Третья"_qs}, {4, u"Четвёртая"_qs}};
+        TvsChartView updated, fresh;
+        for (TvsChartView* chart : {&updated, &fresh}) {
+            chart->resize(640, 320);
+            chart->show();
+            QVERIFY(QTest::qWaitForWindowExposed(chart));
+        }
+        updated.SetRows(u"До"_qs, before, names, decimals);
+        const QImage old = Settled(updated);
+        updated.SetRows(u"После"_qs, after, names, decimals);
+        fresh.SetRows(u"После"_qs, after, names, decimals);
+        const QImage now = Settled(updated);
+        QCOMPARE(updated.RowCount(), int(after.size()));
+        QVERIFY(now != old);
+        QCOMPARE(now, Settled(fresh));
     }
 
     void emptyResultDrawsNoBars()
