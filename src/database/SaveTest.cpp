@@ -13,8 +13,7 @@
 #include <cerrno>
 #include <exception>
 #include <functional>
-#include <system_error>
-#include <thread>
+#include <optional>
 #include <vector>
 
 #include <fcntl.h>
@@ -198,32 +197,31 @@ void TvsDBSave::Commit()
         file->StartSync();
 
     // Nothing orders these flushes against each other. The seal and the answers (most of a save's
-    // bytes) are flushed on a second thread while this one flushes the two record files, in their
-    // usual order, so that the disk takes them together instead of one after another.
-    std::exception_ptr failed;
-    const auto beside = [this, &failed] {
-        try {
-            if (m_journalStarted && !SyncFileData(m_journalFd))
-                throw SaveError(errno, JournalFileName(m_dataDir));
-            m_answers->Sync();
-        } catch (...) {
-            failed = std::current_exception();
-        }
-    };
+    // bytes) are flushed on threads of their own while this one flushes the two record files, in
+    // their usual order, so that the disk takes them together instead of one after another.
+    std::exception_ptr failed[2];
     {
-        std::jthread helper;
-        if (m_journalStarted || m_answers->written()) {
-            try {
-                helper = std::jthread(beside);
-            } catch (const std::system_error&) {
-                beside(); // no thread to be had: these flushes wait their turn
-            }
-        }
+        std::optional<FlushBeside> seal, answers;
+        if (m_journalStarted)
+            seal.emplace([this, &failed] {
+                if (!SyncFileData(m_journalFd))
+                    failed[0] = std::make_exception_ptr(SaveError(errno, JournalFileName(m_dataDir)));
+            });
+        if (m_answers->written())
+            answers.emplace([this, &failed] {
+                try {
+                    m_answers->Sync();
+                } catch (...) {
+                    failed[1] = std::current_exception();
+                }
+            });
         m_tests->Sync();
         m_values->Sync();
     }
-    if (failed)
-        std::rethrow_exception(failed);
+    for (const std::exception_ptr& e : failed) {
+        if (e)
+            std::rethrow_exception(e);
+    }
     m_committed = true;
     // The write stands from here. Zeroing the journal's first bytes tells the next writer so
     // without a flush: should they never reach the disk, recovery finds the seal and the files
