@@ -223,6 +223,30 @@ double ApproxPRandom(qint64 n, qint64 triads)
 // many saved tests pays for the incomplete gamma function once per n rather than once per test.
 constexpr int kMaxSmallN = 64;
 
+// Per n up to kMaxSmallN, what every test of n values needs: twice Kendall's bound and d_max, which
+// cost integer divisions each; and for every sum of wins up to the largest n(n-1)/2, its n, or 0
+// when the sum is no n(n-1)/2.
+struct SmallN
+{
+    std::array<qint64, kMaxSmallN + 1> bound{};
+    std::array<qint64, kMaxSmallN + 1> maxTriads{};
+    std::array<qint8, kMaxSmallN*(kMaxSmallN - 1) / 2 + 1> root{};
+};
+
+constexpr SmallN MakeSmallN()
+{
+    SmallN t;
+    for (qint64 n = 0; n <= kMaxSmallN; ++n) {
+        t.bound[std::size_t(n)] = n * (n - 1) * (2 * n - 1) / 6;
+        t.maxTriads[std::size_t(n)] = n < 3 ? 0 : n % 2 != 0 ? (n * n * n - n) / 24 : (n * n * n - 4 * n) / 24;
+        // n = 0 and n = 1 both have the sum 0; the larger root is the one the formula gives.
+        t.root[std::size_t(n * (n - 1) / 2)] = qint8(n);
+    }
+    return t;
+}
+
+constexpr SmallN kSmallN = MakeSmallN();
+
 double TabledApproxPRandom(int n, qint64 triads)
 {
     static TablePerN<kMaxSmallN> table;
@@ -268,7 +292,7 @@ TvsConsistency Evaluate(std::span<const qint64> wins, qint64 n)
             if (sum < k * (k - 1) / 2)
                 return false;
         }
-        result.Triads = (SumOfSquaresBound(n) - squares) / 2;
+        result.Triads = ((n <= kMaxSmallN ? kSmallN.bound[std::size_t(n)] : SumOfSquaresBound(n)) - squares) / 2;
         return sum == n * (n - 1) / 2;
     };
     bool valid = false;
@@ -284,10 +308,9 @@ TvsConsistency Evaluate(std::span<const qint64> wins, qint64 n)
         result.Triads = 0;
         return result;
     }
-
     result.Valid = true;
     result.N = qint32(n);
-    result.MaxTriads = MaxTriadsFor(n);
+    result.MaxTriads = n <= kMaxSmallN ? kSmallN.maxTriads[std::size_t(n)] : MaxTriadsFor(n);
     result.Zeta = result.MaxTriads > 0 ? 1.0 - double(result.Triads) / double(result.MaxTriads) : 1.0;
     result.PRandom = PRandomOfTriads(result.N, result.Triads, &result.PExact);
     return result;
@@ -331,6 +354,10 @@ TvsConsistency ConsistencyFromScores(std::span<const qint64> storedScores)
         if (sum > maxSum)
             return {};
     }
+    if (sum < qint64(kSmallN.root.size())) {
+        const qint64 n = kSmallN.root[std::size_t(sum)];
+        return n > 0 ? Evaluate(storedScores, n) : TvsConsistency{};
+    }
     // n(n-1)/2 = sum has the one root n = (1 + sqrt(1 + 8 sum)) / 2; checked in integers.
     qint64 n = qint64((1 + std::sqrt(1.0 + 8.0 * double(sum))) / 2);
     while (n * (n - 1) / 2 > sum)
@@ -346,35 +373,48 @@ namespace {
 
 void ConsistencyOfRecords(const TvsDBValueList& values, int begin, int end, std::vector<TvsTestConsistency>& out)
 {
-    // A test's scores gather on the stack; only a test with more values than any real one needs the heap.
+    // A test's scores gather on the stack; only a test with more values than any real one needs
+    // the heap. One pass: each record is looked at once, its score taken as its test is told.
     std::array<qint64, kMaxSmallN> small;
     std::vector<qint64> large;
-    int i = begin;
-    while (i < end) {
-        const qint32 testId = values.Items(i).TestId();
-        int stop = i;
-        while (stop < end && values.Items(stop).TestId() == testId)
-            ++stop;
-        std::span<const qint64> scores;
-        if (stop - i <= kMaxSmallN) {
-            for (int k = i; k < stop; ++k)
-                small[std::size_t(k - i)] = values.Items(k).Score();
-            scores = std::span<const qint64>(small.data(), std::size_t(stop - i));
-        } else {
-            large.clear();
-            for (int k = i; k < stop; ++k)
-                large.push_back(values.Items(k).Score());
-            scores = large;
-        }
+    // The records are far apart in memory next to the two fields read from each, so the next few
+    // are asked for early.
+    constexpr int kAhead = 8;
+    const auto finish = [&](qint32 testId, std::size_t count) {
+        const std::span<const qint64> scores =
+            count <= small.size() ? std::span<const qint64>(small.data(), count) : std::span<const qint64>(large);
         const TvsConsistency c = ConsistencyFromScores(scores);
         out.push_back({testId, c.Valid, c.PExact, c.N, c.Triads, c.Zeta, c.PRandom});
-        i = stop;
+    };
+    qint32 testId = 0;
+    std::size_t count = 0;
+    for (int i = begin; i < end; ++i) {
+        if (i + kAhead < end)
+            __builtin_prefetch(&values.Items(i + kAhead));
+        const TvsDBValueRec& rec = values.Items(i);
+        const qint32 id = rec.TestId();
+        if (count > 0 && id != testId) {
+            finish(testId, count);
+            count = 0;
+        }
+        testId = id;
+        const qint64 score = rec.Score();
+        if (count < small.size()) {
+            small[count] = score;
+        } else {
+            if (count == small.size())
+                large.assign(small.begin(), small.end());
+            large.push_back(score);
+        }
+        ++count;
     }
+    if (count > 0)
+        finish(testId, count);
 }
 
 } // namespace
 
-std::vector<TvsTestConsistency> ConsistencyOfEveryTest(const TvsDBValueList& values, int threads)
+void ConsistencyOfEveryTest(const TvsDBValueList& values, std::vector<TvsTestConsistency>& out, int threads)
 {
     const int count = values.Count();
     threads = std::clamp(threads, 1, 8);
@@ -388,25 +428,37 @@ std::vector<TvsTestConsistency> ConsistencyOfEveryTest(const TvsDBValueList& val
     }
     cuts.push_back(count);
 
-    std::vector<std::vector<TvsTestConsistency>> parts(static_cast<std::size_t>(threads));
+    // The first part goes straight into out, the others into lists this thread keeps, so that a
+    // caller who passes the same out again writes into memory already in use instead of fresh
+    // pages the system must clear first.
+    static thread_local std::vector<std::vector<TvsTestConsistency>> parts;
+    parts.resize(std::size_t(threads));
+    out.clear();
     {
         std::vector<std::jthread> helpers;
         for (int t = 1; t < threads; ++t) {
-            const auto part = [&, t] {
-                ConsistencyOfRecords(values, cuts[std::size_t(t)], cuts[std::size_t(t) + 1], parts[std::size_t(t)]);
+            std::vector<TvsTestConsistency>& part = parts[std::size_t(t)];
+            part.clear();
+            const auto run = [&values, &part, begin = cuts[std::size_t(t)], end = cuts[std::size_t(t) + 1]] {
+                ConsistencyOfRecords(values, begin, end, part);
             };
             try {
-                helpers.emplace_back(part);
+                helpers.emplace_back(run);
             } catch (const std::system_error&) {
-                part(); // no thread to be had: this part waits its turn
+                run(); // no thread to be had: this part waits its turn
             }
         }
-        ConsistencyOfRecords(values, cuts[0], cuts[1], parts[0]);
+        ConsistencyOfRecords(values, cuts[0], cuts[1], out);
     }
-    std::vector<TvsTestConsistency> all = std::move(parts[0]);
-    for (std::size_t t = 1; t < parts.size(); ++t)
-        all.insert(all.end(), parts[t].begin(), parts[t].end());
-    return all;
+    for (int t = 1; t < threads; ++t)
+        out.insert(out.end(), parts[std::size_t(t)].begin(), parts[std::size_t(t)].end());
+}
+
+std::vector<TvsTestConsistency> ConsistencyOfEveryTest(const TvsDBValueList& values, int threads)
+{
+    std::vector<TvsTestConsistency> out;
+    ConsistencyOfEveryTest(values, out, threads);
+    return out;
 }
 
 TvsConsistency ConsistencyFromResults(const TvsValueTypeList& resultList)

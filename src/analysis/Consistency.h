@@ -59,6 +59,9 @@ struct TvsTestConsistency
 // records are split between `threads` threads at test boundaries, since such a pass is bound by
 // how fast memory is read, and two cores read it faster than one.
 std::vector<TvsTestConsistency> ConsistencyOfEveryTest(const TvsDBValueList& values, int threads = 2);
+// The same into out, which is emptied first: a caller that passes the same list each time (a pass
+// after every change of a filter, say) reuses its memory.
+void ConsistencyOfEveryTest(const TvsDBValueList& values, std::vector<TvsTestConsistency>& out, int threads = 2);
 
 // From the value scores of a result list, as ConsistencyFromScores.
 TvsConsistency ConsistencyFromResults(const TvsValueTypeList& resultList);
