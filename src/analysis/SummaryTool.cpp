@@ -1,6 +1,7 @@
 #include "analysis/SummaryTool.h"
 
 #include "analysis/Summary.h"
+#include "exchange/Export.h"
 #include "exchange/TableSink.h"
 #include "platform/Errors.h"
 
@@ -43,7 +44,7 @@ bool ParseArgs(QStringList args, TvsSummaryFilter& filter, QString& format, QStr
         bool ok = false;
         if (arg == u"--format") {
             format = value;
-            ok = format == u"csv" || format == u"xlsx" || format == u"sav";
+            ok = ExportFormatNamed(format).has_value();
         } else if (arg == u"--sex") {
             filter.Sex = value.toInt(&ok);
             ok = ok && filter.Sex >= 0 && filter.Sex <= 2;
@@ -178,16 +179,8 @@ int RunSummary(const QStringList& args, QTextStream& out, QTextStream& err)
     try {
         const TvsSummaryData data = ReadSummaryData(dataDir);
         const TvsSummary summary = Summarize(data, filter);
-        std::unique_ptr<TableSink> sink;
-        if (format == u"xlsx") {
-            sink = MakeXlsxSink(output);
-        } else {
-            if (!QDir().mkpath(output))
-                throw Error(QStringLiteral("Не удалось создать папку «%1»").arg(QDir::toNativeSeparators(output)));
-            sink = format == u"sav" ? MakeSavSink(output) : MakeCsvSink(output);
-        }
-        WriteSummaryTables(data, summary, *sink);
-        sink->Commit();
+        WriteTables(*ExportFormatNamed(format), output,
+                    [&](TableSink& sink) { WriteSummaryTables(data, summary, sink); });
 
         const bool any = summary.Tests > 0;
         const TvsBradleyTerry& fit = summary.Scale;

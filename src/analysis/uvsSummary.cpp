@@ -1,7 +1,7 @@
 #include "analysis/uvsSummary.h"
 
 #include "analysis/SummaryTool.h"
-#include "exchange/TableSink.h"
+#include "exchange/TransferWindows.h"
 #include "platform/ErrorBox.h"
 #include "platform/Errors.h"
 #include "platform/Printing.h"
@@ -10,7 +10,6 @@
 #include "ui_uvsSummary.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QHeaderView>
 #include <QLocale>
 #include <QPainter>
@@ -531,32 +530,15 @@ void TfmSummary::btSavePdfClick()
 
 void TfmSummary::btExportTablesClick()
 {
-    // The export's file types and their meaning: a workbook is the file named, CSV and SPSS tables
-    // go into a folder named after it.
-    const QString name = m_context.dialogs.SaveFileName(
-        this, QStringLiteral("Экспорт таблиц сводки"),
-        QStringLiteral("Таблицы CSV (*.csv);;Книга Excel (*.xlsx);;Таблицы SPSS (*.sav)"), QStringLiteral("csv"));
-    if (name.isEmpty())
+    const std::optional<ExportTarget> target =
+        AskExportTarget(this, m_context.dialogs, QStringLiteral("Экспорт таблиц сводки"));
+    if (!target)
         return;
-    const QFileInfo info(name);
-    const QString format = info.suffix().toLower();
-    if (format != u"csv" && format != u"xlsx" && format != u"sav")
-        throw Error(QStringLiteral("Неизвестный тип файла «%1»: выберите CSV, Excel (xlsx) или SPSS (sav)")
-                        .arg(info.fileName()));
-    const QString output = format == u"xlsx" ? name : info.path() + u'/' + info.completeBaseName();
-    std::unique_ptr<TableSink> sink;
-    if (format == u"xlsx") {
-        sink = MakeXlsxSink(output);
-    } else {
-        if (!QDir().mkpath(output))
-            throw Error(QStringLiteral("Не удалось создать папку: %1").arg(QDir::toNativeSeparators(output)));
-        sink = format == u"sav" ? MakeSavSink(output) : MakeCsvSink(output);
-    }
-    WriteSummaryTables(m_data, m_summary, *sink);
-    sink->Commit();
-    m_context.dialogs.Message(this, Dialogs::Kind::Information,
-                              QStringLiteral("Таблицы сводки сохранены: %1").arg(QDir::toNativeSeparators(output)),
-                              QMessageBox::Ok);
+    WriteTables(target->format, target->output,
+                [this](TableSink& sink) { WriteSummaryTables(m_data, m_summary, sink); });
+    m_context.dialogs.Message(
+        this, Dialogs::Kind::Information,
+        QStringLiteral("Таблицы сводки сохранены: %1").arg(QDir::toNativeSeparators(target->output)), QMessageBox::Ok);
 }
 
 } // namespace kv

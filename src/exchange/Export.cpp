@@ -897,7 +897,43 @@ private:
     bool m_kept = false;
 };
 
+void CheckWorkbookOutput(const QString& output)
+{
+    if (QFileInfo(output).isDir())
+        throw Error(
+            QStringLiteral("Для xlsx вывод — файл книги, а это папка: %1").arg(QDir::toNativeSeparators(output)));
+}
+
 } // namespace
+
+std::optional<ExportFormat> ExportFormatNamed(const QString& name)
+{
+    if (name == u"csv")
+        return ExportFormat::Csv;
+    if (name == u"xlsx")
+        return ExportFormat::Xlsx;
+    if (name == u"sav")
+        return ExportFormat::Sav;
+    return std::nullopt;
+}
+
+void WriteTables(ExportFormat format, const QString& output, const std::function<void(TableSink&)>& fill)
+{
+    std::unique_ptr<OutputFolder> folder;
+    // Declared after the folder: a failed writing takes its files away before the folder.
+    std::unique_ptr<TableSink> sink;
+    if (format == ExportFormat::Xlsx) {
+        CheckWorkbookOutput(output);
+        sink = MakeXlsxSink(output);
+    } else {
+        folder = std::make_unique<OutputFolder>(output);
+        sink = format == ExportFormat::Sav ? MakeSavSink(output) : MakeCsvSink(output);
+    }
+    fill(*sink);
+    sink->Commit();
+    if (folder)
+        folder->Keep();
+}
 
 ExportResult ExportTables(const QString& dataDir, ExportFormat format, const TestSelection& selection,
                           const QString& output, const ExportProgress& progress)
@@ -908,9 +944,7 @@ ExportResult ExportTables(const QString& dataDir, ExportFormat format, const Tes
     std::unique_ptr<TableSink> sink;
     std::vector<std::unique_ptr<CsvFile>> csvFiles;
     if (format == ExportFormat::Xlsx) {
-        if (QFileInfo(output).isDir())
-            throw Error(
-                QStringLiteral("Для xlsx вывод — файл книги, а это папка: %1").arg(QDir::toNativeSeparators(output)));
+        CheckWorkbookOutput(output);
         sink = MakeXlsxSink(output);
     } else {
         folder = std::make_unique<OutputFolder>(output);
@@ -978,14 +1012,8 @@ int RunExport(const QStringList& args, QTextStream& out, QTextStream& err)
         err << usage << Qt::endl;
         return 2;
     }
-    ExportFormat format;
-    if (formatName == u"csv")
-        format = ExportFormat::Csv;
-    else if (formatName == u"xlsx")
-        format = ExportFormat::Xlsx;
-    else if (formatName == u"sav")
-        format = ExportFormat::Sav;
-    else {
+    const std::optional<ExportFormat> format = ExportFormatNamed(formatName);
+    if (!format) {
         err << QStringLiteral("Неизвестный формат «%1»: допустимы csv, xlsx, sav").arg(formatName) << Qt::endl;
         return 2;
     }
@@ -1003,7 +1031,7 @@ int RunExport(const QStringList& args, QTextStream& out, QTextStream& err)
         return 2;
     }
     try {
-        const ExportResult result = ExportTables(positional.at(0), format, selection, positional.at(1));
+        const ExportResult result = ExportTables(positional.at(0), *format, selection, positional.at(1));
         out << QStringLiteral("Экспортировано: тестов %1, значений %2, ответов %3")
                    .arg(result.Tests)
                    .arg(result.Values)

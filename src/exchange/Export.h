@@ -8,8 +8,11 @@
 #include <QtGlobal>
 
 #include <functional>
+#include <optional>
 
 namespace kv {
+
+class TableSink;
 
 enum class ExportFormat
 {
@@ -27,6 +30,10 @@ struct ExportResult
     bool Cancelled = false;
 };
 
+// The format of that name (csv, xlsx, sav: the data tool's --format, a chosen file's suffix);
+// nullopt for any other.
+std::optional<ExportFormat> ExportFormatNamed(const QString& name);
+
 // done and total count records worked through; returning false cancels the export.
 using ExportProgress = std::function<bool(qint64 done, qint64 total)>;
 
@@ -36,6 +43,12 @@ using ExportProgress = std::function<bool(qint64 done, qint64 total)>;
 // returns with Cancelled set.
 ExportResult ExportTables(const QString& dataDir, ExportFormat format, const TestSelection& selection,
                           const QString& output, const ExportProgress& progress = {});
+
+// Tables of another kind (the summary's) through the export's writers, into output the way
+// ExportTables writes its own: the workbook output, or the folder output for CSV and SPSS files,
+// made when missing and removed again when the writing fails. fill writes the tables; they are
+// committed once it returns. Raises kv::Error (in Russian) on failure.
+void WriteTables(ExportFormat format, const QString& output, const std::function<void(TableSink&)>& fill);
 
 // `export [--format csv|xlsx|sav] [--tests LIST] DATA_FOLDER OUTPUT`: 0 done, 1 the export failed,
 // 2 the arguments are unusable.

@@ -24,9 +24,7 @@ const QString kExportFilters = QStringLiteral("Таблицы CSV (*.csv);;Кн�
 bool ProgramExport(const QString& dataDir, const QString& format, const QList<quint32>& testIds, const QString& output,
                    const WorkProgress& progress)
 {
-    const ExportFormat kind = format == u"xlsx"  ? ExportFormat::Xlsx
-                              : format == u"sav" ? ExportFormat::Sav
-                                                 : ExportFormat::Csv;
+    const ExportFormat kind = ExportFormatNamed(format).value_or(ExportFormat::Csv);
     const TestSelection selection =
         testIds.isEmpty() ? TestSelection() : TestSelection::Of(std::vector<quint32>(testIds.begin(), testIds.end()));
     return !ExportTables(dataDir, kind, selection, output, progress).Cancelled;
@@ -100,25 +98,35 @@ void ImportTests(QWidget* parent, AppContext& context)
     context.dialogs.Message(parent, Dialogs::Kind::Information, MergeReport(result), QMessageBox::Ok);
 }
 
+std::optional<ExportTarget> AskExportTarget(QWidget* parent, Dialogs& dialogs, const QString& caption)
+{
+    const QString name = dialogs.SaveFileName(parent, caption, kExportFilters, QStringLiteral("csv"));
+    if (name.isEmpty())
+        return std::nullopt;
+    const QFileInfo info(name);
+    const QString formatName = info.suffix().toLower();
+    const std::optional<ExportFormat> format = ExportFormatNamed(formatName);
+    if (!format)
+        throw Error(QStringLiteral("Неизвестный тип файла «%1»: выберите CSV, Excel (xlsx) или SPSS (sav)")
+                        .arg(info.fileName()));
+    const QString output = *format == ExportFormat::Xlsx ? name : info.path() + u'/' + info.completeBaseName();
+    return ExportTarget{formatName, *format, output};
+}
+
 void ExportTests(QWidget* parent, AppContext& context, const QList<quint32>& testIds)
 {
     const QString caption =
         testIds.isEmpty() ? QStringLiteral("Экспорт данных") : QStringLiteral("Экспорт выбранных тестов");
-    const QString name = context.dialogs.SaveFileName(parent, caption, kExportFilters, QStringLiteral("csv"));
-    if (name.isEmpty())
+    const std::optional<ExportTarget> target = AskExportTarget(parent, context.dialogs, caption);
+    if (!target)
         return;
-    const QFileInfo info(name);
-    const QString format = info.suffix().toLower();
-    if (format != u"csv" && format != u"xlsx" && format != u"sav")
-        throw Error(QStringLiteral("Неизвестный тип файла «%1»: выберите CSV, Excel (xlsx) или SPSS (sav)")
-                        .arg(info.fileName()));
-    const QString output = format == u"xlsx" ? name : info.path() + u'/' + info.completeBaseName();
+    const QString& output = target->output;
 
     bool finished;
     {
         ProgressWindow progress(parent, caption, QStringLiteral("Запись таблиц..."), context.progressDelayMs);
         const ExportRunner& run = context.exportRunner ? context.exportRunner : ExportRunner(&ProgramExport);
-        finished = run(context.dataDir(), format, testIds, output, progress.Callback());
+        finished = run(context.dataDir(), target->formatName, testIds, output, progress.Callback());
     }
     if (!finished) {
         context.dialogs.Message(parent, Dialogs::Kind::Information,

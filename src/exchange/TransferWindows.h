@@ -1,11 +1,13 @@
 #pragma once
 
+#include "exchange/Export.h"
 #include "platform/AppContext.h"
 
 #include <QList>
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class QProgressDialog;
 class QWidget;
@@ -35,6 +37,19 @@ private:
 // "Импорт тестов...": asks for the data folder of another computer and merges its tests into this
 // program's database, then says how many were added and how many were already there.
 void ImportTests(QWidget* parent, AppContext& context);
+
+// Where an export goes, as the user chose it: the format named by the file's suffix, and the output
+// the export's writers take (the workbook itself; for CSV and SPSS, a folder named like the file).
+struct ExportTarget
+{
+    QString formatName; // csv, xlsx or sav
+    ExportFormat format;
+    QString output;
+};
+
+// Asks for the file to export to, offering the export's three types; nullopt when cancelled.
+// Raises kv::Error for a file of another type.
+std::optional<ExportTarget> AskExportTarget(QWidget* parent, Dialogs& dialogs, const QString& caption);
 
 // "Экспорт данных..." (testIds empty: every test) and the history's "Экспортировать выбранные...":
 // asks for the file and its type, then exports. CSV and SPSS write one file per table, into a folder
