@@ -90,6 +90,26 @@ bool WriteAt(int fd, const char* data, qint64 size, qint64 offset)
     return WriteWhole(fd, data, size, offset);
 }
 
+bool ReadAt(int fd, char* data, qint64 size, qint64 offset)
+{
+    while (size > 0) {
+        const ssize_t n = ::pread(fd, data, size_t(size), off_t(offset));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (n == 0) {
+            errno = EIO;
+            return false;
+        }
+        data += n;
+        size -= n;
+        offset += n;
+    }
+    return true;
+}
+
 bool SyncFile(int fd)
 {
     const bool ok = ::fsync(fd) == 0;

@@ -91,13 +91,9 @@ std::optional<bool> HoldsWrite(int fd, qint64 from, qint64 end, quint32 crc)
     QByteArray buffer(qsizetype(std::min<qint64>(end - from, 1 << 20)), Qt::Uninitialized);
     quint32 sum = 0;
     for (qint64 at = from; at < end;) {
-        const ssize_t n = ::pread(fd, buffer.data(), size_t(std::min<qint64>(buffer.size(), end - at)), at);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
+        const qint64 n = std::min<qint64>(buffer.size(), end - at);
+        if (!ReadAt(fd, buffer.data(), n, at))
             return std::nullopt;
-        if (n == 0)
-            return false;
         sum = Crc32Update(sum, buffer.constData(), n);
         at += n;
     }

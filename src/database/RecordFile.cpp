@@ -46,26 +46,6 @@ bool LockWithin(int fd, int waitMs)
     }
 }
 
-bool ReadAll(int fd, char* data, qint64 size, qint64 offset)
-{
-    while (size > 0) {
-        const ssize_t n = ::pread(fd, data, size_t(size), off_t(offset));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0) {
-            errno = EIO;
-            return false;
-        }
-        data += n;
-        size -= n;
-        offset += n;
-    }
-    return true;
-}
-
 } // namespace
 
 int OpenLocked(const QString& fileName, int flags, int waitMs)
@@ -166,10 +146,10 @@ void RecordFile::Measure()
     m_writtenCrc = 0;
     m_tail.resize(m_originalSize - m_wholeEnd);
     m_nextId = 1;
-    bool ok = m_tail.isEmpty() || ReadAll(m_fd, m_tail.data(), m_tail.size(), m_wholeEnd);
+    bool ok = m_tail.isEmpty() || ReadAt(m_fd, m_tail.data(), m_tail.size(), m_wholeEnd);
     if (ok && m_wholeEnd >= m_size) {
         char id[4];
-        ok = ReadAll(m_fd, id, 4, m_wholeEnd - m_size);
+        ok = ReadAt(m_fd, id, 4, m_wholeEnd - m_size);
         if (ok)
             m_nextId = qFromLittleEndian<quint32>(id) + 1u;
     }
@@ -204,7 +184,7 @@ void RecordFile::ReadExisting(const std::function<void(const char* records, size
     QByteArray buffer(int(std::min(step, std::max<qint64>(m_wholeEnd, 1))), Qt::Uninitialized);
     for (qint64 at = 0; at < m_wholeEnd; at += step) {
         const qint64 n = std::min(step, m_wholeEnd - at);
-        if (!ReadAll(m_fd, buffer.data(), n, at))
+        if (!ReadAt(m_fd, buffer.data(), n, at))
             throw SaveError(errno, m_fileName);
         block(buffer.constData(), size_t(n / m_size));
     }
