@@ -2,6 +2,7 @@
 
 #include "database/Journal.h"
 #include "database/RecordFile.h"
+#include "database/RecordLayout.h"
 #include "database/uvsDataBase.h"
 #include "platform/Codec.h"
 #include "platform/Errors.h"
@@ -31,24 +32,10 @@ namespace kv {
 
 namespace {
 
-// The fields the summary takes, read straight from the blocks as they arrived, so that no record
-// is copied into its class first. Offsets as in the record classes.
-constexpr int kTestId = 0;
-constexpr int kTestDate = 85;
-constexpr int kTestAge = 93;
-constexpr int kTestSex = 97;
-constexpr int kTestFirstAnswer = 98; // the stored text fields follow one another from here, 81 bytes each
-constexpr int kTestTypeScore1 = 665;
-constexpr int kValueTestId = TvsDBValueRec::kTestIdOffset;
-constexpr int kValueTypeNumber = TvsDBValueRec::kTypeNumberOffset;
-constexpr int kValueScore = TvsDBValueRec::kScoreOffset;
-constexpr int kValueName = 13;
-constexpr int kAnswerUpper = 13;
-constexpr int kAnswerLower = 95;
-constexpr int kShortStringChars = 80;
-constexpr int kShortStringSize = 81;
-static_assert(kTestTypeScore1 + 16 == TvsDBTestRec::kSize);
-static_assert(kValueName + kShortStringSize == TvsDBValueRec::kSize);
+// The fields the summary takes are read straight from the blocks as they arrived, so that no record
+// is copied into its class first.
+using namespace layout;
+constexpr int kTestFirstAnswer = kTestSocial; // the stored text fields follow one another from here
 
 template <typename T> T Field(const char* record, int offset)
 {
