@@ -13,6 +13,7 @@
 #include "platform/AppContext.h"
 #include "platform/Dialogs.h"
 
+#include "Measure.h"
 #include "PlainRead.h"
 #include <QApplication>
 
@@ -34,42 +35,14 @@
 
 using namespace kv;
 
+using kvbench::Median;
+using kvbench::Ms;
+using kvbench::ResetPeak;
+using kvbench::StatusKb;
+
 namespace {
 
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 using kvbench::PlainRead;
-
-double PlainReadMs(const QString& fileName)
-{
-    QElapsedTimer timer;
-    timer.start();
-    PlainRead(fileName);
-    return double(timer.nsecsElapsed()) / 1e6;
-}
-
-// Kilobytes from /proc/self/status ("VmHWM", "VmRSS").
-long StatusKb(const char* key)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(key))
-            return line.mid(qsizetype(qstrlen(key)) + 1).trimmed().split(' ').value(0).toLong();
-    return -1;
-}
-
-// Resets the peak resident size to the current one (Linux 4.0 and later).
-bool ResetPeak()
-{
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    return clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
-}
 
 // Signals once when a widget matching the test has painted.
 class FirstPaint final : public QObject
@@ -197,8 +170,8 @@ int main(int argc, char** argv)
 
     std::vector<double> open, detail, plainTests, plainValues;
     for (int i = 0; i < repeats; ++i) {
-        plainTests.push_back(PlainReadMs(tests));
-        plainValues.push_back(PlainReadMs(values));
+        plainTests.push_back(Ms([&] { PlainRead(tests); }));
+        plainValues.push_back(Ms([&] { PlainRead(values); }));
         const Figures f = RunOnce(context, catalogue);
         open.push_back(f.open);
         detail.push_back(f.detail);

@@ -14,6 +14,8 @@
 #include "database/uvsDataBase.h"
 #include "platform/Errors.h"
 
+#include "Measure.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -25,6 +27,9 @@
 #include <vector>
 
 using namespace kv;
+
+using kvbench::Median;
+using kvbench::Ms;
 
 namespace {
 
@@ -102,20 +107,6 @@ void JournalSave(const QString& dir, bool withAnswers)
         save.AppendAnswers(answers);
     }
     save.Commit();
-}
-
-double Ms(const std::function<void()>& run)
-{
-    QElapsedTimer timer;
-    timer.start();
-    run();
-    return double(timer.nsecsElapsed()) / 1e6;
-}
-
-double Median(std::vector<double> times)
-{
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
 }
 
 } // namespace

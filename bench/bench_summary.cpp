@@ -2,6 +2,7 @@
 // groups' table, against a plain read of tests.dat and values.dat; a filter change recomputed and
 // repainted, against a plain read of values.dat; and the rise of the peak resident size while one
 // window is created, filled and painted, against the size of tests.dat.
+#include "Measure.h"
 #include "PlainRead.h"
 
 #include "analysis/uvsSummary.h"
@@ -25,38 +26,12 @@
 
 using namespace kv;
 
+using kvbench::Median;
+using kvbench::Ms;
+using kvbench::ResetPeak;
+using kvbench::StatusKb;
+
 namespace {
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-double Ms(const std::function<void()>& work)
-{
-    QElapsedTimer timer;
-    timer.start();
-    work();
-    return double(timer.nsecsElapsed()) / 1e6;
-}
-
-long StatusKb(const char* key)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(key))
-            return line.mid(qsizetype(qstrlen(key)) + 1).trimmed().split(' ').value(0).toLong();
-    return -1;
-}
-
-bool ResetPeak()
-{
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    return clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
-}
 
 // Runs the event loop until watched has painted once.
 class PaintWait final : public QObject
