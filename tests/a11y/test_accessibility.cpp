@@ -2,6 +2,7 @@
 // the keyboard can reach, captions that fit, the live count of chosen values and the question being
 // asked.
 #include "AccessibilityCheck.h"
+#include "WindowFixture.h"
 #include "catalogue/uvsAddValueDialog.h"
 #include "compare/PairDraw.h"
 #include "compare/uvsValuesCompare.h"
@@ -25,30 +26,8 @@ using namespace kv;
 
 namespace {
 
-struct Fixture
-{
-    kvtest::FakeDialogs dialogs;
-    kvtest::ExeDir exe;
-    QTemporaryDir config;
-    AppContext context{exe.path(), dialogs};
-
-    Fixture()
-    {
-        exe.copyShippedCatalogue();
-        context.settingsFile = config.filePath(QStringLiteral("Orvanta/Kvendar.ini"));
-    }
-};
-
-// The result list of a finished test of three values.
-void FillResults(TvsValueTypeList& result)
-{
-    TvsValueTypeRec& group = result.Items(result.Add(QStringLiteral("Эмоциональные ценности"), QString()));
-    group.Number = 3;
-    group.Values = std::make_unique<TvsValueList>();
-    for (const QString& name : {QStringLiteral("Любовь"), QStringLiteral("Дружба"), QStringLiteral("Радость")})
-        group.Values->Items(group.Values->Add(name, 3, group.Name)).Score = 1;
-    group.Score = 3;
-}
+using Fixture = kvtest::WindowFixture;
+using kvtest::FillResults;
 
 // Opens one window as the program would and hands it, shown, to check.
 using Opener = std::function<void(Fixture&, const std::function<void(QWidget*)>& check)>;

@@ -1,5 +1,6 @@
 // Every window worked by the keyboard alone: keys go through the application to whatever has the
 // focus, as the window system delivers them, never to a slot.
+#include "WindowFixture.h"
 #include "catalogue/uvsAddValueDialog.h"
 #include "compare/PairDraw.h"
 #include "compare/uvsValuesCompare.h"
@@ -138,29 +139,8 @@ void AddTextRows()
     QTest::newRow("keys with X11 text") << true;
 }
 
-struct Fixture
-{
-    kvtest::FakeDialogs dialogs;
-    kvtest::ExeDir exe;
-    QTemporaryDir config;
-    AppContext context{exe.path(), dialogs};
-
-    Fixture()
-    {
-        exe.copyShippedCatalogue();
-        context.settingsFile = config.filePath(QStringLiteral("Orvanta/Kvendar.ini"));
-    }
-};
-
-void FillResults(TvsValueTypeList& result)
-{
-    TvsValueTypeRec& group = result.Items(result.Add(QStringLiteral("Эмоциональные ценности"), QString()));
-    group.Number = 3;
-    group.Values = std::make_unique<TvsValueList>();
-    for (const QString& name : {QStringLiteral("Любовь"), QStringLiteral("Дружба"), QStringLiteral("Радость")})
-        group.Values->Items(group.Values->Add(name, 3, group.Name)).Score = 1;
-    group.Score = 3;
-}
+using Fixture = kvtest::WindowFixture;
+using kvtest::FillResults;
 
 int CountValues(QTreeWidget* tree)
 {
