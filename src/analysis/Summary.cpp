@@ -277,6 +277,16 @@ qint32 ValuesFromPoints(qint64 points)
 {
     if (points < 1)
         return 0;
+    // Every test of a summary asks, and nearly all have a few dozen values at most.
+    constexpr qint64 kTabled = 64;
+    static constexpr auto kRoots = [] {
+        std::array<quint8, kTabled*(kTabled - 1) / 2 + 1> roots{};
+        for (qint64 n = 2; n <= kTabled; ++n)
+            roots[size_t(n * (n - 1) / 2)] = quint8(n);
+        return roots;
+    }();
+    if (points < qint64(kRoots.size()))
+        return kRoots[size_t(points)];
     const qint64 n = qint64(std::llround((1.0 + std::sqrt(1.0 + 8.0 * double(points))) / 2.0));
     for (qint64 k = std::max<qint64>(2, n - 1); k <= n + 1; ++k) {
         if (k * (k - 1) / 2 == points)
@@ -302,7 +312,9 @@ struct NewName
     std::string text;
 };
 
-struct ValueChunk
+// Neighbouring chunks are filled by different threads, record by record: each has cache lines of
+// its own.
+struct alignas(64) ValueChunk
 {
     enum State
     {
@@ -459,17 +471,47 @@ TvsSummaryData ReadSummaryData(const QString& dataDir, const TvsSummaryReading& 
             if (chunk.state.load(std::memory_order_acquire) != ValueChunk::Read)
                 return;
             learnNames(chunk);
-            for (size_t i = 0; i < chunk.scores.size(); ++i) {
-                RawScore resolved;
-                if (!resolve(chunk, chunk.scores[i], resolved))
+            // A run of one test's records at a time: its test is looked up and checked once.
+            std::vector<quint32>& valueOf = valueOfName[size_t(chunk.reader)];
+            const std::vector<NewName>& nameOf = namesOf[size_t(chunk.reader)];
+            const RawScore* const first = chunk.scores.data();
+            const RawScore* const last = first + chunk.scores.size();
+            for (const RawScore* at = first; at < last;) {
+                const RawScore* runEnd = at + 1;
+                while (runEnd < last && runEnd->test == at->test)
+                    ++runEnd;
+                if (at->test != lastId || lastIdTest == -2) {
+                    lastId = at->test;
+                    lastIdTest = testOf(at->test);
+                }
+                if (lastIdTest < 0) {
+                    at = runEnd;
                     continue;
-                if (resolved.test < lastTest) {
+                }
+                const quint32 t = quint32(lastIdTest);
+                if (t < lastTest) {
                     sorted = false;
-                    stoppedAt = i;
+                    stoppedAt = size_t(at - first);
                     return;
                 }
-                lastTest = resolved.test;
-                place(resolved);
+                lastTest = t;
+                TvsSummaryTest& test = data.Tests[t];
+                if (test.ScoreCount == 0)
+                    test.FirstScore = quint32(data.Scores.size());
+                test.ScoreCount += quint32(runEnd - at);
+                for (; at < runEnd; ++at) {
+                    quint32& value = valueOf[at->value];
+                    if (value == 0) {
+                        const NewName& name = nameOf[at->value];
+                        value = data.ValueIndex(name.group, Decode(name.text)) + 1;
+                        lastTestOf.resize(data.Values.size(), 0);
+                    }
+                    data.Scores.push_back({value - 1, at->wins});
+                    if (lastTestOf[value - 1] != t + 1) {
+                        lastTestOf[value - 1] = t + 1;
+                        ++test.Known;
+                    }
+                }
             }
             std::vector<RawScore>().swap(chunk.scores);
             ++placedChunks;
@@ -886,83 +928,103 @@ bool Matches(const TvsSummaryData& data, const TvsSummaryTest& test, const TvsSu
     return true;
 }
 
-TvsSummary Summarize(const TvsSummaryData& data, const TvsSummaryFilter& filter, const TvsSummaryOptions& options,
-                     TvsConsistencyCache* cache)
-{
-    if (cache && (cache->m_function != options.Consistency || cache->m_codes.size() != data.Tests.size())) {
-        cache->m_function = options.Consistency;
-        cache->m_codes.assign(data.Tests.size(), 0);
-        cache->m_complete = false;
-    }
-    // The first summary with a cache has every test's consistency computed on a second thread
-    // meanwhile, as the summaries after it will want them all anyway; the kept tests are counted
-    // when it is done.
-    const bool fillCache = options.Consistency && cache && !cache->m_complete;
-    const auto fill = [&data, &options, cache] {
-        KnownValues values(data.Values.size());
-        std::vector<qint64> allWins;
-        for (size_t t = 0; t < data.Tests.size(); ++t) {
-            const TvsSummaryTest& test = data.Tests[t];
-            if (!Decidable(test)) {
-                cache->m_codes[t] = -1;
-                continue;
-            }
-            std::vector<KnownValue>& known = values.Of(data, test);
-            ByWins(known);
-            cache->m_codes[t] = ConsistencyCode(options.Consistency, known, test.N, allWins);
-        }
-        cache->m_complete = true;
-    };
-    std::exception_ptr fillFailure;
-    Joiner filler;
-    if (fillCache) {
-        try {
-            filler.thread = std::thread([&] {
-                try {
-                    fill();
-                } catch (...) {
-                    fillFailure = std::current_exception();
-                }
-            });
-        } catch (const std::system_error&) {
-            fill();
-        }
-    }
-    std::vector<quint32> kept; // decidable tests the filter kept, when their consistency comes later
-    TvsSummary summary;
-    TvsSummaryFilter byIds = filter;
-    // A selection of thousands of rows is looked up for every test: sorted once, searched by halves.
-    std::sort(byIds.Ids.begin(), byIds.Ids.end());
-    TvsSummaryFilter rest = filter;
-    rest.Ids.clear();
+namespace {
 
+struct ValueSums
+{
+    qint64 won = 0, chosen = 0, counted = 0, first = 0;
+    double share = 0, rank = 0;
+};
+
+// What one run of consecutive tests adds to a summary. Each thread updates its own for every test,
+// so they never share a cache line.
+struct alignas(64) PartSums
+{
+    qint64 tests = 0, withAnswers = 0, undecidable = 0;
     std::array<Running, 4> shares;
     std::array<qint64, 4> led{};
-    struct ValueSums
-    {
-        qint64 won = 0, chosen = 0, counted = 0, first = 0;
-        double share = 0, rank = 0;
-    };
-    std::vector<ValueSums> sums(data.Values.size());
+    std::vector<ValueSums> values;
     std::vector<TvsComparison> pairs;
+    TvsConsistencySummary consistency;
+};
 
+// Chan, Golub and LeVeque's update: the mean and squared deviations of two samples taken together.
+void MergeInto(Running& into, const Running& other)
+{
+    const qint64 n = into.n + other.n;
+    if (other.n == 0)
+        return;
+    const double delta = other.mean - into.mean;
+    into.mean += delta * double(other.n) / double(n);
+    into.m2 += other.m2 + delta * delta * double(into.n) * double(other.n) / double(n);
+    into.n = n;
+}
+
+void MergeInto(PartSums& into, const PartSums& other)
+{
+    into.tests += other.tests;
+    into.withAnswers += other.withAnswers;
+    into.undecidable += other.undecidable;
+    for (size_t g = 0; g < 4; ++g) {
+        MergeInto(into.shares[g], other.shares[g]);
+        into.led[g] += other.led[g];
+    }
+    for (size_t v = 0; v < into.values.size(); ++v) {
+        ValueSums& a = into.values[v];
+        const ValueSums& b = other.values[v];
+        a.won += b.won;
+        a.chosen += b.chosen;
+        a.counted += b.counted;
+        a.first += b.first;
+        a.share += b.share;
+        a.rank += b.rank;
+    }
+    into.pairs.insert(into.pairs.end(), other.pairs.begin(), other.pairs.end());
+    for (size_t b = 0; b < into.consistency.Bins.size(); ++b)
+        into.consistency.Bins[b] += other.consistency.Bins[b];
+    into.consistency.Tests += other.consistency.Tests;
+    into.consistency.LikeRandom += other.consistency.LikeRandom;
+}
+
+// Where a test's consistency comes from: computed for it alone, taken from a complete cache, or
+// computed into the cache for every test of the part, kept by the filter or not.
+struct ConsistencySource
+{
+    ConsistencyFunction function = nullptr;
+    const qint8* cached = nullptr;
+    qint8* filling = nullptr;
+};
+
+// Tests begin .. end of data: the ones rest and the sorted ids keep, summed into part.
+void SummarizePart(const TvsSummaryData& data, size_t begin, size_t end, const TvsSummaryFilter& rest,
+                   const std::vector<quint32>& ids, const ConsistencySource& consistency, PartSums& part)
+{
+    part.values.assign(data.Values.size(), {});
     KnownValues values(data.Values.size());
     std::vector<qint64> allWins;
-
-    for (size_t t = 0; t < data.Tests.size(); ++t) {
+    for (size_t t = begin; t < end; ++t) {
         const TvsSummaryTest& test = data.Tests[t];
-        if (!Matches(data, test, rest))
+        const bool kept =
+            Matches(data, test, rest) && (ids.empty() || std::binary_search(ids.begin(), ids.end(), test.Id));
+        if (!kept) {
+            if (consistency.filling) {
+                // The order of the values does not matter to the count of circular triads.
+                consistency.filling[t] =
+                    Decidable(test) ? ConsistencyCode(consistency.function, values.Of(data, test), test.N, allWins)
+                                    : qint8(-1);
+            }
             continue;
-        if (!byIds.Ids.empty() && !std::binary_search(byIds.Ids.begin(), byIds.Ids.end(), test.Id))
-            continue;
-        ++summary.Tests;
+        }
+        ++part.tests;
         if (test.PairCount > 0)
-            ++summary.WithAnswers;
-        pairs.insert(pairs.end(), data.Pairs.begin() + test.FirstPair,
-                     data.Pairs.begin() + test.FirstPair + test.PairCount);
+            ++part.withAnswers;
+        part.pairs.insert(part.pairs.end(), data.Pairs.begin() + test.FirstPair,
+                          data.Pairs.begin() + test.FirstPair + test.PairCount);
         const qint32 n = test.N;
         if (!Decidable(test)) {
-            ++summary.Undecidable;
+            ++part.undecidable;
+            if (consistency.filling)
+                consistency.filling[t] = -1;
             continue;
         }
         std::vector<KnownValue>& known = values.Of(data, test);
@@ -970,12 +1032,12 @@ TvsSummary Summarize(const TvsSummaryData& data, const TvsSummaryFilter& filter,
         const double pairCount = PairCountOf(n);
         qint32 maxPoints = 0;
         for (int g = 0; g < 4; ++g) {
-            shares[size_t(g)].Add(test.Points[size_t(g)] / pairCount);
+            part.shares[size_t(g)].Add(test.Points[size_t(g)] / pairCount);
             maxPoints = std::max(maxPoints, test.Points[size_t(g)]);
         }
         for (int g = 0; g < 4; ++g) {
             if (maxPoints > 0 && test.Points[size_t(g)] == maxPoints)
-                ++led[size_t(g)];
+                ++part.led[size_t(g)];
         }
 
         // Values that won nothing are not stored; without an answer log they are only a count, and
@@ -984,15 +1046,15 @@ TvsSummary Summarize(const TvsSummaryData& data, const TvsSummaryFilter& filter,
         ByWins(known);
         const qint64 maxWins = known.empty() ? 0 : known.front().wins;
         for (size_t start = 0; start < known.size();) {
-            size_t end = start;
-            while (end < known.size() && known[end].wins == known[start].wins)
-                ++end;
-            // Places start + 1 .. end, and the unnamed values shared the last ones with any known zero.
-            const qint64 equal = qint64(end - start) + (known[start].wins == 0 ? hidden : 0);
+            size_t stop = start;
+            while (stop < known.size() && known[stop].wins == known[start].wins)
+                ++stop;
+            // Places start + 1 .. stop, and the unnamed values shared the last ones with any known zero.
+            const qint64 equal = qint64(stop - start) + (known[start].wins == 0 ? hidden : 0);
             const double rank = double(start) + double(equal + 1) / 2.0;
-            for (size_t i = start; i < end; ++i) {
+            for (size_t i = start; i < stop; ++i) {
                 const KnownValue& k = known[i];
-                ValueSums& v = sums[k.value];
+                ValueSums& v = part.values[k.value];
                 ++v.counted;
                 v.won += k.wins > 0;
                 v.chosen += k.logged;
@@ -1000,22 +1062,97 @@ TvsSummary Summarize(const TvsSummaryData& data, const TvsSummaryFilter& filter,
                 v.share += double(k.wins) / double(n - 1);
                 v.rank += rank;
             }
-            start = end;
+            start = stop;
         }
 
-        if (fillCache)
-            kept.push_back(quint32(t));
-        else if (options.Consistency)
-            CountConsistency(summary.Consistency,
-                             cache ? cache->m_codes[t] : ConsistencyCode(options.Consistency, known, n, allWins));
+        if (consistency.function) {
+            qint8 code;
+            if (consistency.cached)
+                code = consistency.cached[t];
+            else {
+                code = ConsistencyCode(consistency.function, known, n, allWins);
+                if (consistency.filling)
+                    consistency.filling[t] = code;
+            }
+            CountConsistency(part.consistency, code);
+        }
     }
-    if (filler.thread.joinable())
-        filler.thread.join();
-    if (fillFailure)
-        std::rethrow_exception(fillFailure);
-    for (const quint32 t : kept)
-        CountConsistency(summary.Consistency, cache->m_codes[t]);
+}
 
+// Below this many tests a second thread costs more than it saves.
+constexpr size_t kTestsWorthASecondThread = 4096;
+
+} // namespace
+
+TvsSummary Summarize(const TvsSummaryData& data, const TvsSummaryFilter& filter, const TvsSummaryOptions& options,
+                     TvsConsistencyCache* cache)
+{
+    if (cache && (cache->m_function != options.Consistency || cache->m_codes.size() != data.Tests.size())) {
+        cache->m_function = options.Consistency;
+        cache->m_codes.assign(data.Tests.size(), 0);
+        cache->m_complete = false;
+    }
+    // The first summary with a cache computes every test's consistency, kept by the filter or
+    // not, as the summaries after it will want them all anyway.
+    ConsistencySource consistency;
+    consistency.function = options.Consistency;
+    if (options.Consistency && cache) {
+        if (cache->m_complete)
+            consistency.cached = cache->m_codes.data();
+        else
+            consistency.filling = cache->m_codes.data();
+    }
+
+    // A selection of thousands of rows is looked up for every test: sorted once, searched by halves.
+    std::vector<quint32> ids = filter.Ids;
+    std::sort(ids.begin(), ids.end());
+    TvsSummaryFilter rest = filter;
+    rest.Ids.clear();
+
+    // The tests are cut into consecutive runs, one per thread, summed apart and put together in
+    // order; the answers of the kept tests stay in test order for the scale.
+    const size_t parts = options.Threads > 1 && data.Tests.size() >= kTestsWorthASecondThread ? 2 : 1;
+    std::array<PartSums, 2> sums;
+    const auto run = [&](size_t p) {
+        const size_t begin = data.Tests.size() * p / parts;
+        const size_t end = data.Tests.size() * (p + 1) / parts;
+        SummarizePart(data, begin, end, rest, ids, consistency, sums[p]);
+    };
+    std::exception_ptr helperFailure;
+    {
+        Joiner helper;
+        if (parts == 2) {
+            try {
+                helper.thread = std::thread([&] {
+                    try {
+                        run(1);
+                    } catch (...) {
+                        helperFailure = std::current_exception();
+                    }
+                });
+            } catch (const std::system_error&) {
+                run(1); // without a second thread this one does both runs, the same way
+            }
+        }
+        run(0);
+    }
+    if (helperFailure)
+        std::rethrow_exception(helperFailure);
+    if (parts == 2)
+        MergeInto(sums[0], sums[1]);
+    if (consistency.filling)
+        cache->m_complete = true;
+    const PartSums& total = sums[0];
+
+    TvsSummary summary;
+    summary.Tests = total.tests;
+    summary.WithAnswers = total.withAnswers;
+    summary.Undecidable = total.undecidable;
+    summary.Consistency = total.consistency;
+    const std::array<Running, 4>& shares = total.shares;
+    const std::array<qint64, 4>& led = total.led;
+    const std::vector<ValueSums>& values = total.values;
+    const std::vector<TvsComparison>& pairs = total.pairs;
     summary.HasConsistency = options.Consistency != nullptr;
     for (int g = 0; g < 4; ++g) {
         TvsGroupSummary group;
@@ -1033,8 +1170,8 @@ TvsSummary Summarize(const TvsSummaryData& data, const TvsSummaryFilter& filter,
         }
         summary.Groups.push_back(group);
     }
-    for (quint32 i = 0; i < quint32(sums.size()); ++i) {
-        const ValueSums& v = sums[i];
+    for (quint32 i = 0; i < quint32(values.size()); ++i) {
+        const ValueSums& v = values[i];
         if (v.counted == 0)
             continue;
         TvsValueSummary value;

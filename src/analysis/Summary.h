@@ -146,6 +146,7 @@ struct TvsSummaryOptions
 {
     qint64 MinComparisons = 10;                             // values compared fewer times stay off the pooled scale
     ConsistencyFunction Consistency = &ConsistencyFromWins; // none: no consistency section
+    int Threads = 2; // a large sample is summed on this many threads (1 or 2); the figures do not change
 };
 
 struct TvsSummary

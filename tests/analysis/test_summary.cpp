@@ -9,8 +9,11 @@
 #include <QTest>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <numeric>
+#include <random>
 
 using kv::TvsSummary;
 using kv::TvsSummaryData;
@@ -168,6 +171,89 @@ QStringList Dump(const TvsSummaryData& data)
 } // namespace
 
 Q_DECLARE_METATYPE(TvsSummaryFilter)
+
+namespace {
+
+// A sample of count tests made in memory, large enough for the summary to share it between two
+// threads: three to eight values from twelve, random complete comparisons, every fifth test with
+// its answer log, every seventeenth with points that tell no number of values.
+TvsSummaryData RandomSample(int count)
+{
+    TvsSummaryData data;
+    std::mt19937 random(7);
+    for (int v = 0; v < 12; ++v)
+        data.ValueIndex(1 + v % 4, QStringLiteral("Ценность %1").arg(v));
+    std::vector<quint32> order(12);
+    for (int t = 0; t < count; ++t) {
+        kv::TvsSummaryTest test;
+        test.Id = quint32(t + 1);
+        test.Sex = quint8(random() % 3);
+        test.Age = qint32(18 + random() % 60);
+        const int n = 3 + int(random() % 6);
+        std::iota(order.begin(), order.end(), 0u);
+        std::shuffle(order.begin(), order.end(), random);
+        std::vector<qint32> wins(size_t(n), 0);
+        const bool logged = t % 5 == 0;
+        test.FirstPair = quint32(data.Pairs.size());
+        for (int i = 0; i < n; ++i) {
+            for (int j = i + 1; j < n; ++j) {
+                const bool first = random() % 2 == 0;
+                ++wins[size_t(first ? i : j)];
+                if (logged)
+                    data.Pairs.push_back({order[size_t(first ? i : j)], order[size_t(first ? j : i)]});
+            }
+        }
+        test.PairCount = quint32(data.Pairs.size()) - test.FirstPair;
+        test.FirstScore = quint32(data.Scores.size());
+        for (int i = 0; i < n; ++i) {
+            test.Points[size_t(data.Values[order[size_t(i)]].Group - 1)] += wins[size_t(i)];
+            if (wins[size_t(i)] > 0)
+                data.Scores.push_back({order[size_t(i)], wins[size_t(i)]});
+        }
+        test.ScoreCount = quint32(data.Scores.size()) - test.FirstScore;
+        test.Known = logged ? quint32(n) : test.ScoreCount;
+        if (t % 17 == 0)
+            test.Points = {4, 0, 0, 0};
+        test.N = kv::ValuesFromPoints(test.Points[0] + test.Points[1] + test.Points[2] + test.Points[3]);
+        data.Tests.push_back(test);
+    }
+    return data;
+}
+
+bool SameNumber(double a, double b)
+{
+    return (std::isnan(a) && std::isnan(b)) || std::abs(a - b) <= 1e-12 * std::max(1.0, std::abs(a));
+}
+
+// Where two summaries differ, in words; empty when they agree (their means to rounding).
+QString Difference(const TvsSummary& a, const TvsSummary& b)
+{
+    if (a.Tests != b.Tests || a.Undecidable != b.Undecidable || a.WithAnswers != b.WithAnswers)
+        return QStringLiteral("counts");
+    for (size_t g = 0; g < 4; ++g) {
+        const kv::TvsGroupSummary &x = a.Groups[g], &y = b.Groups[g];
+        if (x.Tests != y.Tests || x.Led != y.Led || !SameNumber(x.MeanShare, y.MeanShare) ||
+            !SameNumber(x.CiLow, y.CiLow) || !SameNumber(x.CiHigh, y.CiHigh))
+            return QStringLiteral("group %1").arg(g + 1);
+    }
+    if (a.Values.size() != b.Values.size())
+        return QStringLiteral("number of values");
+    for (size_t v = 0; v < a.Values.size(); ++v) {
+        const kv::TvsValueSummary &x = a.Values[v], &y = b.Values[v];
+        if (x.Value != y.Value || x.Won != y.Won || x.Chosen != y.Chosen || x.Counted != y.Counted ||
+            x.First != y.First || !SameNumber(x.MeanShare, y.MeanShare) || !SameNumber(x.MeanRank, y.MeanRank))
+            return QStringLiteral("value %1").arg(v);
+    }
+    if (a.Consistency.Bins != b.Consistency.Bins || a.Consistency.Tests != b.Consistency.Tests ||
+        a.Consistency.LikeRandom != b.Consistency.LikeRandom)
+        return QStringLiteral("consistency");
+    if (a.Scale.State != b.Scale.State || a.Scale.Items != b.Scale.Items || a.Scale.Scale != b.Scale.Scale ||
+        a.Scale.Comparisons != b.Scale.Comparisons)
+        return QStringLiteral("scale");
+    return QString();
+}
+
+} // namespace
 
 class TestSummary : public QObject
 {
@@ -503,6 +589,54 @@ private slots:
         // points allow.
         QCOMPARE(s.Undecidable, qint64(7));
         QCOMPARE(s.WithAnswers, qint64(2));
+    }
+
+    // However the tests are shared between threads, and whether the consistency comes from the
+    // cache, is being put into it or is computed on the spot, the summary is the one a single pass
+    // gives.
+    void summaryDoesNotDependOnTheThreads_data()
+    {
+        QTest::addColumn<int>("filter");
+        QTest::newRow("all tests") << 0;
+        QTest::newRow("one sex") << 1;
+        QTest::newRow("ages 30 to 40") << 2;
+        QTest::newRow("a selection of rows") << 3;
+    }
+    void summaryDoesNotDependOnTheThreads()
+    {
+        QFETCH(int, filter);
+        const TvsSummaryData data = RandomSample(6000);
+        TvsSummaryFilter f;
+        if (filter == 1)
+            f.Sex = 2;
+        if (filter == 2) {
+            f.AgeFrom = 30;
+            f.AgeTo = 40;
+        }
+        if (filter == 3) {
+            for (quint32 id = 6000; id > 7; id -= 7)
+                f.Ids.push_back(id);
+        }
+        kv::TvsSummaryOptions one;
+        one.Threads = 1;
+        const TvsSummary single = kv::Summarize(data, f, one);
+        QVERIFY(single.Tests > 100);
+        QVERIFY(single.Undecidable > 0);
+        QVERIFY(single.WithAnswers > 0);
+        QCOMPARE(single.Scale.State, kv::TvsBradleyTerry::Status::Fitted);
+
+        kv::TvsConsistencyCache cache;
+        const TvsSummary filling = kv::Summarize(data, f, {}, &cache);
+        const TvsSummary cached = kv::Summarize(data, f, {}, &cache);
+        const TvsSummary onTheSpot = kv::Summarize(data, f);
+        QCOMPARE(Difference(filling, single), QString());
+        QCOMPARE(Difference(cached, single), QString());
+        QCOMPARE(Difference(onTheSpot, single), QString());
+        // The cache filled under one filter serves every other.
+        TvsSummaryFilter other;
+        other.Sex = 0;
+        one.Consistency = &kv::ConsistencyFromWins;
+        QCOMPARE(Difference(kv::Summarize(data, other, {}, &cache), kv::Summarize(data, other, one)), QString());
     }
 
     // A summary that quietly lost a file would pass for a smaller sample.
