@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <system_error>
@@ -343,6 +344,24 @@ double PRandomApproximate(qint32 n, qint64 triads)
     return n > 4 ? ApproxPRandom(n, triads) : 1.0;
 }
 
+qint64 ValuesOfComparisons(qint64 comparisons)
+{
+    if (comparisons < 1)
+        return 0;
+    if (comparisons < qint64(kSmallN.root.size()))
+        return kSmallN.root[std::size_t(comparisons)];
+    // n(n-1)/2 = comparisons has the one root n = (1 + sqrt(1 + 8 comparisons)) / 2; checked in
+    // integers, and only where n(n-1)/2 cannot overflow.
+    if (comparisons > std::numeric_limits<qint64>::max() / 8)
+        return 0;
+    qint64 n = qint64((1 + std::sqrt(1.0 + 8.0 * double(comparisons))) / 2);
+    while (n * (n - 1) / 2 > comparisons)
+        --n;
+    while ((n + 1) * n / 2 <= comparisons)
+        ++n;
+    return n * (n - 1) / 2 == comparisons ? n : 0;
+}
+
 TvsConsistency ConsistencyFromScores(std::span<const qint64> storedScores)
 {
     const qint64 maxSum = kMaxValues * (kMaxValues - 1) / 2;
@@ -354,19 +373,9 @@ TvsConsistency ConsistencyFromScores(std::span<const qint64> storedScores)
         if (sum > maxSum)
             return {};
     }
-    if (sum < qint64(kSmallN.root.size())) {
-        const qint64 n = kSmallN.root[std::size_t(sum)];
-        return n > 0 ? Evaluate(storedScores, n) : TvsConsistency{};
-    }
-    // n(n-1)/2 = sum has the one root n = (1 + sqrt(1 + 8 sum)) / 2; checked in integers.
-    qint64 n = qint64((1 + std::sqrt(1.0 + 8.0 * double(sum))) / 2);
-    while (n * (n - 1) / 2 > sum)
-        --n;
-    while ((n + 1) * n / 2 <= sum)
-        ++n;
-    if (n * (n - 1) / 2 != sum)
-        return {};
-    return Evaluate(storedScores, n);
+    // Nothing won at all: a single value, compared with nothing.
+    const qint64 n = sum == 0 ? 1 : ValuesOfComparisons(sum);
+    return n > 0 ? Evaluate(storedScores, n) : TvsConsistency{};
 }
 
 namespace {

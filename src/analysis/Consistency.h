@@ -37,6 +37,10 @@ struct TvsConsistency
 // to n(n-1)/2 and each lie in 0 .. n-1, otherwise the result is not Valid. Sums are 64-bit.
 TvsConsistency ConsistencyFromWins(std::span<const qint64> wins);
 
+// The number of values n >= 2 whose complete comparison takes exactly `comparisons` = n(n-1)/2 pairs;
+// 0 when no n does.
+qint64 ValuesOfComparisons(qint64 comparisons);
+
 // From the stored scores of a test without an answer log: only the values that won at least once are
 // stored, so n is the number of values whose wins can sum to n(n-1)/2, the missing ones having 0.
 TvsConsistency ConsistencyFromScores(std::span<const qint64> storedScores);

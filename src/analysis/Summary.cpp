@@ -275,24 +275,8 @@ quint16 TvsSummaryData::AnswerIndex(TvsQuestion question, const QString& text)
 
 qint32 ValuesFromPoints(qint64 points)
 {
-    if (points < 1)
-        return 0;
-    // Every test of a summary asks, and nearly all have a few dozen values at most.
-    constexpr qint64 kTabled = 64;
-    static constexpr auto kRoots = [] {
-        std::array<quint8, kTabled*(kTabled - 1) / 2 + 1> roots{};
-        for (qint64 n = 2; n <= kTabled; ++n)
-            roots[size_t(n * (n - 1) / 2)] = quint8(n);
-        return roots;
-    }();
-    if (points < qint64(kRoots.size()))
-        return kRoots[size_t(points)];
-    const qint64 n = qint64(std::llround((1.0 + std::sqrt(1.0 + 8.0 * double(points))) / 2.0));
-    for (qint64 k = std::max<qint64>(2, n - 1); k <= n + 1; ++k) {
-        if (k * (k - 1) / 2 == points)
-            return k > std::numeric_limits<qint32>::max() ? 0 : qint32(k);
-    }
-    return 0;
+    const qint64 n = ValuesOfComparisons(points);
+    return n > std::numeric_limits<qint32>::max() ? 0 : qint32(n);
 }
 
 namespace {

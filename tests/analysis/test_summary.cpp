@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <numeric>
 #include <random>
 
@@ -289,6 +290,12 @@ private slots:
         QTest::newRow("between three and four") << qint64(4) << 0;
         QTest::newRow("fifteen") << qint64(105) << 15;
         QTest::newRow("negative") << qint64(-3) << 0;
+        // Beyond the values any test has, where the root is taken rather than looked up.
+        QTest::newRow("a hundred") << qint64(4950) << 100;
+        QTest::newRow("just past a hundred") << qint64(4951) << 0;
+        QTest::newRow("seventy thousand") << qint64(2449965000) << 70000;
+        QTest::newRow("more values than a number holds") << qint64(3000000000) * 2999999999 / 2 << 0;
+        QTest::newRow("largest") << std::numeric_limits<qint64>::max() << 0;
     }
     void valuesFromPoints()
     {
