@@ -412,6 +412,15 @@ TvsSummaryData ReadSummaryData(const QString& dataDir, const TvsSummaryReading& 
     // A test's records come one after another: its number is looked up once for all of them.
     quint32 lastId = 0;
     qint64 lastIdTest = -2; // not looked up yet
+    // A reader's number for a name -> the name's index among all values, given as first met.
+    const auto valueOfRaw = [&](int reader, quint32 number) {
+        quint32& value = valueOfName[size_t(reader)][number];
+        if (value == 0) {
+            const NewName& name = namesOf[size_t(reader)][number];
+            value = data.ValueIndex(name.group, Decode(name.text)) + 1;
+        }
+        return value - 1;
+    };
     const auto resolve = [&](const ValueChunk& chunk, const RawScore& s, RawScore& into) {
         if (s.test != lastId || lastIdTest == -2) {
             lastId = s.test;
@@ -420,26 +429,33 @@ TvsSummaryData ReadSummaryData(const QString& dataDir, const TvsSummaryReading& 
         const qint64 test = lastIdTest;
         if (test < 0)
             return false;
-        quint32& value = valueOfName[size_t(chunk.reader)][s.value];
-        if (value == 0) {
-            const NewName& name = namesOf[size_t(chunk.reader)][s.value];
-            value = data.ValueIndex(name.group, Decode(name.text)) + 1;
-        }
-        into = {quint32(test), value - 1, s.wins};
+        into = {quint32(test), valueOfRaw(chunk.reader, s.value), s.wins};
         return true;
     };
-    const auto place = [&](const RawScore& s) {
-        TvsSummaryTest& test = data.Tests[s.test];
+    // Puts records first .. last, one test's (test t) and in their order, after what is in place:
+    // their scores, and how many different values they name. valueOf gives a record's value index.
+    const auto placeRun = [&](quint32 t, const RawScore* first, const RawScore* last, auto valueOf) {
+        TvsSummaryTest& test = data.Tests[t];
         if (test.ScoreCount == 0)
             test.FirstScore = quint32(data.Scores.size());
-        ++test.ScoreCount;
-        data.Scores.push_back({s.value, s.wins});
-        if (s.value >= lastTestOf.size())
-            lastTestOf.resize(data.Values.size(), 0);
-        if (lastTestOf[s.value] != s.test + 1) {
-            lastTestOf[s.value] = s.test + 1;
-            ++test.Known;
+        test.ScoreCount += quint32(last - first);
+        for (const RawScore* at = first; at < last; ++at) {
+            const quint32 value = valueOf(*at);
+            data.Scores.push_back({value, at->wins});
+            if (value >= lastTestOf.size())
+                lastTestOf.resize(data.Values.size(), 0);
+            if (lastTestOf[value] != t + 1) {
+                lastTestOf[value] = t + 1;
+                ++test.Known;
+            }
         }
+    };
+    // Where the run of one test's records that starts at first ends.
+    const auto runEnd = [](const RawScore* first, const RawScore* last) {
+        const RawScore* end = first + 1;
+        while (end < last && end->test == first->test)
+            ++end;
+        return end;
     };
     // Places the chunks that are read, in order; wait: whether to wait for the lock.
     const auto placeReadChunks = [&](bool wait) {
@@ -456,46 +472,25 @@ TvsSummaryData ReadSummaryData(const QString& dataDir, const TvsSummaryReading& 
                 return;
             learnNames(chunk);
             // A run of one test's records at a time: its test is looked up and checked once.
-            std::vector<quint32>& valueOf = valueOfName[size_t(chunk.reader)];
-            const std::vector<NewName>& nameOf = namesOf[size_t(chunk.reader)];
             const RawScore* const first = chunk.scores.data();
             const RawScore* const last = first + chunk.scores.size();
             for (const RawScore* at = first; at < last;) {
-                const RawScore* runEnd = at + 1;
-                while (runEnd < last && runEnd->test == at->test)
-                    ++runEnd;
+                const RawScore* const end = runEnd(at, last);
                 if (at->test != lastId || lastIdTest == -2) {
                     lastId = at->test;
                     lastIdTest = testOf(at->test);
                 }
-                if (lastIdTest < 0) {
-                    at = runEnd;
-                    continue;
-                }
-                const quint32 t = quint32(lastIdTest);
-                if (t < lastTest) {
-                    sorted = false;
-                    stoppedAt = size_t(at - first);
-                    return;
-                }
-                lastTest = t;
-                TvsSummaryTest& test = data.Tests[t];
-                if (test.ScoreCount == 0)
-                    test.FirstScore = quint32(data.Scores.size());
-                test.ScoreCount += quint32(runEnd - at);
-                for (; at < runEnd; ++at) {
-                    quint32& value = valueOf[at->value];
-                    if (value == 0) {
-                        const NewName& name = nameOf[at->value];
-                        value = data.ValueIndex(name.group, Decode(name.text)) + 1;
-                        lastTestOf.resize(data.Values.size(), 0);
+                if (lastIdTest >= 0) {
+                    const quint32 t = quint32(lastIdTest);
+                    if (t < lastTest) {
+                        sorted = false;
+                        stoppedAt = size_t(at - first);
+                        return;
                     }
-                    data.Scores.push_back({value - 1, at->wins});
-                    if (lastTestOf[value - 1] != t + 1) {
-                        lastTestOf[value - 1] = t + 1;
-                        ++test.Known;
-                    }
+                    lastTest = t;
+                    placeRun(t, at, end, [&](const RawScore& s) { return valueOfRaw(chunk.reader, s.value); });
                 }
+                at = end;
             }
             std::vector<RawScore>().swap(chunk.scores);
             ++placedChunks;
@@ -627,8 +622,11 @@ TvsSummaryData ReadSummaryData(const QString& dataDir, const TvsSummaryReading& 
         std::sort(all.begin(), all.end(), [](const RawScore& a, const RawScore& b) { return a.test < b.test; });
         lastTestOf.assign(data.Values.size(), 0);
         data.Scores.reserve(all.size());
-        for (const RawScore& s : all)
-            place(s);
+        for (const RawScore* at = all.data(); at < all.data() + all.size();) {
+            const RawScore* const end = runEnd(at, all.data() + all.size());
+            placeRun(at->test, at, end, [](const RawScore& s) { return s.value; });
+            at = end;
+        }
     }
     data.Scores.shrink_to_fit();
 
