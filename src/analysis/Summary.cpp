@@ -296,9 +296,7 @@ struct NewName
     std::string text;
 };
 
-// Neighbouring chunks are filled by different threads, record by record: each has cache lines of
-// its own.
-struct alignas(64) ValueChunk
+struct ValueChunk
 {
     enum State
     {
