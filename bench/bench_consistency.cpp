@@ -7,8 +7,8 @@
 // gathers the scores, the computation over scores gathered beforehand), follow. Each figure is the
 // median of the repeats after one unmeasured run.
 
-#include "analysis/Consistency.h"
-#include "database/uvsDataBase.h"
+#include "core/analysis/Consistency.h"
+#include "core/storage/uvsDataBase.h"
 
 #include "PlainRead.h"
 

@@ -3,7 +3,7 @@
 // Each figure is the median of the repeats; the ratios are what matters, since the machine's own
 // speed cancels out of them.
 
-#include "database/uvsDataBase.h"
+#include "core/storage/uvsDataBase.h"
 
 #include "PlainRead.h"
 #include <QCoreApplication>

@@ -6,7 +6,7 @@
 //   kvendar_bench_export <folder> xlsx
 //     exports the workbook once and reports the process's peak resident size above its size at start.
 #include "PlainRead.h"
-#include "exchange/Export.h"
+#include "core/exchange/Export.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -5,13 +5,13 @@
 // on the last test to the first paint of the detailed window's text. Peak memory is the rise of the
 // process's peak resident size while one history window is created and painted.
 
-#include "catalogue/uvsValues.h"
-#include "database/ModuleBridge.h"
-#include "database/TestGridModel.h"
-#include "database/uvsDetailedResult.h"
-#include "database/uvsTestGrid.h"
-#include "platform/AppContext.h"
-#include "platform/Dialogs.h"
+#include "core/catalogue/uvsValues.h"
+#include "core/history/TestGridModel.h"
+#include "core/interpretation/ModuleBridge.h"
+#include "gui/history/uvsDetailedResult.h"
+#include "gui/history/uvsTestGrid.h"
+#include "gui/platform/AppContext.h"
+#include "gui/platform/Dialogs.h"
 
 #include "Measure.h"
 #include "PlainRead.h"

@@ -6,7 +6,7 @@
 // target is cut back to its size before, so every repeat merges into the same 100,000 tests. Each figure is the median
 // of the repeats, after one unmeasured run.
 
-#include "exchange/Merge.h"
+#include "core/exchange/Merge.h"
 
 #include "PlainRead.h"
 

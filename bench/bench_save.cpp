@@ -9,10 +9,10 @@
 // Each figure is the median of the repeats after one unmeasured save; the kinds take turns, so a
 // disk that slows down for a while slows all three alike.
 
-#include "database/RecordFile.h"
-#include "database/SaveTest.h"
-#include "database/uvsDataBase.h"
-#include "platform/Errors.h"
+#include "core/platform/Errors.h"
+#include "core/storage/RecordFile.h"
+#include "core/storage/SaveTransaction.h"
+#include "core/storage/uvsDataBase.h"
 
 #include "Measure.h"
 

@@ -5,10 +5,10 @@
 #include "Measure.h"
 #include "PlainRead.h"
 
-#include "analysis/uvsSummary.h"
-#include "catalogue/uvsValues.h"
-#include "platform/AppContext.h"
-#include "platform/Dialogs.h"
+#include "core/catalogue/uvsValues.h"
+#include "gui/platform/AppContext.h"
+#include "gui/platform/Dialogs.h"
+#include "gui/summary/uvsSummary.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -5,7 +5,7 @@
 // is given: then they add up the values' wins, as a complete comparison leaves them, so every test
 // takes the summary's full computation.
 
-#include "database/uvsDataBase.h"
+#include "core/storage/uvsDataBase.h"
 
 #include <QByteArray>
 #include <QCoreApplication>

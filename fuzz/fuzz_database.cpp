@@ -5,13 +5,13 @@
 //
 // Input layout: two little-endian 16-bit lengths, of tests.dat and of values.dat, then the bytes of
 // the three files one after another, answers.dat taking the rest.
-#include "analysis/Consistency.h"
-#include "catalogue/uvsValues.h"
-#include "database/ResultRestore.h"
-#include "database/uvsDataBase.h"
-#include "exchange/Check.h"
-#include "exchange/Export.h"
-#include "platform/Errors.h"
+#include "core/analysis/Consistency.h"
+#include "core/catalogue/uvsValues.h"
+#include "core/exchange/Check.h"
+#include "core/exchange/Export.h"
+#include "core/history/ResultRestore.h"
+#include "core/platform/Errors.h"
+#include "core/storage/uvsDataBase.h"
 
 #include <QByteArray>
 #include <QDir>

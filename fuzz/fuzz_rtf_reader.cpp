@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the RTF reader. Besides not crashing, leaking or hanging, whatever the reader
 // makes of the input must survive our own writer: writing it and reading it back gives the same document.
-#include "platform/RtfDocument.h"
+#include "core/platform/RtfDocument.h"
 
 #include <cstdio>
 #include <cstdlib>

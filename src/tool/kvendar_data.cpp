@@ -1,10 +1,10 @@
 // The data tool: a researcher's way to get the database out of the program and to look after it,
 // one subcommand per job. The work itself lives in core; this only picks the subcommand.
-#include "analysis/SummaryTool.h"
-#include "exchange/Check.h"
-#include "exchange/Export.h"
-#include "exchange/Merge.h"
-#include "platform/ProcessSignals.h"
+#include "core/exchange/Check.h"
+#include "core/exchange/Export.h"
+#include "core/exchange/Merge.h"
+#include "core/exchange/SummaryTool.h"
+#include "core/platform/ProcessSignals.h"
 
 #include <QCoreApplication>
 #include <QStringList>

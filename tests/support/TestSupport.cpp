@@ -1,6 +1,6 @@
 #include "support/TestSupport.h"
 
-#include "platform/Codec.h"
+#include "core/platform/Codec.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/AppContext.h"
-#include "platform/Dialogs.h"
+#include "gui/platform/AppContext.h"
+#include "gui/platform/Dialogs.h"
 
 #include <QByteArray>
 #include <QList>

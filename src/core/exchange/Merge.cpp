@@ -1,0 +1,527 @@
+#include "core/exchange/Merge.h"
+
+#include "core/storage/Journal.h"
+#include "core/storage/RecordFile.h"
+#include "core/storage/SaveTransaction.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTextStream>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kv {
+
+namespace {
+
+// New tests go to the target in runs of this many, each run with one write per file.
+constexpr size_t kTestsPerRun = 2048;
+
+constexpr int kShortStringChars = 80;
+constexpr int kFioAt = 4;
+constexpr int kValueNameAt = 13;
+
+QString Native(const QString& path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+// The text of a short string as stored, without the meaningless bytes after it.
+std::string_view ShortString(const char* field)
+{
+    const int length = std::min<int>(static_cast<quint8>(field[0]), kShortStringChars);
+    return std::string_view(field + 1, size_t(length));
+}
+
+template <typename T> void AppendRaw(std::string& key, T value)
+{
+    key.append(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+// Dates to the millisecond; a date no calendar holds is kept by its bits, marked apart from those.
+std::pair<quint8, qint64> DateKey(double date)
+{
+    if (std::isfinite(date) && std::fabs(date) < 1e9)
+        return {0, qint64(std::llround(date * 86400000.0))};
+    qint64 bits;
+    std::memcpy(&bits, &date, sizeof bits);
+    return {1, bits};
+}
+
+// What makes two tests the same apart from their values: the name, the date to the millisecond and
+// the four group totals.
+void AppendTestKey(std::string& key, const TvsDBTestRec& test)
+{
+    const std::string_view name = ShortString(test.bytes.data() + kFioAt);
+    AppendRaw(key, quint8(name.size()));
+    key.append(name);
+    const auto [kind, date] = DateKey(test.Date());
+    AppendRaw(key, kind);
+    AppendRaw(key, date);
+    for (int g = 1; g <= 4; ++g)
+        AppendRaw(key, test.TypeScore(g));
+}
+
+// The same as a hash, without building the key: it is taken for every test of a large target.
+quint64 LightHash(const TvsDBTestRec& test)
+{
+    quint64 h = std::hash<std::string_view>()(ShortString(test.bytes.data() + kFioAt));
+    const auto mix = [&h](quint64 v) { h ^= v + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2); };
+    const auto [kind, date] = DateKey(test.Date());
+    mix(kind);
+    mix(quint64(date));
+    for (int g = 1; g <= 4; ++g)
+        mix(quint32(test.TypeScore(g)));
+    return h;
+}
+
+// Values as a set: by group, wins and name, so the order they were written in does not matter.
+bool ValueBefore(const TvsDBValueRec* a, const TvsDBValueRec* b)
+{
+    if (a->TypeNumber() != b->TypeNumber())
+        return a->TypeNumber() < b->TypeNumber();
+    if (a->Score() != b->Score())
+        return a->Score() < b->Score();
+    return ShortString(a->bytes.data() + kValueNameAt) < ShortString(b->bytes.data() + kValueNameAt);
+}
+
+// The whole identity of a test: its own key and its values. values is sorted in place.
+void BuildKey(std::string& key, const TvsDBTestRec& test, std::vector<const TvsDBValueRec*>& values)
+{
+    key.clear();
+    AppendTestKey(key, test);
+    std::sort(values.begin(), values.end(), ValueBefore);
+    AppendRaw(key, quint32(values.size()));
+    for (const TvsDBValueRec* value : values) {
+        AppendRaw(key, value->TypeNumber());
+        AppendRaw(key, value->Score());
+        const std::string_view name = ShortString(value->bytes.data() + kValueNameAt);
+        AppendRaw(key, quint8(name.size()));
+        key.append(name);
+    }
+}
+
+bool Report(const MergeProgress& progress, qint64 done, qint64 total)
+{
+    return !progress || progress(done, total);
+}
+
+void CheckCancel(const MergeProgress& progress, qint64 done, qint64 total)
+{
+    if (!Report(progress, done, total))
+        throw MergeCancelled();
+}
+
+// Record numbers by test, ordered by test number and, within one test, by file order.
+using ByTest = std::vector<std::pair<quint32, int>>;
+
+template <typename List> ByTest IndexByTest(const List& list)
+{
+    ByTest index;
+    index.reserve(size_t(list.Count()));
+    for (int i = 0; i < list.Count(); ++i)
+        index.emplace_back(quint32(list.Items(i).TestId()), i);
+    // Saves leave the records in test order already; only a merged or damaged file needs the sort.
+    if (!std::is_sorted(index.begin(), index.end()))
+        std::sort(index.begin(), index.end());
+    return index;
+}
+
+template <typename Rec, typename List>
+void RecordsOf(quint32 testId, const List& list, const ByTest& index, std::vector<const Rec*>& found)
+{
+    found.clear();
+    for (auto it = std::lower_bound(index.begin(), index.end(), std::pair<quint32, int>{testId, 0});
+         it != index.end() && it->first == testId; ++it)
+        found.push_back(&list.Items(it->second));
+}
+
+// The source, read whole: every test with its values and answers.
+struct Source
+{
+    std::unique_ptr<TvsDBTestList> tests = std::make_unique<TvsDBTestList>();
+    std::unique_ptr<TvsDBValueList> values = std::make_unique<TvsDBValueList>();
+    std::unique_ptr<TvsDBAnswerList> answers = std::make_unique<TvsDBAnswerList>();
+    ByTest valuesByTest;
+    ByTest answersByTest;
+    // LightHash of each test.
+    std::vector<quint64> light;
+
+    // The values of the test numbered testId, in file order, into found (emptied first).
+    void ValuesOf(quint32 testId, std::vector<const TvsDBValueRec*>& found) const
+    {
+        RecordsOf(testId, *values, valuesByTest, found);
+    }
+    void AnswersOf(quint32 testId, std::vector<const TvsDBAnswerRec*>& found) const
+    {
+        RecordsOf(testId, *answers, answersByTest, found);
+    }
+};
+
+// A source file held open and locked as the program locks it, for reading only.
+struct LockedSource
+{
+    int fd = -1;
+    ~LockedSource()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+// The whole records of the first limit bytes of the file, straight into the list's storage.
+template <typename List> void ReadWholeRecords(int fd, const QString& fileName, qint64 limit, List& list)
+{
+    using Rec = std::remove_reference_t<decltype(list.Items(0))>;
+    struct stat st
+    {
+    };
+    if (::fstat(fd, &st) != 0)
+        throw Error(QStringLiteral("Не удалось прочитать %1: %2").arg(Native(fileName), ReasonText(errno)));
+    const qint64 size = limit >= 0 ? std::min<qint64>(limit, st.st_size) : qint64(st.st_size);
+    const size_t count = size_t(size / Rec::kSize);
+    if (count == 0)
+        return;
+    char* into = list.Room(count);
+    size_t filled = 0;
+    const size_t bytes = count * size_t(Rec::kSize);
+    while (filled < bytes) {
+        const ssize_t n = ::pread(fd, into + filled, bytes - filled, off_t(filled));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw Error(QStringLiteral("Не удалось прочитать %1: %2").arg(Native(fileName), ReasonText(errno)));
+        if (n == 0)
+            break; // shorter than it was a moment ago: only what is there
+        filled += size_t(n);
+    }
+    list.Keep(filled / size_t(Rec::kSize));
+}
+
+// The source is never written, not even to finish a crashed save's rollback there: its files are
+// locked together, in the program's order, so no save of the source can fall between their reads,
+// and a journal left in the folder is honoured by reading each file only up to the size it records,
+// which is what recovery would cut it back to.
+Source ReadSource(const QString& dir)
+{
+    const QString testsFile = TestsFileName(dir);
+    if (!QFileInfo(testsFile).isFile())
+        throw MergeFolderError(QStringLiteral("В папке %1 нет базы данных (tests.dat)").arg(Native(dir)));
+    const QString files[3] = {testsFile, ValuesFileName(dir), AnswersFileName(dir)};
+    LockedSource locked[3];
+    for (int i = 0; i < 3; ++i) {
+        // values.dat and answers.dat may not exist yet: no value saved, or saved before answers were.
+        if (i > 0 && !QFileInfo::exists(files[i]))
+            continue;
+        locked[i].fd = OpenLocked(files[i], O_RDONLY, kLockWaitMs);
+        if (locked[i].fd < 0) {
+            const QString reason =
+                errno == EWOULDBLOCK ? QStringLiteral("файл занят другой программой") : ReasonText(errno);
+            throw Error(QStringLiteral("Не удалось прочитать %1: %2").arg(Native(files[i]), reason));
+        }
+    }
+
+    qint64 limits[3] = {-1, -1, -1};
+    QFile journal(JournalFileName(dir));
+    if (journal.open(QIODevice::ReadOnly)) {
+        std::vector<JournalEntry> entries;
+        // A torn journal means its writer had appended nothing yet.
+        if (DecodeJournal(journal.readAll(), entries)) {
+            for (const JournalEntry& entry : entries)
+                for (int i = 0; i < 3; ++i)
+                    if (QFileInfo(files[i]).fileName() == entry.name)
+                        limits[i] = entry.wholeEnd;
+        }
+    }
+
+    Source source;
+    ReadWholeRecords(locked[0].fd, files[0], limits[0], *source.tests);
+    if (locked[1].fd >= 0)
+        ReadWholeRecords(locked[1].fd, files[1], limits[1], *source.values);
+    if (locked[2].fd >= 0)
+        ReadWholeRecords(locked[2].fd, files[2], limits[2], *source.answers);
+
+    source.valuesByTest = IndexByTest(*source.values);
+    source.answersByTest = IndexByTest(*source.answers);
+    source.light.reserve(size_t(source.tests->Count()));
+    for (int i = 0; i < source.tests->Count(); ++i)
+        source.light.push_back(LightHash(source.tests->Items(i)));
+    return source;
+}
+
+// A filter over the dates of the source's tests: most tests of a large target are told apart by
+// their date alone, before anything is hashed. One bit per slot, a million slots.
+class DateFilter
+{
+public:
+    explicit DateFilter(const Source& source) : m_bits(size_t(1) << kSlotBits)
+    {
+        for (int i = 0; i < source.tests->Count(); ++i)
+            m_bits[Slot(source.tests->Items(i))] = true;
+    }
+    bool MayHold(const TvsDBTestRec& test) const { return m_bits[Slot(test)]; }
+
+private:
+    static constexpr int kSlotBits = 20;
+    static size_t Slot(const TvsDBTestRec& test)
+    {
+        const auto [kind, date] = DateKey(test.Date());
+        return size_t(((quint64(date) + kind) * 0x9e3779b97f4a7c15ull) >> (64 - kSlotBits));
+    }
+    std::vector<bool> m_bits;
+};
+
+// The tests of the target that the source may repeat: the whole identity of each, and their
+// LightHash. Only tests whose name, date and totals match a source test are looked at closely, so a
+// merge of new tests never reads the target's values.dat.
+struct TargetRepeats
+{
+    std::vector<std::string> keys;
+    std::unordered_set<quint64> light;
+};
+
+TargetRepeats RepeatCandidates(const TvsDBSave& target, const Source& source, const MergeProgress& progress)
+{
+    const std::unordered_set<quint64> sourceHashes(source.light.begin(), source.light.end());
+    const DateFilter dates(source);
+
+    TargetRepeats repeats;
+    std::unordered_map<quint32, std::vector<TvsDBTestRec>> candidates;
+    quint32 lowest = std::numeric_limits<quint32>::max();
+    quint32 highest = 0;
+    target.ReadTests([&](std::span<const TvsDBTestRec> run) {
+        for (const TvsDBTestRec& test : run) {
+            if (!dates.MayHold(test))
+                continue;
+            const quint64 light = LightHash(test);
+            if (sourceHashes.count(light) != 0) {
+                candidates[test.Id()].push_back(test);
+                repeats.light.insert(light);
+                lowest = std::min(lowest, test.Id());
+                highest = std::max(highest, test.Id());
+            }
+        }
+        CheckCancel(progress, 0, 0);
+    });
+    if (candidates.empty())
+        return repeats;
+
+    std::unordered_map<quint32, std::vector<TvsDBValueRec>> values;
+    target.ReadValues([&](std::span<const TvsDBValueRec> run) {
+        for (const TvsDBValueRec& value : run) {
+            // Repeats are mostly the last tests merged, so most values fall outside at once.
+            const quint32 testId = quint32(value.TestId());
+            if (testId >= lowest && testId <= highest && candidates.count(testId) != 0)
+                values[testId].push_back(value);
+        }
+        CheckCancel(progress, 0, 0);
+    });
+
+    std::string key;
+    std::vector<const TvsDBValueRec*> own;
+    for (const auto& [id, tests] : candidates) {
+        for (const TvsDBTestRec& test : tests) {
+            own.clear();
+            if (const auto it = values.find(id); it != values.end())
+                for (const TvsDBValueRec& value : it->second)
+                    own.push_back(&value);
+            BuildKey(key, test, own);
+            repeats.keys.push_back(key);
+        }
+    }
+    return repeats;
+}
+
+// The source tests (indices, file order) that the target does not hold yet. A test met twice in the
+// source itself is taken once: after the merge the target holds it, and a second copy is a repeat.
+std::vector<int> NewTests(const Source& source, const TargetRepeats& target)
+{
+    // Equal tests have equal LightHashes, so a test whose hash nothing else shares is new without
+    // a closer look; only the rest have their whole identity built and compared.
+    std::unordered_map<quint64, int> shared;
+    shared.reserve(source.light.size());
+    for (quint64 light : source.light)
+        ++shared[light];
+
+    // Whole keys of the added tests are rebuilt when a hash matches rather than kept: a source of
+    // 100,000 tests would otherwise hold them all in memory at once.
+    struct Known
+    {
+        int sourceIndex; // -1: a test of the target, its key in target.keys[targetIndex]
+        int targetIndex;
+    };
+    std::unordered_multimap<quint64, Known> known;
+    const std::hash<std::string_view> hash;
+    for (size_t i = 0; i < target.keys.size(); ++i)
+        known.emplace(hash(target.keys[i]), Known{-1, int(i)});
+
+    std::vector<int> added;
+    std::string key;
+    std::string other;
+    std::vector<const TvsDBValueRec*> own;
+    for (int i = 0; i < source.tests->Count(); ++i) {
+        const quint64 light = source.light[size_t(i)];
+        if (shared[light] == 1 && target.light.count(light) == 0) {
+            added.push_back(i);
+            continue;
+        }
+        const TvsDBTestRec& test = source.tests->Items(i);
+        source.ValuesOf(test.Id(), own);
+        BuildKey(key, test, own);
+        const quint64 h = hash(key);
+        bool repeat = false;
+        const auto [first, last] = known.equal_range(h);
+        for (auto it = first; it != last && !repeat; ++it) {
+            if (it->second.sourceIndex < 0) {
+                repeat = target.keys[size_t(it->second.targetIndex)] == key;
+            } else {
+                const TvsDBTestRec& earlier = source.tests->Items(it->second.sourceIndex);
+                std::vector<const TvsDBValueRec*> theirs;
+                source.ValuesOf(earlier.Id(), theirs);
+                BuildKey(other, earlier, theirs);
+                repeat = other == key;
+            }
+        }
+        if (!repeat) {
+            known.emplace(h, Known{i, -1});
+            added.push_back(i);
+        }
+    }
+    return added;
+}
+
+void WriteNewTests(TvsDBSave& target, const Source& source, const std::vector<int>& added,
+                   const MergeProgress& progress)
+{
+    const qint64 total = qint64(added.size());
+    std::vector<TvsDBTestRec> tests;
+    std::vector<TvsDBValueRec> values;
+    std::vector<TvsDBAnswerRec> answers;
+    std::vector<const TvsDBValueRec*> ownValues;
+    std::vector<const TvsDBAnswerRec*> ownAnswers;
+    for (size_t from = 0; from < added.size(); from += kTestsPerRun) {
+        const size_t to = std::min(added.size(), from + kTestsPerRun);
+        tests.clear();
+        for (size_t k = from; k < to; ++k)
+            tests.push_back(source.tests->Items(added[k]));
+        // The append gives each test the target's next number; its values and answers then follow
+        // that number.
+        target.AppendTests(tests);
+        values.clear();
+        answers.clear();
+        for (size_t k = from; k < to; ++k) {
+            const quint32 oldId = source.tests->Items(added[k]).Id();
+            const quint32 newId = tests[k - from].Id();
+            source.ValuesOf(oldId, ownValues);
+            for (const TvsDBValueRec* value : ownValues) {
+                values.push_back(*value);
+                values.back().SetTestId(qint32(newId));
+            }
+            source.AnswersOf(oldId, ownAnswers);
+            for (const TvsDBAnswerRec* answer : ownAnswers) {
+                answers.push_back(*answer);
+                answers.back().SetTestId(newId);
+            }
+        }
+        target.AppendValues(values);
+        target.AppendAnswers(answers);
+        CheckCancel(progress, qint64(to), total);
+    }
+}
+
+} // namespace
+
+MergeCancelled::MergeCancelled() : Error(QStringLiteral("Импорт отменен: база данных не изменена.")) {}
+
+MergeResult MergeDataFolders(const QString& sourceDir, const QString& targetDir, const MergeProgress& progress,
+                             int lockWaitMs)
+{
+    const QFileInfo sourceInfo(sourceDir);
+    if (!sourceInfo.isDir())
+        throw MergeFolderError(QStringLiteral("Папка не найдена: %1").arg(Native(sourceDir)));
+    if (!CheckDataDir(targetDir))
+        throw MergeFolderError(QStringLiteral("Невозможно создать папку %1").arg(Native(targetDir)));
+    // Merging a folder into itself could only find every test a repeat; it is surely a slip.
+    if (sourceInfo.canonicalFilePath() == QFileInfo(targetDir).canonicalFilePath())
+        throw MergeFolderError(
+            QStringLiteral("Исходная папка и папка базы данных совпадают: %1").arg(Native(targetDir)));
+
+    CheckCancel(progress, 0, 0);
+    const Source source = ReadSource(sourceDir);
+    CheckCancel(progress, 0, 0);
+
+    MergeResult result;
+    try {
+        // Locks the target's files until the end; unless Commit is reached, its destructor puts them
+        // back as they were.
+        TvsDBSave target(targetDir, lockWaitMs);
+        const std::vector<int> added = NewTests(source, RepeatCandidates(target, source, progress));
+        const qint64 total = qint64(added.size());
+        CheckCancel(progress, 0, total);
+        WriteNewTests(target, source, added, progress);
+        // The last chance to cancel; after the commit the tests are in.
+        CheckCancel(progress, total, total);
+        target.Commit();
+        result.added = total;
+        result.skipped = source.tests->Count() - total;
+    } catch (const SaveError& e) {
+        throw Error(QStringLiteral("Тесты не добавлены: %1 (%2)").arg(ReasonText(e.code()), Native(e.fileName())));
+    }
+    return result;
+}
+
+QString MergeReport(const MergeResult& result)
+{
+    return QStringLiteral("Добавлено тестов: %1, пропущено повторов: %2").arg(result.added).arg(result.skipped);
+}
+
+int RunMerge(const QStringList& args, QTextStream& out, QTextStream& err)
+{
+    const QString usage = QStringLiteral("Использование: kvendar-data merge ИСХОДНАЯ_ПАПКА ПАПКА_ДАННЫХ\n"
+                                         "Добавляет тесты из папки Data другого компьютера в папку базы данных.\n"
+                                         "Тесты, которые уже есть в базе, пропускаются; исходная папка не меняется.\n");
+    if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
+        out << usage;
+        out.flush();
+        return 0;
+    }
+    if (args.size() != 2) {
+        err << QStringLiteral("kvendar-data merge: нужны две папки\n") << usage;
+        err.flush();
+        return 2;
+    }
+    try {
+        const MergeResult result = MergeDataFolders(args.at(0), args.at(1));
+        out << MergeReport(result) << u'\n';
+        out.flush();
+        return 0;
+    } catch (const MergeFolderError& e) {
+        err << QStringLiteral("kvendar-data merge: ") << e.message() << u'\n';
+        err.flush();
+        return 2;
+    } catch (const Error& e) {
+        err << QStringLiteral("kvendar-data merge: ") << e.message() << u'\n';
+        err.flush();
+        return 1;
+    } catch (const std::bad_alloc&) {
+        err << QStringLiteral("kvendar-data merge: недостаточно памяти; база данных не изменена\n");
+        err.flush();
+        return 1;
+    }
+}
+
+} // namespace kv

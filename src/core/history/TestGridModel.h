@@ -1,0 +1,75 @@
+#pragma once
+
+#include "core/platform/BulkMemory.h"
+#include "core/storage/uvsDataBase.h"
+
+#include <QAbstractTableModel>
+
+#include <vector>
+
+namespace kv {
+
+// The history grid's table: one row per saved test, seven text columns. A row keeps only what its
+// cells show (number, name, date, four totals), not the 681-byte record, and the texts are made
+// when a cell is painted, so a database of 100,000 tests costs a few megabytes and opens at once.
+class TestGridModel final : public QAbstractTableModel
+{
+    Q_OBJECT
+
+public:
+    enum Column
+    {
+        ColId,
+        ColFio,
+        ColDate,
+        ColScore1,
+        ColScore2,
+        ColScore3,
+        ColScore4,
+        ColumnCount
+    };
+
+    explicit TestGridModel(QObject* parent = nullptr);
+
+    // Refills the table from a tests.dat. Returns false when the file is missing or unreadable; the
+    // table then holds one row of empty cells, as the grid shows under its headers.
+    bool Load(const QString& testsFile);
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+    // The text a cell shows ("" for every cell of the empty row).
+    QString CellText(int row, int column) const;
+
+    static QString HeaderText(int column);
+    static int DesignedWidth(int column);
+
+private:
+    // Names stay as their Windows-1251 bytes in one shared block and are decoded when painted:
+    // a QString per row would cost an allocation and a conversion for every test at opening.
+    struct Row
+    {
+        quint32 id = 0;
+        quint32 nameAt = 0;
+        quint8 nameLength = 0;
+        double date = 0;
+        qint32 scores[4] = {};
+    };
+    using RowVector = std::vector<Row, BulkAllocator<Row>>;
+    using NameBytes = std::vector<char, BulkAllocator<char>>;
+    struct Rows
+    {
+        RowVector rows;
+        NameBytes names;
+    };
+
+    static bool Collect(const TvsDBTestRec& rec);
+
+    RowVector m_rows;
+    NameBytes m_names;
+    bool m_emptyRow = true;
+};
+
+} // namespace kv

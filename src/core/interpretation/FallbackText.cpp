@@ -1,0 +1,50 @@
+#include "core/interpretation/FallbackText.h"
+
+#include <QLocale>
+
+namespace kv {
+
+QString ShortDateText(double recordDate)
+{
+    const QDateTime when = RecordDateToDateTime(recordDate);
+    if (!when.isValid())
+        return QString();
+    return QLocale::system().toString(when.date(), QLocale::ShortFormat);
+}
+
+QStringList BuildFallbackLines(const TvsDBTestRec& rec, const TvsValueTypeList& results)
+{
+    QStringList lines{
+        QString(),
+        QStringLiteral("Здесь Вы можете увидеть только результат тестирования."),
+        QStringLiteral("Интерпретацию Вы сможете увидеть после получения модуля составления интерпретации, если "
+                       "Вы отправили Ваши результаты Орвело."),
+        QString(),
+        QStringLiteral("ФИО: ") + rec.Fio(),
+        QStringLiteral("Дата тестирования: ") + ShortDateText(rec.Date()),
+        QStringLiteral("Пол: ") + SexText(rec.Sex()),
+        QStringLiteral("Возраст: ") + QString::number(rec.Age()),
+        QStringLiteral("Семейное положение: ") + rec.Social(),
+        QStringLiteral("Наличие детей: ") + rec.Children(),
+        QStringLiteral("Место проживания: ") + rec.PlaceOfLiving(),
+        QStringLiteral("Образование: ") + rec.Education(),
+        QStringLiteral("Социальный статус: ") + rec.SocialStatus(),
+        QStringLiteral("Сфера деятельности: ") + rec.Bussines(),
+        QStringLiteral("Уровень материального благосостояния: ") + rec.MaterialLevel(),
+        QString(),
+    };
+    const QString separator = QStringLiteral(": ");
+    for (int g = 0; g < results.Count(); ++g) {
+        const TvsValueTypeRec& group = results.Items(g);
+        lines.append(group.Name + separator + QString::number(group.Score));
+        if (group.Values)
+            for (int v = 0; v < group.Values->Count(); ++v) {
+                const TvsValueRec& value = group.Values->Items(v);
+                lines.append(value.Name + separator + QString::number(value.Score));
+            }
+        lines.append(QString());
+    }
+    return lines;
+}
+
+} // namespace kv

@@ -1,0 +1,12 @@
+#include "core/platform/ProcessSignals.h"
+
+#include <csignal>
+
+namespace kv {
+
+void IgnoreFileSizeSignal()
+{
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+} // namespace kv

@@ -1,0 +1,221 @@
+#include "gui/history/uvsTestGrid.h"
+
+#include "core/history/ResultRestore.h"
+#include "core/history/TestGridModel.h"
+#include "core/platform/Errors.h"
+#include "core/storage/Journal.h"
+#include "gui/history/uvsDetailedResult.h"
+#include "gui/platform/ErrorBox.h"
+#include "gui/summary/uvsSummary.h"
+#include "gui/transfer/TransferWindows.h"
+
+#include "ui_uvsTestGrid.h"
+
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
+
+#include <algorithm>
+
+namespace kv {
+
+TfmTestGrid::TfmTestGrid(AppContext& context, const TvsValueTypeList& valueTypes, QWidget* parent)
+    : QDialog(parent), ui(std::make_unique<Ui::TfmTestGrid>()), m_context(context), m_valueTypes(valueTypes)
+{
+    ui->setupUi(this);
+    m_model = new TestGridModel(this);
+    ui->sgTest->setModel(m_model);
+
+    QHeaderView* columns = ui->sgTest->horizontalHeader();
+    columns->setSectionsMovable(true);
+    columns->setSectionResizeMode(QHeaderView::Interactive);
+    columns->setHighlightSections(false);
+    columns->setStretchLastSection(false);
+    // Every row has the same height, so the view never has to measure 100,000 of them.
+    QHeaderView* rows = ui->sgTest->verticalHeader();
+    rows->setVisible(false);
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setMinimumSectionSize(1);
+    rows->setDefaultSectionSize(19);
+
+    Dialogs& dialogs = m_context.dialogs;
+    connect(ui->sgTest, &QAbstractItemView::doubleClicked, this, Guarded(this, dialogs, &TfmTestGrid::sgTestDblClick));
+    ui->sgTest->installEventFilter(this);
+    // An item view takes no name from the window, so a screen reader would announce a bare table.
+    ui->sgTest->setAccessibleName(windowTitle());
+    // A right-click arrives at the viewport, the context-menu key at the grid itself.
+    ui->sgTest->viewport()->installEventFilter(this);
+
+    m_pmTestGrid = new QMenu(this);
+    m_pmTestGrid->setObjectName(QStringLiteral("pmTestGrid"));
+    QAction* miExportSelected = m_pmTestGrid->addAction(QStringLiteral("Экспортировать выбранные..."));
+    miExportSelected->setObjectName(QStringLiteral("miExportSelected"));
+    connect(miExportSelected, &QAction::triggered, this, Guarded(this, dialogs, &TfmTestGrid::miExportSelectedClick));
+
+    QAction* miSummarySelected = m_pmTestGrid->addAction(QStringLiteral("Сводка по выбранным..."));
+    miSummarySelected->setObjectName(QStringLiteral("miSummarySelected"));
+    connect(miSummarySelected, &QAction::triggered, this, Guarded(this, dialogs, &TfmTestGrid::miSummarySelectedClick));
+
+    RunHandler(this, dialogs, [this] { FormCreate(); });
+}
+
+TfmTestGrid::~TfmTestGrid() = default;
+
+void TfmTestGrid::miSummarySelectedClick()
+{
+    const QList<quint32> ids = SelectedTestIds();
+    if (ids.isEmpty())
+        return;
+    TfmSummary summary(m_context, m_valueTypes);
+    summary.Execute(std::vector<quint32>(ids.begin(), ids.end()));
+}
+
+QTableView* TfmTestGrid::Grid() const
+{
+    return ui->sgTest;
+}
+
+void TfmTestGrid::FormCreate()
+{
+    // A save killed half-way is undone before its remnant can show as a test with part of its
+    // ranking. Should that be impossible (a read-only folder), the history still opens, after the
+    // error has said what may be incomplete.
+    RunHandler(this, m_context.dialogs, [this] { RecoverDataDir(m_context.dataDir()); });
+    m_model->Load(m_context.dataDir() + QStringLiteral("/tests.dat"));
+    for (int c = 0; c < TestGridModel::ColumnCount; ++c)
+        ui->sgTest->setColumnWidth(c, TestGridModel::DesignedWidth(c));
+}
+
+bool TfmTestGrid::eventFilter(QObject* watched, QEvent* event)
+{
+    if ((watched == ui->sgTest || watched == ui->sgTest->viewport()) && event->type() == QEvent::ContextMenu) {
+        const auto& menuEvent = *static_cast<QContextMenuEvent*>(event);
+        RunHandler(this, m_context.dialogs, [this, &menuEvent] { sgTestContextPopup(menuEvent); });
+        return true;
+    }
+    if (watched == ui->sgTest && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Escape) {
+            RunHandler(this, m_context.dialogs, [this, key] { sgTestKeyDown(key); });
+            return true;
+        }
+        // Enter opens the current test as a double-click does, so the history needs no mouse.
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            RunHandler(this, m_context.dialogs, [this] { sgTestDblClick(); });
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void TfmTestGrid::sgTestKeyDown(int key)
+{
+    if (key == Qt::Key_Escape)
+        done(QDialog::Rejected);
+}
+
+void TfmTestGrid::sgTestContextPopup(const QContextMenuEvent& event)
+{
+    QTableView* grid = ui->sgTest;
+    QPoint at = event.globalPos();
+    if (event.reason() == QContextMenuEvent::Mouse) {
+        // A right-click outside the selection acts on the row clicked, as in a file manager.
+        const QPoint local = grid->viewport()->mapFromGlobal(event.globalPos());
+        const QModelIndex index = grid->indexAt(local);
+        if (index.isValid() && !grid->selectionModel()->isRowSelected(index.row(), QModelIndex())) {
+            grid->selectionModel()->setCurrentIndex(index,
+                                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        }
+    } else if (const QModelIndex current = grid->currentIndex(); current.isValid()) {
+        // From the keyboard the menu opens at the current row rather than wherever the mouse is.
+        at = grid->viewport()->mapToGlobal(grid->visualRect(current).bottomLeft());
+    }
+    const bool any = !SelectedTestIds().isEmpty();
+    for (QAction* action : m_pmTestGrid->actions())
+        action->setEnabled(any);
+    m_pmTestGrid->popup(at);
+}
+
+QList<quint32> TfmTestGrid::SelectedTestIds() const
+{
+    QList<int> rows;
+    for (const QModelIndex& index : ui->sgTest->selectionModel()->selectedRows())
+        rows.append(index.row());
+    std::sort(rows.begin(), rows.end());
+    QList<quint32> ids;
+    for (int row : rows) {
+        bool ok = false;
+        const quint32 id = m_model->CellText(row, TestGridModel::ColId).toUInt(&ok);
+        if (ok)
+            ids.append(id);
+    }
+    return ids;
+}
+
+void TfmTestGrid::miExportSelectedClick()
+{
+    const QList<quint32> ids = SelectedTestIds();
+    if (!ids.isEmpty())
+        ExportTests(this, m_context, ids);
+}
+
+void TfmTestGrid::sgTestDblClick()
+{
+    // The top row of the selection is the test; the header is not a row of the model, so a
+    // double-click on it never reaches here.
+    int row = ui->sgTest->currentIndex().row();
+    const QModelIndexList selected = ui->sgTest->selectionModel()->selectedRows();
+    for (const QModelIndex& index : selected)
+        row = row < 0 ? index.row() : std::min(row, index.row());
+    if (row < 0)
+        return;
+
+    // The column the user sees first, wherever it was dragged from.
+    const int firstColumn = ui->sgTest->horizontalHeader()->logicalIndex(0);
+    const QString text = m_model->CellText(row, firstColumn);
+    if (text.isEmpty())
+        return;
+    WantedTestId = StrToInt(text);
+
+    // Another instance may have been killed in a save since the history was opened.
+    RunHandler(this, m_context.dialogs, [this] { RecoverDataDir(m_context.dataDir()); });
+    TvsDBTestRec rec;
+    {
+        const std::unique_ptr<TvsDBTestList> tests =
+            ReadTests(m_context.dataDir() + QStringLiteral("/tests.dat"), &IsWantedTest);
+        if (!tests || tests->Count() == 0)
+            throw Error(QStringLiteral("Запись не найдена"));
+        rec = tests->Items(0);
+    }
+
+    TfmDetailedResult detailed(m_context);
+    TvsValueTypeList result;
+    {
+        const std::unique_ptr<TvsDBValueList> values =
+            ReadValues(m_context.dataDir() + QStringLiteral("/values.dat"), &IsWantedValue);
+        if (!values || values->Count() == 0)
+            throw Error(QStringLiteral("Записи не найдены"));
+        RestoreResults(*values, result);
+    }
+    // Tests saved before answers were kept have none; the view then works from the scores alone.
+    TvsAnswerLog answers;
+    if (const std::unique_ptr<TvsDBAnswerList> records =
+            ReadAnswers(AnswersFileName(m_context.dataDir()), &IsWantedAnswer))
+        answers = kv::RestoreAnswers(*records);
+    detailed.Execute(rec, result, answers.empty() ? nullptr : &answers);
+    // The detailed window has no owner, so nothing else gives the keyboard back to the list.
+    activateWindow();
+}
+
+void TfmTestGrid::RestoreResults(const TvsDBValueList& values, TvsValueTypeList& result) const
+{
+    kv::RestoreResults(values, result, m_valueTypes);
+}
+
+TvsValueTypeRec& TfmTestGrid::FindResultGroup(qint32 number, TvsValueTypeList& result) const
+{
+    return kv::FindResultGroup(number, result, m_valueTypes);
+}
+
+} // namespace kv

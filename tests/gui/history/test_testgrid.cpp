@@ -1,0 +1,443 @@
+// The history window: what it lists, how it closes, and what a double-click opens or reports.
+#include "core/history/TestGridModel.h"
+#include "core/storage/DurableIo.h"
+#include "core/storage/Journal.h"
+#include "core/storage/SaveTransaction.h"
+#include "gui/history/uvsDetailedResult.h"
+#include "gui/history/uvsTestGrid.h"
+#include "gui/main/kvendar_main.h"
+#include "support/HistoryFixtures.h"
+
+#include <QAbstractItemModelTester>
+#include <QHeaderView>
+#include <QLocale>
+#include <QTableView>
+#include <QTextEdit>
+#include <QtTest/QtTest>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace kv;
+
+namespace {
+
+const QDateTime kEvening(QDate(2024, 3, 5), QTime(18, 45));
+const QDateTime kMorning(QDate(2023, 12, 31), QTime(7, 5));
+
+QString Short(const QDate& date)
+{
+    return QLocale::system().toString(date, QLocale::ShortFormat);
+}
+
+// The three-test database: test 2's values are in groups 2, 4, 2; its record's totals disagree
+// with its values on purpose, and tests 1 and 3 have values of their own.
+void WriteThreeTests(const kvtest::ExeDir& dir)
+{
+    kvtest::WriteData(dir, QStringLiteral("tests.dat"),
+                      kvtest::Bytes(kvtest::TestRecord(1, QStringLiteral("Иванов"), kEvening, {3, 0, 1, 0})) +
+                          kvtest::Bytes(kvtest::TestRecord(2, QStringLiteral("Петрова"), kMorning, {0, 99, 0, 3})) +
+                          kvtest::Bytes(kvtest::TestRecord(3, QString(), kEvening, {0, 0, 0, 6})));
+    kvtest::WriteData(dir, QStringLiteral("values.dat"),
+                      kvtest::ValueRecords({{1, 1, QStringLiteral("Вера"), 3},
+                                            {2, 2, QStringLiteral("Деньги"), 5},
+                                            {1, 3, QStringLiteral("Любовь"), 1},
+                                            {2, 4, QStringLiteral("Здоровье"), 3},
+                                            {2, 2, QStringLiteral("Дом"), 2},
+                                            {3, 4, QStringLiteral("Сон"), 6}}));
+}
+
+// Answer records for tests 1 and 2 interleaved as two saves never write them, so that only the
+// filter keeps them apart: test 2's three answers go round in a circle.
+QByteArray AnswerRecords()
+{
+    struct Answer
+    {
+        quint32 testId, question;
+        const char16_t *upper, *lower;
+        quint8 chosen;
+        quint32 ms;
+    };
+    const Answer answers[] = {{2, 1, u"Деньги", u"Дом", 1, 1500},
+                              {1, 1, u"Вера", u"Любовь", 1, 10},
+                              {2, 2, u"Дом", u"Здоровье", 1, 900},
+                              {2, 3, u"Деньги", u"Здоровье", 2, 4200},
+                              {1, 2, u"Любовь", u"Вера", 2, 20}};
+    QByteArray bytes;
+    quint32 id = 1;
+    for (const Answer& a : answers) {
+        TvsDBAnswerRec rec;
+        rec.SetId(id++);
+        rec.SetTestId(a.testId);
+        rec.SetQuestion(a.question);
+        rec.SetUpper(QString::fromUtf16(a.upper));
+        rec.SetUpperGroup(2);
+        rec.SetLower(QString::fromUtf16(a.lower));
+        rec.SetLowerGroup(2);
+        rec.SetChosen(a.chosen);
+        rec.SetResponseMs(a.ms);
+        bytes += kvtest::Bytes(rec);
+    }
+    return bytes;
+}
+
+QStringList Row(const TestGridModel& model, int row)
+{
+    QStringList cells;
+    for (int c = 0; c < model.columnCount(); ++c)
+        cells << model.data(model.index(row, c)).toString();
+    return cells;
+}
+
+// Another instance killed in the middle of a save: its test record and part of its first value
+// are written, its journal says how to undo them. Returns the child's exit code.
+int KilledSave(const QString& dataDir)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        crashseam::Arm(5); // the journal's write, fsync and folder sync, the test, half a value
+        try {
+            TvsDBSave save(dataDir);
+            TvsDBTestRec test;
+            test.SetFio(QStringLiteral("Недописанный"));
+            save.AppendTest(test);
+            for (int i = 0; i < 3; ++i) {
+                TvsDBValueRec value;
+                value.SetTestId(qint32(test.Id()));
+                value.SetTypeNumber(2);
+                value.SetName(QStringLiteral("Деньги"));
+                save.AppendValue(value);
+            }
+            save.Commit();
+        } catch (...) {
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+QByteArray FileBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void DoubleClickRow(QTableView* view, int row, int logicalColumn = 1)
+{
+    const QRect cell = view->visualRect(view->model()->index(row, logicalColumn));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, cell.center());
+}
+
+struct Fixture
+{
+    kvtest::ExeDir dir;
+    kvtest::FakeDialogs dialogs;
+    AppContext context{dir.path(), dialogs};
+    TvsValueTypeList catalogue;
+    Fixture() { kvtest::FillCatalogue(catalogue, kvtest::ShippedGroupNames()); }
+};
+
+// Opens the row and returns the detailed window's text ("" when no window came up).
+QString OpenRow(TfmTestGrid& grid, int row, int* windows)
+{
+    QString shown;
+    auto met = kvtest::AnswerModal(
+        [&](QWidget* modal) {
+            if (auto* detailed = qobject_cast<TfmDetailedResult*>(modal)) {
+                ++*windows;
+                shown = detailed->View()->toPlainText();
+                detailed->accept();
+            }
+        },
+        300);
+    DoubleClickRow(grid.Grid(), row);
+    QTest::qWait(350); // let the answering timer give up when nothing opened
+    Q_UNUSED(met);
+    return shown;
+}
+
+} // namespace
+
+class TestTestGrid : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QLocale::setDefault(QLocale::c()); }
+
+    void headersAndWidths()
+    {
+        Fixture f;
+        TfmTestGrid grid(f.context, f.catalogue);
+        QCOMPARE(grid.windowTitle(), QStringLiteral("Результаты тестов"));
+        const QStringList headers{QStringLiteral("№"),
+                                  QStringLiteral("ФИО"),
+                                  QStringLiteral("Дата"),
+                                  QStringLiteral("Идеологические ценности"),
+                                  QStringLiteral("Материальные ценности"),
+                                  QStringLiteral("Эмоциональные ценности"),
+                                  QStringLiteral("Витальные ценности")};
+        const QList<int> widths{49, 106, 65, 147, 143, 142, 112};
+        QHeaderView* header = grid.Grid()->horizontalHeader();
+        QCOMPARE(header->count(), 7);
+        for (int c = 0; c < 7; ++c) {
+            QCOMPARE(grid.Model()->headerData(c, Qt::Horizontal).toString(), headers[c]);
+            QCOMPARE(header->sectionSize(c), widths[c]);
+        }
+        QVERIFY(header->sectionsMovable());
+        QCOMPARE(header->sectionResizeMode(0), QHeaderView::Interactive);
+        QCOMPARE(grid.Grid()->selectionBehavior(), QAbstractItemView::SelectRows);
+        QVERIFY(!grid.Grid()->verticalHeader()->isVisible());
+        QCOMPARE(grid.Grid()->verticalHeader()->defaultSectionSize(), 19);
+    }
+
+    void rows_data()
+    {
+        QTest::addColumn<int>("fixture"); // 0 no file, 1 empty file, 2 three tests
+        QTest::addColumn<QList<QStringList>>("expected");
+        QTest::newRow("no tests.dat: one empty row") << 0 << QList<QStringList>{QStringList(7, QString())};
+        QTest::newRow("empty tests.dat: headers alone") << 1 << QList<QStringList>{};
+        QTest::newRow("three tests in file order, dates without time")
+            << 2
+            << QList<QStringList>{{u"1"_qs, u"Иванов"_qs, Short(kEvening.date()), u"3"_qs, u"0"_qs, u"1"_qs, u"0"_qs},
+                                  {u"2"_qs, u"Петрова"_qs, Short(kMorning.date()), u"0"_qs, u"99"_qs, u"0"_qs, u"3"_qs},
+                                  {u"3"_qs, QString(), Short(kEvening.date()), u"0"_qs, u"0"_qs, u"0"_qs, u"6"_qs}};
+    }
+
+    void rows()
+    {
+        QFETCH(int, fixture);
+        QFETCH(QList<QStringList>, expected);
+        Fixture f;
+        if (fixture == 1)
+            kvtest::WriteData(f.dir, QStringLiteral("tests.dat"), QByteArray());
+        if (fixture == 2)
+            WriteThreeTests(f.dir);
+        TfmTestGrid grid(f.context, f.catalogue);
+        QAbstractItemModelTester tester(grid.Model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QCOMPARE(grid.Model()->rowCount(), expected.size());
+        for (int r = 0; r < expected.size(); ++r)
+            QCOMPARE(Row(*grid.Model(), r), expected[r]);
+        QVERIFY(f.dialogs.errors.isEmpty());
+        // The date cell holds no time of day.
+        if (fixture == 2)
+            QVERIFY(!Row(*grid.Model(), 0)[2].contains(u':'));
+    }
+
+    // The names are kept as raw bytes: a damaged length byte still gives at most 80 characters, and
+    // each row gets its own name back.
+    void namesFromRawBytes()
+    {
+        Fixture f;
+        TvsDBTestRec damaged = kvtest::TestRecord(1, QString(80, u'Я'), kEvening);
+        damaged.bytes[4] = char(200);
+        kvtest::WriteData(f.dir, u"tests.dat"_qs,
+                          kvtest::Bytes(damaged) + kvtest::Bytes(kvtest::TestRecord(2, u"Ёж"_qs, kEvening)));
+        TfmTestGrid grid(f.context, f.catalogue);
+        QCOMPARE(grid.Model()->CellText(0, TestGridModel::ColFio), QString(80, u'Я'));
+        QCOMPARE(grid.Model()->CellText(1, TestGridModel::ColFio), u"Ёж"_qs);
+    }
+
+    void escapeCloses()
+    {
+        Fixture f;
+        WriteThreeTests(f.dir);
+        TfmTestGrid grid(f.context, f.catalogue);
+        QTimer::singleShot(50, &grid, [&] { QTest::keyClick(grid.Grid(), Qt::Key_Escape); });
+        // Should Escape be ignored, this closes the window the other way and the comparison fails.
+        QTimer::singleShot(3000, &grid, [&] { grid.done(QDialog::Accepted); });
+        QCOMPARE(grid.exec(), int(QDialog::Rejected));
+    }
+
+    void doubleClickOpensTheTestOnce()
+    {
+        Fixture f;
+        WriteThreeTests(f.dir);
+        TfmTestGrid grid(f.context, f.catalogue);
+        grid.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&grid));
+        int windows = 0;
+        const QStringList lines = OpenRow(grid, 1, &windows).split(u'\n');
+        QCOMPARE(windows, 1);
+        QVERIFY2(f.dialogs.errors.isEmpty(), qPrintable(f.dialogs.errors.join(u'|')));
+        QCOMPARE(lines.value(4), QStringLiteral("ФИО: Петрова"));
+        // Exactly test 2's values, groups by first mention, totals summed from the values.
+        QCOMPARE(lines.mid(16),
+                 QStringList({QStringLiteral("Материальные ценности: 7"), QStringLiteral("Деньги: 5"),
+                              QStringLiteral("Дом: 2"), QString(), QStringLiteral("Витальные ценности: 3"),
+                              QStringLiteral("Здоровье: 3"), QString()}));
+        QVERIFY(grid.isVisible()); // back on the grid
+        QCOMPARE(WantedTestId, 2);
+    }
+
+    // The test's saved answers reach the detailed view (here a module that writes back what it got),
+    // those of other tests do not.
+    void openingPassesTheSavedAnswers()
+    {
+        Fixture f;
+        WriteThreeTests(f.dir);
+        kvtest::WriteData(f.dir, QStringLiteral("answers.dat"), AnswerRecords());
+        QVERIFY(QFile::copy(QStringLiteral(KVENDAR_TEST_MODULES_DIR "/extra/libkvendarres.so"),
+                            f.dir.file(QStringLiteral("libkvendarres.so"))));
+        TfmTestGrid grid(f.context, f.catalogue);
+        grid.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&grid));
+        int windows = 0;
+        const QStringList lines = OpenRow(grid, 1, &windows).split(u'\n');
+        QCOMPARE(windows, 1);
+        QVERIFY2(f.dialogs.errors.isEmpty(), qPrintable(f.dialogs.errors.join(u'|')));
+        QCOMPARE(lines, QStringList({u"via BuildResultEx"_qs, u"version 1 size ok"_qs,
+                                     u"source 2 n 3 triads 1 of 1 zeta 0.000 p 1.0000 exact 1"_qs,
+                                     u"triad Деньги>Дом>Здоровье"_qs, u"answer 1|Деньги|2|Дом|2|1|1500"_qs,
+                                     u"answer 2|Дом|2|Здоровье|2|1|900"_qs, u"answer 3|Деньги|2|Здоровье|2|2|4200"_qs,
+                                     u"end"_qs}));
+    }
+
+    void nothingHappens_data()
+    {
+        QTest::addColumn<bool>("withFile");
+        QTest::addColumn<int>("moveColumn"); // logical column dragged to the front, -1 none
+        QTest::addColumn<int>("row");        // -1: the header
+        QTest::newRow("empty row when there is no file") << false << -1 << 0;
+        QTest::newRow("header") << true << -1 << -1;
+        QTest::newRow("moved name column, empty name") << true << 1 << 2;
+    }
+
+    void nothingHappens()
+    {
+        QFETCH(bool, withFile);
+        QFETCH(int, moveColumn);
+        QFETCH(int, row);
+        Fixture f;
+        if (withFile)
+            WriteThreeTests(f.dir);
+        TfmTestGrid grid(f.context, f.catalogue);
+        grid.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&grid));
+        if (moveColumn >= 0)
+            grid.Grid()->horizontalHeader()->moveSection(moveColumn, 0);
+        int windows = 0;
+        if (row >= 0) {
+            OpenRow(grid, row, &windows);
+        } else {
+            QHeaderView* header = grid.Grid()->horizontalHeader();
+            const QPoint at(header->sectionViewportPosition(1) + 10, header->height() / 2);
+            QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
+            QTest::mouseDClick(header->viewport(), Qt::LeftButton, {}, at);
+            QTest::qWait(100);
+        }
+        QCOMPARE(windows, 0);
+        QVERIFY2(f.dialogs.errors.isEmpty(), qPrintable(f.dialogs.errors.join(u'|')));
+        QVERIFY(grid.isVisible());
+    }
+
+    void killedSaveIsUndoneBeforeShowing()
+    {
+        Fixture f;
+        WriteThreeTests(f.dir);
+        const QString data = f.dir.file(u"Data"_qs);
+        const QByteArray tests = FileBytes(data + u"/tests.dat"_qs);
+        const QByteArray values = FileBytes(data + u"/values.dat"_qs);
+        QCOMPARE(KilledSave(data), crashseam::kCrashExit);
+        QCOMPARE(FileBytes(data + u"/tests.dat"_qs).size(), tests.size() + TvsDBTestRec::kSize);
+
+        // Opening the history undoes the remnant instead of listing a fourth test without values.
+        TfmTestGrid grid(f.context, f.catalogue);
+        grid.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&grid));
+        QCOMPARE(grid.Grid()->model()->rowCount(), 3);
+        QCOMPARE(FileBytes(data + u"/tests.dat"_qs), tests);
+        QCOMPARE(FileBytes(data + u"/values.dat"_qs), values);
+        QVERIFY(!JournalHoldsWrite(FileBytes(data + u"/journal.dat"_qs)));
+
+        // A save killed while the history is open is undone before a test is read for display.
+        QCOMPARE(KilledSave(data), crashseam::kCrashExit);
+        int windows = 0;
+        OpenRow(grid, 1, &windows);
+        QCOMPARE(windows, 1);
+        QVERIFY2(f.dialogs.errors.isEmpty(), qPrintable(f.dialogs.errors.join(u'|')));
+        QCOMPARE(FileBytes(data + u"/tests.dat"_qs), tests);
+        QCOMPARE(FileBytes(data + u"/values.dat"_qs), values);
+        QVERIFY(!JournalHoldsWrite(FileBytes(data + u"/journal.dat"_qs)));
+    }
+
+    void errors_data()
+    {
+        QTest::addColumn<QString>("breakage");
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("tests.dat deleted after the grid was filled")
+            << u"delete tests"_qs << 1 << u"Запись не найдена"_qs;
+        QTest::newRow("test no longer in the file") << u"other tests"_qs << 1 << u"Запись не найдена"_qs;
+        QTest::newRow("values.dat missing") << u"delete values"_qs << 1 << u"Записи не найдены"_qs;
+        QTest::newRow("no values for the test") << u"other values"_qs << 1 << u"Записи не найдены"_qs;
+        QTest::newRow("group number the catalogue lacks")
+            << u"three groups"_qs << 1 << u"List index out of bounds (3)"_qs;
+        QTest::newRow("moved name column holds text")
+            << u"move name"_qs << 0 << u"'Иванов' is not a valid integer value"_qs;
+    }
+
+    void errors()
+    {
+        QFETCH(QString, breakage);
+        QFETCH(int, row);
+        QFETCH(QString, message);
+        Fixture f;
+        WriteThreeTests(f.dir);
+        TfmTestGrid grid(f.context, f.catalogue);
+        grid.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&grid));
+        if (breakage == u"delete tests")
+            QVERIFY(QFile::remove(f.dir.file(u"Data/tests.dat"_qs)));
+        if (breakage == u"other tests")
+            kvtest::WriteData(f.dir, u"tests.dat"_qs, kvtest::Bytes(kvtest::TestRecord(7, u"Другой"_qs, kEvening)));
+        if (breakage == u"delete values")
+            QVERIFY(QFile::remove(f.dir.file(u"Data/values.dat"_qs)));
+        if (breakage == u"other values")
+            kvtest::WriteData(f.dir, u"values.dat"_qs, kvtest::ValueRecords({{1, 1, u"Вера"_qs, 3}}));
+        if (breakage == u"three groups")
+            kvtest::FillCatalogue(f.catalogue, kvtest::ShippedGroupNames().mid(0, 3));
+        if (breakage == u"move name")
+            grid.Grid()->horizontalHeader()->moveSection(1, 0);
+        int windows = 0;
+        OpenRow(grid, row, &windows);
+        QCOMPARE(windows, 0);
+        QCOMPARE(f.dialogs.errors, QStringList{message});
+        QVERIFY(grid.isVisible());
+    }
+
+    // The main window's menu opens the history over its own catalogue, and a double-click there
+    // names groups from that catalogue.
+    void openedFromTheMainWindow()
+    {
+        Fixture f;
+        f.dir.copyShippedCatalogue();
+        WriteThreeTests(f.dir);
+        TfmMain main(f.context);
+        auto* action = main.findChild<QAction*>(u"miTestResults"_qs);
+        QVERIFY(action != nullptr);
+        QVERIFY(action->isEnabled());
+        int rows = -1;
+        int windows = 0;
+        QString shown;
+        auto met = kvtest::AnswerModal([&](QWidget* modal) {
+            auto* grid = qobject_cast<TfmTestGrid*>(modal);
+            QVERIFY(grid != nullptr);
+            rows = grid->Model()->rowCount();
+            shown = OpenRow(*grid, 1, &windows);
+            grid->done(QDialog::Rejected);
+        });
+        action->trigger();
+        QVERIFY(*met);
+        QCOMPARE(rows, 3);
+        QCOMPARE(windows, 1);
+        QVERIFY2(shown.contains(u"\nМатериальные ценности: 7\n"_qs), qPrintable(shown));
+        QVERIFY2(f.dialogs.errors.isEmpty(), qPrintable(f.dialogs.errors.join(u'|')));
+    }
+};
+
+QTEST_MAIN(TestTestGrid)
+#include "test_testgrid.moc"
