@@ -3,7 +3,7 @@
 // Hand-made database records and catalogues for the history and detailed-view tests.
 #include "core/catalogue/uvsValues.h"
 #include "core/storage/uvsDataBase.h"
-#include "support/TestSupport.h"
+#include "support/CoreSupport.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -2,13 +2,13 @@
 
 #include "gui/platform/AppContext.h"
 #include "gui/platform/Dialogs.h"
+#include "support/CoreSupport.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QMessageBox>
 #include <QString>
 #include <QStringList>
-#include <QTemporaryDir>
 
 #include <functional>
 #include <memory>
@@ -48,26 +48,6 @@ public:
     QStringList saveFilters;
     QStringList directoryCaptions;
 };
-
-// A folder that stands in for the executable's directory. Files are written byte for byte.
-class ExeDir
-{
-public:
-    ExeDir();
-    QString path() const; // ends with "/"
-    QString file(const QString& name) const { return path() + name; }
-    void write(const QString& name, const QByteArray& bytes) const;
-    QByteArray read(const QString& name) const;
-    // Copies the shipped catalogue (config.ini, item and lines files) here.
-    void copyShippedCatalogue() const;
-    bool ok() const { return m_dir.isValid(); }
-
-private:
-    QTemporaryDir m_dir;
-};
-
-// Windows-1251 bytes of a UTF-8 literal, for building fixtures.
-QByteArray Cp(const QString& text);
 
 // Arms a timer that waits for a modal widget (up to timeoutMs), then hands it to answer. Returns
 // a flag the test can check to see whether the modal widget was met.

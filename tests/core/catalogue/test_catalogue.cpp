@@ -1,7 +1,7 @@
 // Catalogue reading: config.ini stop rules, item-file line breaks, and what appending a value leaves
 // in its file.
 #include "core/catalogue/Catalogue.h"
-#include "support/TestSupport.h"
+#include "support/CoreSupport.h"
 
 #include <QtTest/QtTest>
 

@@ -1,7 +1,7 @@
 // The start-up decision between a portable and an installed run, and the first start's copy of the
 // shipped catalogue into the user's folder.
 #include "core/places/AppPlaces.h"
-#include "support/TestSupport.h"
+#include "support/CoreSupport.h"
 
 #include <QDir>
 #include <QFile>

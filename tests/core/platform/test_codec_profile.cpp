@@ -2,7 +2,7 @@
 #include "core/platform/Codec.h"
 #include "core/platform/Errors.h"
 #include "core/platform/ProfileFile.h"
-#include "support/TestSupport.h"
+#include "support/CoreSupport.h"
 
 #include <QtTest/QtTest>
 

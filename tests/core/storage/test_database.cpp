@@ -4,9 +4,9 @@
 #include "core/storage/SaveTransaction.h"
 #include "core/storage/uvsDataBase.h"
 
+#include "support/CoreSupport.h"
 #include "support/DbFiles.h"
 #include "support/ForeignLock.h"
-#include "support/TestSupport.h"
 
 #include <QFile>
 #include <QFileInfo>

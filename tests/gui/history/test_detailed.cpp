@@ -5,6 +5,7 @@
 #include "gui/platform/Printing.h"
 #include "gui/platform/RichTextDocument.h"
 #include "support/HistoryFixtures.h"
+#include "support/TestSupport.h"
 
 #include <QFileInfo>
 #include <QLocale>

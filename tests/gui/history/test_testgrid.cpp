@@ -7,6 +7,7 @@
 #include "gui/history/uvsTestGrid.h"
 #include "gui/main/kvendar_main.h"
 #include "support/HistoryFixtures.h"
+#include "support/TestSupport.h"
 
 #include <QAbstractItemModelTester>
 #include <QHeaderView>
