@@ -480,7 +480,7 @@ TvsConsistency ConsistencyFromResults(const TvsValueTypeList& resultList)
     return ConsistencyFromScores(scores);
 }
 
-TvsConsistency ConsistencyFromAnswers(const TvsAnswerLog& answers)
+TvsConsistency ConsistencyFromAnswers(const TvsAnswerLog& answers, qint64 nameAtMost)
 {
     // In memory the answers carry the values' positions; read back from a file they carry only
     // names and groups, which then identify the values.
@@ -565,10 +565,12 @@ TvsConsistency ConsistencyFromAnswers(const TvsAnswerLog& answers)
         const Value& vc = values[order[c]];
         return TvsTriad{va.Name, vb.Name, vc.Name, va.Group, vb.Group, vc.Group};
     };
-    result.Circular.reserve(std::size_t(result.Triads));
-    for (std::size_t i = 0; i < n; ++i)
-        for (std::size_t j = i + 1; j < n; ++j)
-            for (std::size_t k = j + 1; k < n; ++k) {
+    // The count is known from the wins, so the search stops at the last triad it is to name.
+    const std::size_t named = std::size_t(std::clamp<qint64>(nameAtMost, 0, result.Triads));
+    result.Circular.reserve(named);
+    for (std::size_t i = 0; i < n && result.Circular.size() < named; ++i)
+        for (std::size_t j = i + 1; j < n && result.Circular.size() < named; ++j)
+            for (std::size_t k = j + 1; k < n && result.Circular.size() < named; ++k) {
                 // Named from the earliest value on, in the direction of the wins.
                 if (beats[i * n + j] && beats[j * n + k] && beats[k * n + i])
                     result.Circular.push_back(triad(i, j, k));

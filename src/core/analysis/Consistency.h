@@ -30,7 +30,7 @@ struct TvsConsistency
     double Zeta = 0;                // coefficient of consistence 1 - d / d_max (1 for n < 3)
     double PRandom = 0;             // probability that random answers give d or fewer circular triads
     bool PExact = false;            // PRandom is exact rather than the chi-square approximation
-    std::vector<TvsTriad> Circular; // only from an answer log: which triads were circular
+    std::vector<TvsTriad> Circular; // only from an answer log: the first circular triads, by name
 };
 
 // From the wins of all n values of a test (values that won nothing count with 0). The wins must sum
@@ -70,10 +70,14 @@ void ConsistencyOfEveryTest(const TvsDBValueList& values, std::vector<TvsTestCon
 // From the value scores of a result list, as ConsistencyFromScores.
 TvsConsistency ConsistencyFromResults(const TvsValueTypeList& resultList);
 
-// From an answer log: wins counted per value, and the circular triads named, each from its earliest
-// chosen value on in the direction of the wins. Not Valid unless every pair was answered exactly once
-// with a choice of 1 or 2.
-TvsConsistency ConsistencyFromAnswers(const TvsAnswerLog& answers);
+// How many circular triads a document names: they grow as n³ (a 1,000-value test can have 41 million),
+// and past a screenful a reader learns nothing more from them; the count says how many there are.
+inline constexpr qint64 kNamedTriadsAtMost = 20;
+
+// From an answer log: wins counted per value, and the first nameAtMost circular triads named, each
+// from its earliest chosen value on in the direction of the wins (Triads counts them all). Not Valid
+// unless every pair was answered exactly once with a choice of 1 or 2.
+TvsConsistency ConsistencyFromAnswers(const TvsAnswerLog& answers, qint64 nameAtMost = kNamedTriadsAtMost);
 
 // The probability that random answers among n values give `triads` circular triads or fewer: exact
 // for small n (then *exact is set true), Kendall and Babington Smith's chi-square approximation above.

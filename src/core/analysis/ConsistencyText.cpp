@@ -80,6 +80,13 @@ QStringList ConsistencyLines(const TvsConsistency& c, bool withAnswers)
         for (const TvsTriad& t : c.Circular)
             lines << QStringLiteral("    %1 важнее %2, %2 важнее %3, а %3 важнее %1")
                          .arg(Quoted(t.A), Quoted(t.B), Quoted(t.C));
+        // A test with many circular triads has only the first of them named.
+        if (const qint64 more = c.Triads - qint64(c.Circular.size()); more > 0)
+            lines << QStringLiteral("    и ещё %1 %2")
+                         .arg(more)
+                         .arg(RussianPlural(more, QStringLiteral("противоречивая тройка"),
+                                            QStringLiteral("противоречивые тройки"),
+                                            QStringLiteral("противоречивых троек")));
     }
     return lines;
 }

@@ -347,11 +347,18 @@ void TestConsistency::fromAnswersAgainstBruteForce()
     for (TvsAnswer& a : fromFile)
         a.UpperIndex = a.LowerIndex = -1;
     for (const TvsAnswerLog* l : {&log, &fromFile}) {
-        const TvsConsistency c = ConsistencyFromAnswers(*l);
+        const TvsConsistency c = ConsistencyFromAnswers(*l, std::numeric_limits<qint64>::max());
         QVERIFY(c.Valid);
         QCOMPARE(c.N, n);
         QCOMPARE(c.Triads, qint64(expected.size()));
         QCOMPARE(qint64(c.Circular.size()), c.Triads);
+        // By default only the first triads are named, in the same order, and the count stays whole.
+        const TvsConsistency named = ConsistencyFromAnswers(*l);
+        QCOMPARE(named.Triads, c.Triads);
+        QCOMPARE(qint64(named.Circular.size()), std::min(c.Triads, kNamedTriadsAtMost));
+        for (std::size_t i = 0; i < named.Circular.size(); ++i)
+            QCOMPARE(named.Circular[i].A + named.Circular[i].B + named.Circular[i].C,
+                     c.Circular[i].A + c.Circular[i].B + c.Circular[i].C);
         QSet<QString> found;
         for (const TvsTriad& t : c.Circular) {
             found.insert(Canonical(t));

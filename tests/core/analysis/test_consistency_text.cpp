@@ -96,6 +96,30 @@ private slots:
         QCOMPARE(none.last(), u"Противоречивых троек нет."_s);
     }
 
+    // A test with more circular triads than are named says how many more there are, in the right
+    // plural form.
+    void triadsBeyondTheNamed_data()
+    {
+        QTest::addColumn<qint64>("more");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("1") << qint64(1) << u"    и ещё 1 противоречивая тройка"_s;
+        QTest::newRow("3") << qint64(3) << u"    и ещё 3 противоречивые тройки"_s;
+        QTest::newRow("11") << qint64(11) << u"    и ещё 11 противоречивых троек"_s;
+        QTest::newRow("41 million") << qint64(41541750) << u"    и ещё 41541750 противоречивых троек"_s;
+    }
+    void triadsBeyondTheNamed()
+    {
+        QFETCH(qint64, more);
+        QFETCH(QString, line);
+        TvsConsistency c = FromWins({1, 1, 1});
+        c.Circular.push_back({u"Свобода"_s, u"Дом"_s, u"Здоровье"_s, 4, 2, 4});
+        c.Triads = 1 + more;
+        const QStringList lines = ConsistencyLines(c, true);
+        QCOMPARE(lines.last(), line);
+        QCOMPARE(lines.at(lines.size() - 2),
+                 u"    «Свобода» важнее «Дом», «Дом» важнее «Здоровье», а «Здоровье» важнее «Свобода»"_s);
+    }
+
     void notAComparison()
     {
         const QStringList lines = ConsistencyLines(FromWins({3, 3, 0, 0}), true);
