@@ -166,8 +166,8 @@ typedef struct KvResultExtra
     double zeta;
     double pRandom;
     int32_t pExact; /* 1: pRandom is exact; 0: Kendall and Babington Smith's chi-square approximation */
-    int32_t circularCount;
-    const KvTriad* circular; /* only with FROM_ANSWERS */
+    int32_t circularCount; /* how many triads are named: the first of the triads, at most 20 of them */
+    const KvTriad* circular; /* only with FROM_ANSWERS; triads - circularCount more are not named */
     int32_t answerCount;     /* 0 for a test saved without its answers */
     const KvAnswer* answers; /* in question order */
 } KvResultExtra;

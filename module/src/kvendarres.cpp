@@ -300,6 +300,37 @@ int Percent(long long part, long long total)
     return total > 0 ? static_cast<int>((part * 100 + total / 2) / total) : 0;
 }
 
+// The place of a group or value among others: one more than the number of those scoring more, so
+// equal scores share their place (1, 1, 3).
+template <typename Score> int32_t PlaceOf(const std::vector<Score>& scores, Score score)
+{
+    int32_t place = 1;
+    for (Score other : scores)
+        if (other > score)
+            ++place;
+    return place;
+}
+
+// "«A»", "«A» и «B»", "«A», «B» и «C»", for the groups at the given indices.
+void Names(Document& doc, const KvResultList& list, const std::vector<int32_t>& groups)
+{
+    for (size_t i = 0; i < groups.size(); ++i) {
+        if (i > 0)
+            doc.Text(i + 1 == groups.size() ? " и " : ", ");
+        doc.Name(list.groups[groups[i]].name);
+    }
+}
+
+// The groups other than `group` whose score equals its own.
+std::vector<int32_t> TiedWith(const KvResultList& list, int32_t group)
+{
+    std::vector<int32_t> tied;
+    for (int32_t g = 0; g < list.count; ++g)
+        if (g != group && list.groups[g].score == list.groups[group].score)
+            tied.push_back(g);
+    return tied;
+}
+
 void WriteRespondent(Document& doc, const unsigned char* record)
 {
     const ShortString fio = ReadShortString(record, KVENDARRES_OFS_FIO);
@@ -322,10 +353,16 @@ void WriteLeadingGroup(Document& doc, const KvResultList& list, long long total)
     doc.Text("Больше всего баллов набрала группа ");
     doc.Name(first.name);
     doc.Text(": " + Points(first.score) + " из " + Number(total) + " (" + Number(Percent(first.score, total)) + "%). ");
-    if (list.count > 1 && list.groups[1].score == first.score) {
+    const std::vector<int32_t> tied = TiedWith(list, 0);
+    if (tied.size() == 1) {
         doc.Text("Столько же набрала группа ");
-        doc.Name(list.groups[1].name);
+        doc.Name(list.groups[tied[0]].name);
         doc.Text(", поэтому обе группы стоит считать ведущими. ");
+    } else if (tied.size() > 1) {
+        doc.Text("Столько же набрали группы ");
+        Names(doc, list, tied);
+        doc.Text(tied.size() == 2 ? ", поэтому все три группы стоит считать ведущими. "
+                                  : ", поэтому все четыре группы стоит считать ведущими. ");
     }
     doc.EndParagraph();
     if (const GroupMeaning* meaning = MeaningOf(first)) {
@@ -356,8 +393,12 @@ void WriteLeadingValues(Document& doc, const KvResultList& list)
     doc.EndParagraph();
     for (size_t i = 0; i < shown; ++i) {
         const KvResultValue& value = *all[i].value;
+        // Values with as many choices share their place: 1, 1, 3.
+        size_t place = i;
+        while (place > 0 && all[place - 1].value->score == value.score)
+            --place;
         doc.BeginParagraph();
-        doc.Text(Number(static_cast<long long>(i) + 1) + ". ");
+        doc.Text(Number(static_cast<long long>(place) + 1) + ". ");
         doc.Name(value.name);
         doc.Text(" — " + Choices(value.score) + " (группа «");
         doc.Name(value.groupName, false);
@@ -370,9 +411,34 @@ void WriteLeadingValues(Document& doc, const KvResultList& list)
     doc.EndParagraph();
 }
 
-void WriteGroups(Document& doc, const KvResultList& list, long long total)
+// The groups that took part in the test but won nothing, known only from the answers: the result
+// list holds the groups that scored.
+std::vector<int32_t> ChosenWithoutWins(const KvResultList& list, const KvResultExtra* extra)
+{
+    std::vector<int32_t> groups;
+    if (!KVENDARRES_EXTRA_HAS(extra, answers) || extra->answers == nullptr)
+        return groups;
+    for (int32_t i = 0; i < extra->answerCount; ++i)
+        for (int32_t number : {extra->answers[i].upperGroup, extra->answers[i].lowerGroup})
+            if (std::find(groups.begin(), groups.end(), number) == groups.end())
+                groups.push_back(number);
+    groups.erase(std::remove_if(groups.begin(), groups.end(),
+                                [&](int32_t number) {
+                                    for (int32_t g = 0; g < list.count; ++g)
+                                        if (list.groups[g].number == number)
+                                            return true;
+                                    return false;
+                                }),
+                 groups.end());
+    return groups;
+}
+
+void WriteGroups(Document& doc, const KvResultList& list, long long total, const KvResultExtra* extra)
 {
     doc.Heading("Группы ценностей");
+    std::vector<long long> scores;
+    for (int32_t g = 0; g < list.count; ++g)
+        scores.push_back(list.groups[g].score);
     for (int32_t g = 0; g < list.count; ++g) {
         const KvResultGroup& group = list.groups[g];
         doc.SubHeading(" — " + Points(group.score) + " (" + Number(Percent(group.score, total)) + "%)", group.name);
@@ -381,7 +447,16 @@ void WriteGroups(Document& doc, const KvResultList& list, long long total)
             doc.Italic(meaning->brief);
             doc.Text(" ");
         }
-        doc.Text(g == 0 ? "Эта группа на первом месте. " : "Эта группа на " + Number(g + 1) + "-м месте. ");
+        const std::vector<int32_t> tied = TiedWith(list, g);
+        const int32_t place = PlaceOf(scores, static_cast<long long>(group.score));
+        if (tied.empty()) {
+            doc.Text(place == 1 ? "Эта группа на первом месте. " : "Эта группа на " + Number(place) + "-м месте. ");
+        } else {
+            doc.Text(std::string("Эта группа делит ") + (place == 1 ? "первое" : Number(place) + "-е") + " место с " +
+                     (tied.size() == 1 ? "группой " : "группами "));
+            Names(doc, list, tied);
+            doc.Text(". ");
+        }
         if (group.valueCount > 0) {
             doc.Text(group.valueCount == 1 ? "Выбранная ценность: " : "Выбранные ценности в порядке предпочтения: ");
             for (int32_t v = 0; v < group.valueCount; ++v) {
@@ -394,10 +469,16 @@ void WriteGroups(Document& doc, const KvResultList& list, long long total)
         }
         doc.EndParagraph();
     }
-    if (list.count < 4) {
+    // Only groups known to have taken part are spoken of: a group the respondent did not choose from
+    // has lost nothing.
+    const std::vector<int32_t> silent = ChosenWithoutWins(list, extra);
+    if (!silent.empty()) {
         doc.BeginParagraph();
-        doc.Text("Ценности остальных групп ни разу не победили в сравнении, поэтому сейчас они для Вас отходят на "
-                 "второй план.");
+        doc.Text(silent.size() == 1
+                     ? "Ценности ещё одной выбранной Вами группы ни разу не победили в сравнении, поэтому "
+                       "сейчас они для Вас отходят на второй план."
+                     : "Ценности остальных выбранных Вами групп ни разу не победили в сравнении, поэтому "
+                       "сейчас они для Вас отходят на второй план.");
         doc.EndParagraph();
     }
 }
@@ -412,11 +493,16 @@ void WriteSummary(Document& doc, const KvResultList& list, long long total)
         doc.Name(list.groups[0].name);
         doc.Text(" заметно опережает остальные. Это Ваша главная опора, но стоит помнить и о других сторонах жизни.");
     } else if (list.groups[0].score - list.groups[1].score <= total / 10) {
+        std::vector<int32_t> close;
+        for (int32_t g = 0; g < list.count; ++g)
+            if (list.groups[0].score - list.groups[g].score <= total / 10)
+                close.push_back(g);
         doc.Text("Ваши предпочтения делятся почти поровну между группами ");
-        doc.Name(list.groups[0].name);
-        doc.Text(" и ");
-        doc.Name(list.groups[1].name);
-        doc.Text(": обе стороны жизни для Вас одинаково значимы, и выбор между ними даётся непросто.");
+        Names(doc, list, close);
+        doc.Text(close.size() == 2
+                     ? ": обе стороны жизни для Вас одинаково значимы, и выбор между ними даётся непросто."
+                     : ": все эти стороны жизни для Вас одинаково значимы, и выбор между ними даётся "
+                       "непросто.");
     } else {
         doc.Text("Ваши предпочтения уравновешены: группа ");
         doc.Name(list.groups[0].name);
@@ -513,6 +599,14 @@ void WriteConsistency(Document& doc, const KvResultExtra* fields)
         doc.Text("»");
         doc.EndParagraph();
     }
+    // A test with many circular triads has only the first of them named.
+    if (extra.triads > extra.circularCount) {
+        const long long more = extra.triads - extra.circularCount;
+        doc.BeginParagraph();
+        doc.Text("и ещё " + Number(more) + " " +
+                 Plural(more, "противоречивая тройка", "противоречивые тройки", "противоречивых троек") + ".");
+        doc.EndParagraph();
+    }
 }
 
 std::string Compose(const unsigned char* record, const KvResultList& list, const KvResultExtra* extra)
@@ -529,7 +623,7 @@ std::string Compose(const unsigned char* record, const KvResultList& list, const
     }
     WriteLeadingGroup(doc, list, total);
     WriteLeadingValues(doc, list);
-    WriteGroups(doc, list, total);
+    WriteGroups(doc, list, total, extra);
     WriteSummary(doc, list, total);
     WriteConsistency(doc, extra);
     return doc.Finish();
