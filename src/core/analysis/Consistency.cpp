@@ -344,6 +344,16 @@ double PRandomApproximate(qint32 n, qint64 triads)
     return n > 4 ? ApproxPRandom(n, triads) : 1.0;
 }
 
+int ZetaBin(const TvsConsistency& c, int bins)
+{
+    if (c.MaxTriads <= 0)
+        return bins - 1; // fewer than three values: nothing can go round in a circle
+    // floor(bins * (d_max - d) / d_max); d_max stays below 2^56 for any n this file accepts, so the
+    // product fits.
+    const qint64 bin = qint64(bins) * (c.MaxTriads - std::clamp<qint64>(c.Triads, 0, c.MaxTriads)) / c.MaxTriads;
+    return int(std::min<qint64>(bin, bins - 1));
+}
+
 qint64 ValuesOfComparisons(qint64 comparisons)
 {
     if (comparisons < 1)

@@ -37,6 +37,10 @@ struct TvsConsistency
 // to n(n-1)/2 and each lie in 0 .. n-1, otherwise the result is not Valid. Sums are 64-bit.
 TvsConsistency ConsistencyFromWins(std::span<const qint64> wins);
 
+// The bin of zeta among `bins` equal bins of [0, 1], the last one closed, decided on the integers d
+// and d_max: 1 - d/d_max in floating point puts a zeta of exactly 0.1 or 0.2 into the bin below.
+int ZetaBin(const TvsConsistency& c, int bins);
+
 // The number of values n >= 2 whose complete comparison takes exactly `comparisons` = n(n-1)/2 pairs;
 // 0 when no n does.
 qint64 ValuesOfComparisons(qint64 comparisons);

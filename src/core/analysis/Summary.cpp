@@ -840,8 +840,7 @@ qint8 ConsistencyCode(ConsistencyFunction consistency, const std::vector<KnownVa
     const TvsConsistency c = consistency(allWins);
     if (!c.Valid)
         return -1;
-    const int bin =
-        std::clamp(int(std::floor(c.Zeta * TvsConsistencySummary::kBins)), 0, TvsConsistencySummary::kBins - 1);
+    const int bin = ZetaBin(c, TvsConsistencySummary::kBins);
     return qint8(1 + bin + (c.PRandom > 0.05 ? 16 : 0));
 }
 

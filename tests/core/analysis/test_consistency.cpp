@@ -8,6 +8,7 @@
 #include <QSet>
 #include <QtTest/QtTest>
 
+#include <cmath>
 #include <limits>
 #include <map>
 
@@ -142,6 +143,7 @@ private slots:
     void fromAnswersAgainstBruteForce();
     void invalidLogs_data();
     void invalidLogs();
+    void zetaBinsAreExact();
     void everyTestInOnePass_data();
     void everyTestInOnePass();
 };
@@ -478,4 +480,40 @@ void TestConsistency::everyTestInOnePass()
 }
 
 QTEST_GUILESS_MAIN(TestConsistency)
+// Every (n, d) for n up to 15: the bin is the b with b/10 <= (d_max - d)/d_max < (b + 1)/10, decided
+// by cross-multiplying integers; zeta itself is 1 - d/d_max as the program computes it.
+void TestConsistency::zetaBinsAreExact()
+{
+    int floatingWrong = 0;
+    for (qint64 n = 3; n <= 15; ++n) {
+        std::vector<qint64> transitive;
+        for (qint64 v = n - 1; v >= 0; --v)
+            transitive.push_back(v);
+        const qint64 dMax = ConsistencyFromWins(transitive).MaxTriads;
+        QVERIFY(dMax > 0);
+        for (qint64 d = 0; d <= dMax; ++d) {
+            TvsConsistency c;
+            c.Valid = true;
+            c.N = qint32(n);
+            c.Triads = d;
+            c.MaxTriads = dMax;
+            c.Zeta = 1.0 - double(d) / double(dMax);
+            const qint64 bin = ZetaBin(c, 10);
+            const qint64 top = 10 * (dMax - d);
+            if (bin < 9)
+                QVERIFY2(bin * dMax <= top && top < (bin + 1) * dMax,
+                         qPrintable(QStringLiteral("n=%1 d=%2").arg(n).arg(d)));
+            else
+                QVERIFY2(9 * dMax <= top, qPrintable(QStringLiteral("n=%1 d=%2").arg(n).arg(d)));
+            if (std::clamp(int(std::floor(c.Zeta * 10)), 0, 9) != bin)
+                ++floatingWrong;
+        }
+    }
+    // The floating-point floor that this replaces went wrong in these cases (zeta of exactly 0.1 or 0.2).
+    QCOMPARE(floatingWrong, 12);
+    // Wins 3, 2, 2, 2, 1: d = 4 of 5, zeta exactly 0.2.
+    const std::vector<qint64> wins = {3, 2, 2, 2, 1};
+    QCOMPARE(ZetaBin(ConsistencyFromWins(wins), 10), 2);
+}
+
 #include "test_consistency.moc"

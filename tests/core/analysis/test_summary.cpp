@@ -56,6 +56,8 @@ kv::TvsConsistency KendallForTest(std::span<const qint64> wins)
     const double dMax = n % 2 ? double(n * n * n - n) / 24 : double(n * n * n - 4 * n) / 24;
     c.Valid = true;
     c.N = qint32(n);
+    c.Triads = std::llround(d);
+    c.MaxTriads = std::llround(dMax);
     c.Zeta = 1 - d / dMax;
     c.PRandom = 1 - c.Zeta;
     return c;
@@ -459,6 +461,36 @@ private slots:
         QCOMPARE(real.Consistency.Bins[9], qint64(2));
         QCOMPARE(real.Consistency.Bins[0], qint64(1));
         QCOMPARE(real.Consistency.LikeRandom, qint64(3));
+    }
+
+    // A zeta of exactly 0.2 (wins 3, 2, 2, 2, 1: 4 circular triads of at most 5) lies in the bin
+    // [0.2, 0.3), and one of exactly 0.1 in [0.1, 0.2), however 1 - d/d_max rounds.
+    void consistencyBinsOnExactZeta()
+    {
+        TvsSummaryData data;
+        for (int v = 0; v < 10; ++v)
+            data.ValueIndex(1 + v % 4, QStringLiteral("Ценность %1").arg(v));
+        const std::vector<std::vector<qint32>> tests = {{3, 2, 2, 2, 1}, {7, 5, 5, 5, 4, 4, 4, 4, 4, 3}};
+        for (const std::vector<qint32>& wins : tests) {
+            kv::TvsSummaryTest test;
+            test.Id = quint32(data.Tests.size() + 1);
+            test.FirstScore = quint32(data.Scores.size());
+            for (size_t i = 0; i < wins.size(); ++i) {
+                test.Points[size_t(data.Values[i].Group - 1)] += wins[i];
+                if (wins[i] > 0)
+                    data.Scores.push_back({quint32(i), wins[i]});
+            }
+            test.ScoreCount = quint32(data.Scores.size()) - test.FirstScore;
+            test.Known = test.ScoreCount;
+            test.N = kv::ValuesFromPoints(test.Points[0] + test.Points[1] + test.Points[2] + test.Points[3]);
+            data.Tests.push_back(test);
+        }
+        const kv::TvsConsistency second = kv::ConsistencyFromWins(std::vector<qint64>{7, 5, 5, 5, 4, 4, 4, 4, 4, 3});
+        QCOMPARE(second.Triads * 10, second.MaxTriads * 9); // zeta exactly 0.1
+        const TvsSummary s = kv::Summarize(data, {});
+        QCOMPARE(s.Consistency.Tests, qint64(2));
+        QCOMPARE(s.Consistency.Bins[2], qint64(1));
+        QCOMPARE(s.Consistency.Bins[1], qint64(1));
     }
 
     // Kept between summaries, each test's consistency is the one computed afresh whatever the
