@@ -177,7 +177,7 @@ private:
             break;
         case ColumnKind::DateTime:
             variable = readstat_add_variable(m_writer, column.Name, READSTAT_TYPE_DOUBLE, 0);
-            readstat_variable_set_format(variable, "DATETIME23.3");
+            readstat_variable_set_format(variable, "DATETIME24.3");
             readstat_variable_set_measure(variable, READSTAT_MEASURE_SCALE);
             break;
         case ColumnKind::Choice: {
@@ -186,8 +186,11 @@ private:
             readstat_variable_set_measure(variable, READSTAT_MEASURE_NOMINAL);
             const std::string setName = std::string(column.Name) + "_labels";
             readstat_label_set_t* labels = readstat_add_label_set(m_writer, READSTAT_TYPE_DOUBLE, setName.c_str());
+            // A list that names an item twice gives every answer of it the first code; the second
+            // code is never used and gets no label, so no two codes read the same.
             for (qsizetype i = 0; i < column.Items.size(); ++i)
-                readstat_label_double_value(labels, double(i), Utf8(column.Items.at(i)).c_str());
+                if (column.Items.indexOf(column.Items.at(i)) == i)
+                    readstat_label_double_value(labels, double(i), Utf8(column.Items.at(i)).c_str());
             readstat_variable_set_label_set(variable, labels);
             break;
         }
