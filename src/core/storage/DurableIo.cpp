@@ -21,20 +21,13 @@ namespace kv {
 namespace {
 
 std::atomic<int> g_steps{0};
-// -1: not yet looked up in the environment.
-std::atomic<int> g_crashAt{-1};
+// Armed only by a test in its own process: nothing outside the program (no environment variable, no
+// file) can end a save half-way.
+std::atomic<int> g_crashAt{0};
 
 int CrashAt()
 {
-    int at = g_crashAt.load();
-    if (at < 0) {
-        const char* env = std::getenv("KVENDAR_CRASH_AFTER_STEP");
-        at = env != nullptr ? std::max(0, std::atoi(env)) : 0;
-        int expected = -1;
-        if (!g_crashAt.compare_exchange_strong(expected, at))
-            at = expected;
-    }
-    return at;
+    return g_crashAt.load();
 }
 
 // Counts one step; true when it is the one to crash at.

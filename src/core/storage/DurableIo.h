@@ -49,9 +49,8 @@ bool RemoveFile(const QString& fileName);
 
 // The crash seam. Armed with k > 0, the k-th step from now ends the process with _exit(kCrashExit);
 // a write that is the k-th step stops half-way first, as a power cut in the middle of it would.
-// Every writer of the Data folder (the save, a merge, recovery itself) counts its steps here.
-// KVENDAR_CRASH_AFTER_STEP=k in the environment arms it for a whole run of a program, so that a test
-// can crash a separate executable too.
+// Every writer of the Data folder (the save, a merge, recovery itself) counts its steps here. Only
+// code in the same process arms it (the tests); the environment cannot.
 namespace crashseam {
 constexpr int kCrashExit = 77;
 // k == 0 disarms. Either way the step count starts again from 0.
