@@ -20,7 +20,7 @@ esac
 packages=(cmake make g++ clang libclang-rt-dev qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libjpeg-dev
   libgl-dev fontconfig fonts-dejavu-core xvfb xdotool x11-utils python3 imagemagick poppler-utils
   qt6-charts-dev libqt6opengl6-dev libreoffice-writer-nogui pkg-config libxlsxwriter-dev libreadstat-dev readstat
-  python3-openpyxl pspp desktop-file-utils appstream lintian dpkg-dev fakeroot file r-cran-bradleyterry2)
+  python3-openpyxl pspp r-cran-readxl desktop-file-utils appstream lintian dpkg-dev fakeroot file r-cran-bradleyterry2)
 
 missing=()
 for p in "${packages[@]}"; do

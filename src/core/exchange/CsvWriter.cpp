@@ -22,6 +22,15 @@ namespace {
 constexpr size_t kFlushAt = size_t(1) << 20;
 constexpr size_t kSlack = size_t(64) << 10;
 
+// A spreadsheet takes a text that starts with one of these for a formula (a respondent named
+// "=HYPERLINK(...)" would run one); the guard every spreadsheet honours is a leading apostrophe. The
+// same single bytes in Windows-1251 and UTF-8. Numbers are written by other functions and never
+// guarded, so "-1" stays a number.
+constexpr bool StartsLikeFormula(char first)
+{
+    return first == '=' || first == '+' || first == '-' || first == '@' || first == '\t' || first == '\r';
+}
+
 // Only these four make a field need quotes; they are the same single bytes in Windows-1251 and UTF-8.
 constexpr bool NeedsQuotes(unsigned char byte)
 {
@@ -95,12 +104,17 @@ void CsvFile::Utf8(std::string_view text)
     bool quote = false;
     for (const char ch : text)
         quote |= kNeedsQuotes[static_cast<unsigned char>(ch)];
+    const bool guard = !text.empty() && StartsLikeFormula(text.front());
     if (!quote) {
-        Reserve(text.size());
+        Reserve(text.size() + 1);
+        if (guard)
+            *m_at++ = '\'';
         m_at = std::copy(text.begin(), text.end(), m_at);
     } else {
-        Reserve(2 * text.size() + 2);
+        Reserve(2 * text.size() + 3);
         *m_at++ = '"';
+        if (guard)
+            *m_at++ = '\'';
         for (const char ch : text) {
             if (ch == '"')
                 *m_at++ = '"';
@@ -115,9 +129,12 @@ void CsvFile::Cp1251(QByteArrayView text)
 {
     // Each character is at most three bytes of UTF-8 and a doubled quote two; every code is
     // copied whole (four bytes), its length then decides how far the output moves on.
-    Reserve(3 * size_t(text.size()) + 3);
+    Reserve(3 * size_t(text.size()) + 4);
     const CsvCodes& codes = Codes();
+    const bool guard = !text.isEmpty() && StartsLikeFormula(text.front());
     char* out = m_at;
+    if (guard)
+        *out++ = '\'';
     quint8 flags = 0;
     for (const char ch : text) {
         const Utf8Table::Code& code = codes[static_cast<unsigned char>(ch)];
@@ -129,6 +146,8 @@ void CsvFile::Cp1251(QByteArrayView text)
         // Rare: written again, quoted.
         out = m_at;
         *out++ = '"';
+        if (guard)
+            *out++ = '\'';
         for (const char ch : text) {
             const Utf8Table::Code& code = codes[static_cast<unsigned char>(ch)];
             if (ch == '"')

@@ -19,6 +19,26 @@ namespace kv {
 
 namespace {
 
+bool IsHex(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// A workbook reads _xHHHH_ in a string as the character HHHH, so text that merely looks like such an
+// escape ("_x0041_B", say) must have its underscore escaped as _x005F_ to read back as written.
+void EscapeLikeEscapes(std::string& text)
+{
+    if (text.find("_x") == std::string::npos)
+        return;
+    for (size_t at = text.find("_x"); at != std::string::npos; at = text.find("_x", at + 1)) {
+        if (at + 7 <= text.size() && IsHex(text[at + 2]) && IsHex(text[at + 3]) && IsHex(text[at + 4]) &&
+            IsHex(text[at + 5]) && text[at + 6] == '_') {
+            text.insert(at + 1, "x005F_");
+            at += 6;
+        }
+    }
+}
+
 // Excel's sheet holds this many rows, header included; a longer table goes on in a next sheet.
 constexpr qint64 kRowsPerSheet = LXW_ROW_MAX;
 // From 1900-03-01 on a day count since 1899-12-30 is Excel's own date number; before it Excel
@@ -75,6 +95,7 @@ public:
             case ColumnKind::Text:
             case ColumnKind::Choice:
                 m_text.assign(cell.Text);
+                EscapeLikeEscapes(m_text);
                 error = worksheet_write_string(m_sheet, lxw_row_t(m_row), col, m_text.c_str(), nullptr);
                 break;
             case ColumnKind::DateTime:

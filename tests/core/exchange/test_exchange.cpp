@@ -10,6 +10,7 @@
 #include "support/HistoryFixtures.h"
 
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest/QtTest>
 
@@ -394,6 +395,89 @@ private slots:
             sink->Commit();
         }
         QCOMPARE(ReadFile(dir.filePath(u"numbers.csv"_s)), expected);
+    }
+
+    // A text cell that a spreadsheet would take for a formula gets a leading apostrophe, through the
+    // sink's UTF-8 cells and through the names the export copies from the records; numbers never do.
+    void csvGuardsFormulaLikeText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("field");
+        QTest::newRow("=") << u"=HYPERLINK(\"http://x\")"_s << QByteArray("\"'=HYPERLINK(\"\"http://x\"\")\"");
+        QTest::newRow("+") << u"+7 999"_s << QByteArray("'+7 999");
+        QTest::newRow("-") << u"-Иванов"_s << QByteArray("'-Иванов");
+        QTest::newRow("@") << u"@SUM(A1)"_s << QByteArray("'@SUM(A1)");
+        QTest::newRow("tab") << u"\tx"_s << QByteArray("'\tx");
+        QTest::newRow("carriage return") << u"\rx"_s << QByteArray("\"'\rx\"");
+        QTest::newRow("plain") << u"Иванов"_s << QByteArray("Иванов");
+        QTest::newRow("inside") << u"Анна=Мария"_s << QByteArray("Анна=Мария");
+        QTest::newRow("empty") << QString() << QByteArray();
+    }
+    void csvGuardsFormulaLikeText()
+    {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, field);
+        QTemporaryDir dir;
+        const TableLayout layout{
+            "cells",
+            u"Ячейки"_s,
+            {Column{"t", {}, ColumnKind::Text, {}, false, {}}, Column{"n", {}, ColumnKind::Integer, {}, false, {}}}};
+        {
+            const std::unique_ptr<TableSink> sink = MakeCsvSink(dir.path());
+            sink->BeginTable(layout, 0);
+            const std::string utf8 = text.toStdString();
+            std::vector<Cell> cells(2);
+            cells[0].Empty = false;
+            cells[0].Text = utf8;
+            cells[1].Empty = false;
+            cells[1].Int = -5;
+            sink->Row(cells);
+            sink->EndTable();
+            sink->Commit();
+        }
+        QCOMPARE(ReadFile(dir.filePath(u"cells.csv"_s)), QByteArray("\xEF\xBB\xBFt,n\r\n") + field + ",-5\r\n");
+
+        // The same text as a respondent's name in tests.dat.
+        const QString data = dir.filePath(u"Data"_s);
+        QDir().mkpath(data);
+        TvsDBTestRec rec = Test(1);
+        rec.SetFio(text);
+        WriteFile(data + u"/tests.dat"_s, kvtest::Bytes(rec));
+        WriteFile(data + u"/values.dat"_s, QByteArray());
+        const QString out = dir.filePath(u"out"_s);
+        ExportTables(data, ExportFormat::Csv, TestSelection(), out);
+        const QList<QByteArray> lines = ReadFile(out + u"/tests.csv"_s).split('\n');
+        QVERIFY(lines.size() >= 2);
+        QVERIFY2(lines.at(1).startsWith("1," + field + ','), lines.at(1).constData());
+    }
+
+    // Text that looks like a workbook's own _xHHHH_ escape reads back as written: R's readxl, like the
+    // spreadsheets, turns _x0041_ in a string into "A".
+    void xlsxEscapesItsOwnEscapes()
+    {
+        if (QStandardPaths::findExecutable(u"Rscript"_s).isEmpty())
+            QSKIP("Rscript (Debian r-base-core) is not installed");
+        QTemporaryDir dir;
+        const QString data = dir.filePath(u"Data"_s);
+        QDir().mkpath(data);
+        TvsDBTestRec rec = Test(1);
+        const QString name = u"_x0041_B и _x00e9_ _x12_ _xABCD"_s;
+        rec.SetFio(name);
+        WriteFile(data + u"/tests.dat"_s, kvtest::Bytes(rec));
+        WriteFile(data + u"/values.dat"_s, QByteArray());
+        const QString book = dir.filePath(u"out.xlsx"_s);
+        ExportTables(data, ExportFormat::Xlsx, TestSelection(), book);
+        QProcess r;
+        r.start(u"Rscript"_s,
+                {u"-e"_s,
+                 u"args <- commandArgs(TRUE); if (!requireNamespace('readxl', quietly = TRUE)) quit(status = 77); "
+                 "x <- readxl::read_excel(args[1], sheet = 'tests'); writeLines(enc2utf8(x$name[1]))"_s,
+                 book});
+        QVERIFY(r.waitForFinished(120000));
+        if (r.exitCode() == 77)
+            QSKIP("R's readxl (Debian r-cran-readxl) is not installed");
+        QVERIFY2(r.exitCode() == 0, r.readAllStandardError().constData());
+        QCOMPARE(QString::fromUtf8(r.readAllStandardOutput()).trimmed(), name);
     }
 
     void cancelLeavesNothing_data()
