@@ -1,6 +1,8 @@
 #include "core/exchange/SummaryTool.h"
 
 #include "core/analysis/Summary.h"
+#include "core/analysis/SummaryTables.h"
+#include "core/catalogue/uvsValues.h"
 #include "core/exchange/Export.h"
 #include "core/exchange/TableSink.h"
 #include "core/platform/Errors.h"
@@ -78,84 +80,60 @@ bool ParseArgs(QStringList args, TvsSummaryFilter& filter, QString& format, QStr
     return true;
 }
 
-Cell IntCell(qint64 n)
+ColumnKind ExportedKind(SummaryColumnKind kind)
 {
-    Cell c;
-    c.Empty = false;
-    c.Int = n;
-    return c;
+    switch (kind) {
+    case SummaryColumnKind::Text:
+        return ColumnKind::Text;
+    case SummaryColumnKind::Decimal:
+        return ColumnKind::Real;
+    case SummaryColumnKind::Group:
+    case SummaryColumnKind::Count:
+        break;
+    }
+    return ColumnKind::Integer;
 }
 
-Cell RealCell(double x)
+void WriteTable(const SummaryTable& table, TableSink& sink)
 {
-    Cell c;
-    c.Empty = std::isnan(x);
-    c.Real = x;
-    return c;
-}
-
-Cell TextCell(const std::string& text)
-{
-    Cell c;
-    c.Empty = false;
-    c.Text = text;
-    return c;
+    TableLayout layout{table.Name, table.Label, {}};
+    for (const SummaryColumn& column : table.Columns)
+        layout.Columns.push_back({column.Name, column.Label, ExportedKind(column.Kind), {}, false, {}});
+    sink.BeginTable(layout, qint64(table.Rows.size()));
+    std::vector<std::string> texts(table.Columns.size()); // what the text cells point into
+    std::vector<Cell> cells(table.Columns.size());
+    for (const std::vector<SummaryCell>& row : table.Rows) {
+        for (size_t c = 0; c < row.size(); ++c) {
+            Cell& cell = cells[c];
+            cell = Cell{};
+            cell.Empty = false;
+            switch (layout.Columns[c].Kind) {
+            case ColumnKind::Text:
+                texts[c] = row[c].Text.toStdString();
+                cell.Text = texts[c];
+                break;
+            case ColumnKind::Real:
+                cell.Empty = std::isnan(row[c].Number);
+                cell.Real = row[c].Number;
+                break;
+            default:
+                cell.Int = qint64(row[c].Number);
+                break;
+            }
+        }
+        sink.Row(cells);
+    }
+    sink.EndTable();
 }
 
 } // namespace
 
 void WriteSummaryTables(const TvsSummaryData& data, const TvsSummary& summary, TableSink& sink)
 {
-    const TableLayout groups{"groups",
-                             QStringLiteral("Группы"),
-                             {{"group", QStringLiteral("Номер группы"), ColumnKind::Integer, {}, false, {}},
-                              {"tests", QStringLiteral("Тестов в долях"), ColumnKind::Integer, {}, false, {}},
-                              {"mean_share", QStringLiteral("Средняя доля очков"), ColumnKind::Real, {}, false, {}},
-                              {"ci_low", QStringLiteral("95% ДИ от"), ColumnKind::Real, {}, false, {}},
-                              {"ci_high", QStringLiteral("95% ДИ до"), ColumnKind::Real, {}, false, {}},
-                              {"led", QStringLiteral("Лидировала, тестов"), ColumnKind::Integer, {}, false, {}}}};
-    const bool any = summary.Tests > 0;
-    sink.BeginTable(groups, any ? qint64(summary.Groups.size()) : 0);
-    for (const TvsGroupSummary& g : any ? summary.Groups : std::vector<TvsGroupSummary>{})
-        sink.Row({IntCell(g.Group), IntCell(g.Tests), RealCell(g.MeanShare), RealCell(g.CiLow), RealCell(g.CiHigh),
-                  IntCell(g.Led)});
-    sink.EndTable();
-
-    const TableLayout values{
-        "values",
-        QStringLiteral("Ценности"),
-        {{"value", QStringLiteral("Ценность"), ColumnKind::Text, {}, false, {}},
-         {"group", QStringLiteral("Номер группы"), ColumnKind::Integer, {}, false, {}},
-         {"won", QStringLiteral("Побеждала, тестов"), ColumnKind::Integer, {}, false, {}},
-         {"chosen", QStringLiteral("Выбрана по журналу, тестов"), ColumnKind::Integer, {}, false, {}},
-         {"mean_share", QStringLiteral("Средняя доля побед"), ColumnKind::Real, {}, false, {}},
-         {"mean_rank", QStringLiteral("Средний ранг"), ColumnKind::Real, {}, false, {}},
-         {"first", QStringLiteral("Первая, тестов"), ColumnKind::Integer, {}, false, {}}}};
-    sink.BeginTable(values, qint64(summary.Values.size()));
-    for (const TvsValueSummary& v : summary.Values) {
-        const std::string name = data.Values[v.Value].Name.toStdString();
-        sink.Row({TextCell(name), IntCell(data.Values[v.Value].Group), IntCell(v.Won), IntCell(v.Chosen),
-                  RealCell(v.MeanShare), RealCell(v.MeanRank), IntCell(v.First)});
-    }
-    sink.EndTable();
-
-    const TableLayout scale{"scale",
-                            QStringLiteral("Шкала Брэдли — Терри"),
-                            {{"value", QStringLiteral("Ценность"), ColumnKind::Text, {}, false, {}},
-                             {"group", QStringLiteral("Номер группы"), ColumnKind::Integer, {}, false, {}},
-                             {"scale", QStringLiteral("Логарифм силы, среднее 0"), ColumnKind::Real, {}, false, {}},
-                             {"se", QStringLiteral("Стандартная ошибка"), ColumnKind::Real, {}, false, {}},
-                             {"comparisons", QStringLiteral("Сравнений"), ColumnKind::Integer, {}, false, {}}}};
-    const TvsBradleyTerry& fit = summary.Scale;
-    const bool fitted = fit.State == TvsBradleyTerry::Status::Fitted;
-    sink.BeginTable(scale, fitted ? qint64(fit.Items.size()) : 0);
-    for (size_t i = 0; fitted && i < fit.Items.size(); ++i) {
-        const TvsSummaryValue& value = data.Values[fit.Items[i]];
-        const std::string name = value.Name.toStdString();
-        sink.Row({TextCell(name), IntCell(value.Group), RealCell(fit.Scale[i]), RealCell(fit.StdError[i]),
-                  IntCell(fit.Comparisons[i])});
-    }
-    sink.EndTable();
+    // The files carry group numbers, not the catalogue's names.
+    const SummaryTables tables = BuildSummaryTables(data, summary, TvsValueTypeList());
+    for (const SummaryTable* table : {&tables.Groups, &tables.Values, &tables.Scale})
+        WriteTable(*table, sink);
 }
 
 int RunSummary(const QStringList& args, QTextStream& out, QTextStream& err)
@@ -182,20 +160,13 @@ int RunSummary(const QStringList& args, QTextStream& out, QTextStream& err)
         WriteTables(*ExportFormatNamed(format), output,
                     [&](TableSink& sink) { WriteSummaryTables(data, summary, sink); });
 
-        const bool any = summary.Tests > 0;
-        const TvsBradleyTerry& fit = summary.Scale;
-        const bool fitted = fit.State == TvsBradleyTerry::Status::Fitted;
-        if (!any)
+        if (summary.Tests == 0)
             err << NoTestsText() << Qt::endl;
         else
             out << QStringLiteral("Тестов: %1").arg(summary.Tests) << Qt::endl;
-        if (any && !fitted) {
-            err << (fit.State == TvsBradleyTerry::Status::Disconnected
-                        ? QStringLiteral("Шкала не построена: сравнения распадаются на %1 не связанных частей")
-                              .arg(fit.Components.size())
-                        : QStringLiteral("Шкала не построена: слишком мало сравнений"))
-                << Qt::endl;
-        }
+        const QString noScale = ScaleNotBuiltText(summary);
+        if (!noScale.isEmpty())
+            err << noScale << Qt::endl;
         return 0;
     } catch (const Error& e) {
         err << e.message() << Qt::endl;

@@ -194,6 +194,34 @@ private slots:
         QVERIFY(text.contains(QStringLiteral("Средняя доля очков группы")));
     }
 
+    // The printed report holds what the window shows, with the values in the order the user sorted them.
+    void reportFollowsTheShownTables()
+    {
+        Fixture f;
+        TfmSummary window(f.context, f.catalogue);
+        window.Load();
+        const auto valueOrder = [&window] {
+            QStringList names;
+            for (const QString& line : window.Report()->toPlainText().split(u'\n')) {
+                if (line.size() == 1 && line[0] >= u'A' && line[0] <= u'D')
+                    names << line;
+            }
+            return names;
+        };
+        QCOMPARE(valueOrder(), (QStringList{u"D"_qs, u"A"_qs, u"B"_qs, u"C"_qs}));
+        auto* values = Find<QTableWidget>(&window, QStringLiteral("sgValues"));
+        values->horizontalHeader()->setSortIndicator(5, Qt::DescendingOrder);
+        QCOMPARE(valueOrder(), (QStringList{u"C"_qs, u"B"_qs, u"A"_qs, u"D"_qs}));
+
+        const QString text = window.Report()->toPlainText();
+        for (const QString& shown :
+             {Find<QLabel>(&window, QStringLiteral("laCount"))->text(),
+              Find<QLabel>(&window, QStringLiteral("laScaleNote"))->text(),
+              Find<QLabel>(&window, QStringLiteral("laConsistency"))->text(), values->horizontalHeaderItem(3)->text(),
+              QStringLiteral("Идеологические ценности"), QStringLiteral("0,556")})
+            QVERIFY2(text.contains(shown), qPrintable(shown));
+    }
+
     // The tables as shown, under the window's filter, through the export's writers: the CSV files are
     // byte for byte what the data tool writes for the same filter, a workbook is one file, and a file
     // type the export does not know is refused with nothing written.
