@@ -1,7 +1,7 @@
 #include "gui/summary/uvsSummary.h"
 
 #include "core/analysis/SummaryTables.h"
-#include "core/exchange/SummaryTool.h"
+#include "core/exchange/SummaryExport.h"
 #include "core/platform/Errors.h"
 #include "gui/platform/ErrorBox.h"
 #include "gui/platform/Printing.h"

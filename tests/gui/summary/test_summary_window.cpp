@@ -1,11 +1,11 @@
 // The summary window: filters that apply at once, sortable tables with their charts, the selection
 // handed over from the history window, and the PDF of the whole summary.
-#include "core/exchange/SummaryTool.h"
 #include "gui/history/uvsTestGrid.h"
 #include "gui/summary/uvsSummary.h"
 #include "gui/widgets/ResultChart.h"
 #include "support/SummaryFixture.h"
 #include "support/TestSupport.h"
+#include "tool/Commands.h"
 
 #include <QComboBox>
 #include <QDir>
