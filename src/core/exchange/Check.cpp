@@ -128,34 +128,4 @@ DataCheckReport CheckDataFolder(const QString& dataDir)
     return report;
 }
 
-int RunCheck(const QStringList& args, QTextStream& out, QTextStream& err)
-{
-    if (args.size() != 1 || args.at(0).startsWith(u'-')) {
-        err << QStringLiteral("Использование: kvendar-data check ПАПКА_ДАННЫХ") << Qt::endl;
-        return 2;
-    }
-    DataCheckReport report;
-    try {
-        report = CheckDataFolder(args.at(0));
-    } catch (const Error& e) {
-        err << e.message() << Qt::endl;
-        return 2;
-    }
-    out << QStringLiteral("Тестов: %1").arg(report.Tests) << Qt::endl;
-    out << QStringLiteral("Значений: %1").arg(report.Values) << Qt::endl;
-    out << QStringLiteral("Ответов: %1").arg(report.Answers) << Qt::endl;
-    if (report.RolledBack)
-        out << QStringLiteral("Незавершенное сохранение теста отменено перед проверкой.") << Qt::endl;
-    if (report.Completed)
-        out << QStringLiteral("Прерванное сохранение теста найдено целым и сохранено перед проверкой.") << Qt::endl;
-    const QStringList problems = report.Problems();
-    if (problems.isEmpty()) {
-        out << QStringLiteral("Проблем не найдено.") << Qt::endl;
-        return 0;
-    }
-    for (const QString& line : problems)
-        out << line << Qt::endl;
-    return 1;
-}
-
 } // namespace kv

@@ -2,7 +2,6 @@
 
 #include <QString>
 #include <QStringList>
-#include <QTextStream>
 #include <QtGlobal>
 
 namespace kv {
@@ -38,9 +37,5 @@ struct DataCheckReport
 // Reads the folder's files whole records at a time, as the program does. Raises kv::Error (in
 // Russian) when the folder is missing, holds no database or a file cannot be opened.
 DataCheckReport CheckDataFolder(const QString& dataDir);
-
-// `check DATA_FOLDER`: prints the counts and the problems; 0 clean, 1 problems found, 2 the arguments
-// or the folder are unusable.
-int RunCheck(const QStringList& args, QTextStream& out, QTextStream& err);
 
 } // namespace kv

@@ -4,7 +4,6 @@
 
 #include <QString>
 #include <QStringList>
-#include <QTextStream>
 #include <QtGlobal>
 
 #include <functional>
@@ -49,9 +48,5 @@ ExportResult ExportTables(const QString& dataDir, ExportFormat format, const Tes
 // made when missing and removed again when the writing fails. fill writes the tables; they are
 // committed once it returns. Raises kv::Error (in Russian) on failure.
 void WriteTables(ExportFormat format, const QString& output, const std::function<void(TableSink&)>& fill);
-
-// `export [--format csv|xlsx|sav] [--tests LIST] DATA_FOLDER OUTPUT`: 0 done, 1 the export failed,
-// 2 the arguments are unusable.
-int RunExport(const QStringList& args, QTextStream& out, QTextStream& err);
 
 } // namespace kv

@@ -489,39 +489,4 @@ QString MergeReport(const MergeResult& result)
     return QStringLiteral("Добавлено тестов: %1, пропущено повторов: %2").arg(result.added).arg(result.skipped);
 }
 
-int RunMerge(const QStringList& args, QTextStream& out, QTextStream& err)
-{
-    const QString usage = QStringLiteral("Использование: kvendar-data merge ИСХОДНАЯ_ПАПКА ПАПКА_ДАННЫХ\n"
-                                         "Добавляет тесты из папки Data другого компьютера в папку базы данных.\n"
-                                         "Тесты, которые уже есть в базе, пропускаются; исходная папка не меняется.\n");
-    if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
-        out << usage;
-        out.flush();
-        return 0;
-    }
-    if (args.size() != 2) {
-        err << QStringLiteral("kvendar-data merge: нужны две папки\n") << usage;
-        err.flush();
-        return 2;
-    }
-    try {
-        const MergeResult result = MergeDataFolders(args.at(0), args.at(1));
-        out << MergeReport(result) << u'\n';
-        out.flush();
-        return 0;
-    } catch (const MergeFolderError& e) {
-        err << QStringLiteral("kvendar-data merge: ") << e.message() << u'\n';
-        err.flush();
-        return 2;
-    } catch (const Error& e) {
-        err << QStringLiteral("kvendar-data merge: ") << e.message() << u'\n';
-        err.flush();
-        return 1;
-    } catch (const std::bad_alloc&) {
-        err << QStringLiteral("kvendar-data merge: недостаточно памяти; база данных не изменена\n");
-        err.flush();
-        return 1;
-    }
-}
-
 } // namespace kv

@@ -8,8 +8,6 @@
 
 #include <functional>
 
-class QTextStream;
-
 namespace kv {
 
 // How a merge went: tests written into the target, and source tests left out because the target
@@ -51,9 +49,5 @@ MergeResult MergeDataFolders(const QString& sourceDir, const QString& targetDir,
 
 // "Добавлено тестов: N, пропущено повторов: M"
 QString MergeReport(const MergeResult& result);
-
-// The data tool's "merge SOURCE TARGET" (args without the word merge). Exit status 0 when merged,
-// 1 when the merge failed and the target is unchanged, 2 for unusable arguments or folders.
-int RunMerge(const QStringList& args, QTextStream& out, QTextStream& err);
 
 } // namespace kv

@@ -1,6 +1,7 @@
 #include "gui/summary/uvsSummary.h"
 
-#include "core/exchange/SummaryTool.h"
+#include "core/analysis/SummaryTables.h"
+#include "core/exchange/SummaryExport.h"
 #include "core/platform/Errors.h"
 #include "gui/platform/ErrorBox.h"
 #include "gui/platform/Printing.h"
@@ -52,39 +53,39 @@ private:
 
 QString Number(double x, int decimals)
 {
-    if (std::isnan(x))
-        return QString();
-    return QLocale(QLocale::Russian).toString(x, 'f', decimals);
+    return SummaryNumberText(x, decimals);
 }
 
-QTableWidgetItem* Text(const QString& text)
-{
-    return new QTableWidgetItem(text);
-}
+// Each row's place in its core table, kept on the row's first item so that the report can list the
+// rows in the order the user has sorted them to.
+constexpr int kTableRowRole = Qt::UserRole + 1;
 
-QTableWidgetItem* Count(qint64 n)
+void Show(QTableWidget* table, const SummaryTable& source)
 {
-    return new NumberItem(QString::number(n), double(n));
-}
-
-QTableWidgetItem* Decimal(double x, int decimals)
-{
-    return new NumberItem(Number(x, decimals), x);
-}
-
-void Prepare(QTableWidget* table, const QStringList& headers, int rows)
-{
+    QStringList headers;
+    for (const SummaryColumn& column : source.Columns)
+        headers << column.Header;
     table->setSortingEnabled(false);
     table->clearContents();
     table->setColumnCount(int(headers.size()));
     table->setHorizontalHeaderLabels(headers);
-    table->setRowCount(rows);
-}
-
-void Finish(QTableWidget* table)
-{
+    table->setRowCount(int(source.Rows.size()));
+    for (int r = 0; r < int(source.Rows.size()); ++r) {
+        const std::vector<SummaryCell>& row = source.Rows[size_t(r)];
+        for (int c = 0; c < int(row.size()); ++c) {
+            const SummaryColumnKind kind = source.Columns[size_t(c)].Kind;
+            const bool number = kind == SummaryColumnKind::Count || kind == SummaryColumnKind::Decimal;
+            QTableWidgetItem* item = number ? new NumberItem(row[size_t(c)].Text, row[size_t(c)].Number)
+                                            : new QTableWidgetItem(row[size_t(c)].Text);
+            if (c == 0)
+                item->setData(kTableRowRole, r);
+            table->setItem(r, c, item);
+        }
+    }
     table->setSortingEnabled(true);
     table->resizeColumnsToContents();
+    if (source.SortColumn >= 0)
+        table->sortItems(source.SortColumn, Qt::DescendingOrder);
 }
 
 QString Html(const QString& text)
@@ -92,19 +93,25 @@ QString Html(const QString& text)
     return text.toHtmlEscaped();
 }
 
-QString TableHtml(const QTableWidget* table)
+// The table as the report prints it, its rows in the order shown in the window.
+QString TableHtml(const SummaryTable& source, const QTableWidget* shown)
 {
     QString html = QStringLiteral("<table border=\"1\" cellspacing=\"0\" cellpadding=\"3\"><tr>");
-    for (int c = 0; c < table->columnCount(); ++c)
-        html += QStringLiteral("<th>") + Html(table->horizontalHeaderItem(c)->text()) + QStringLiteral("</th>");
+    for (const SummaryColumn& column : source.Columns)
+        html += QStringLiteral("<th>") + Html(column.Header) + QStringLiteral("</th>");
     html += QStringLiteral("</tr>");
-    for (int r = 0; r < table->rowCount(); ++r) {
+    for (int shownRow = 0; shownRow < shown->rowCount(); ++shownRow) {
+        const QTableWidgetItem* first = shown->item(shownRow, 0);
+        const int r = first ? first->data(kTableRowRole).toInt() : shownRow;
+        if (r < 0 || r >= int(source.Rows.size()))
+            continue;
+        const std::vector<SummaryCell>& row = source.Rows[size_t(r)];
         html += QStringLiteral("<tr>");
-        for (int c = 0; c < table->columnCount(); ++c) {
-            const QTableWidgetItem* item = table->item(r, c);
-            const bool number = dynamic_cast<const NumberItem*>(item) != nullptr;
-            html += (number ? QStringLiteral("<td align=\"right\">") : QStringLiteral("<td>")) +
-                    Html(item ? item->text() : QString()) + QStringLiteral("</td>");
+        for (size_t c = 0; c < row.size(); ++c) {
+            const SummaryColumnKind kind = source.Columns[c].Kind;
+            const bool number = kind == SummaryColumnKind::Count || kind == SummaryColumnKind::Decimal;
+            html += (number ? QStringLiteral("<td align=\"right\">") : QStringLiteral("<td>")) + Html(row[c].Text) +
+                    QStringLiteral("</td>");
         }
         html += QStringLiteral("</tr>");
     }
@@ -237,16 +244,8 @@ void TfmSummary::FilterChange()
 void TfmSummary::Recompute()
 {
     m_summary = Summarize(m_data, m_filter, m_options, &m_consistencyCache);
-    if (m_summary.Tests == 0) {
-        ui->laCount->setText(NoTestsText());
-    } else {
-        QString text = QStringLiteral("Тестов: %1").arg(m_summary.Tests);
-        if (m_summary.Undecidable > 0)
-            text += QStringLiteral(", из них без полного числа сравнений (не учтены в долях): %1")
-                        .arg(m_summary.Undecidable);
-        text += QStringLiteral(", с журналом ответов: %1").arg(m_summary.WithAnswers);
-        ui->laCount->setText(text);
-    }
+    m_tables = BuildSummaryTables(m_data, m_summary, m_valueTypes);
+    ui->laCount->setText(SummaryCountText(m_summary));
     ShowGroups();
     ShowValues();
     ShowScale();
@@ -298,29 +297,16 @@ void TfmSummary::TabChange()
 
 QString TfmSummary::GroupName(qint32 number) const
 {
-    if (number >= 1 && number <= m_valueTypes.Count())
-        return m_valueTypes.Items(number - 1).Name;
-    return QStringLiteral("Группа %1").arg(number);
+    return SummaryGroupName(m_valueTypes, number);
 }
 
 void TfmSummary::ShowGroups()
 {
-    QTableWidget* table = ui->sgGroups;
-    Prepare(table,
-            {QStringLiteral("Группа"), QStringLiteral("Тестов"), QStringLiteral("Средняя доля очков"),
-             QStringLiteral("95% ДИ от"), QStringLiteral("95% ДИ до"), QStringLiteral("Лидировала, тестов")},
-            m_summary.Tests > 0 ? int(m_summary.Groups.size()) : 0);
+    Show(ui->sgGroups, m_tables.Groups);
     std::vector<TvsChartRow> rows;
     QMap<int, QString> names;
     if (m_summary.Tests > 0) {
-        for (int r = 0; r < int(m_summary.Groups.size()); ++r) {
-            const TvsGroupSummary& g = m_summary.Groups[size_t(r)];
-            table->setItem(r, 0, Text(GroupName(g.Group)));
-            table->setItem(r, 1, Count(g.Tests));
-            table->setItem(r, 2, Decimal(g.MeanShare, 3));
-            table->setItem(r, 3, Decimal(g.CiLow, 3));
-            table->setItem(r, 4, Decimal(g.CiHigh, 3));
-            table->setItem(r, 5, Count(g.Led));
+        for (const TvsGroupSummary& g : m_summary.Groups) {
             if (!std::isnan(g.MeanShare)) {
                 rows.push_back(
                     {GroupName(g.Group) + QStringLiteral(": ") + Number(g.MeanShare, 3), g.MeanShare, g.Group, true});
@@ -328,31 +314,12 @@ void TfmSummary::ShowGroups()
             }
         }
     }
-    Finish(table);
     SetChart(0, QStringLiteral("Средняя доля очков группы"), std::move(rows), std::move(names), 2);
 }
 
 void TfmSummary::ShowValues()
 {
-    QTableWidget* table = ui->sgValues;
-    Prepare(table,
-            {QStringLiteral("Ценность"), QStringLiteral("Группа"), QStringLiteral("Побеждала, тестов"),
-             QStringLiteral("Выбрана (по журналу), тестов"), QStringLiteral("Средняя доля побед"),
-             QStringLiteral("Средний ранг"), QStringLiteral("Первая, тестов")},
-            int(m_summary.Values.size()));
-    for (int r = 0; r < int(m_summary.Values.size()); ++r) {
-        const TvsValueSummary& v = m_summary.Values[size_t(r)];
-        const TvsSummaryValue& value = m_data.Values[v.Value];
-        table->setItem(r, 0, Text(value.Name));
-        table->setItem(r, 1, Text(GroupName(value.Group)));
-        table->setItem(r, 2, Count(v.Won));
-        table->setItem(r, 3, Count(v.Chosen));
-        table->setItem(r, 4, Decimal(v.MeanShare, 3));
-        table->setItem(r, 5, Decimal(v.MeanRank, 2));
-        table->setItem(r, 6, Count(v.First));
-    }
-    Finish(table);
-    table->sortItems(4, Qt::DescendingOrder);
+    Show(ui->sgValues, m_tables.Values);
 
     std::vector<TvsValueSummary> best = m_summary.Values;
     std::stable_sort(best.begin(), best.end(),
@@ -374,51 +341,15 @@ void TfmSummary::ShowValues()
 
 void TfmSummary::ShowScale()
 {
-    QTableWidget* table = ui->sgScale;
+    Show(ui->sgScale, m_tables.Scale);
+    ui->laScaleNote->setText(ScaleNote(m_summary, m_options));
+
     const TvsBradleyTerry& fit = m_summary.Scale;
-    const bool fitted = fit.State == TvsBradleyTerry::Status::Fitted;
-    Prepare(table,
-            {QStringLiteral("Ценность"), QStringLiteral("Группа"), QStringLiteral("Шкала"),
-             QStringLiteral("Стандартная ошибка"), QStringLiteral("Сравнений")},
-            fitted ? int(fit.Items.size()) : 0);
     std::vector<std::pair<double, size_t>> order;
-    if (fitted) {
-        for (size_t i = 0; i < fit.Items.size(); ++i) {
-            const TvsSummaryValue& value = m_data.Values[fit.Items[i]];
-            table->setItem(int(i), 0, Text(value.Name));
-            table->setItem(int(i), 1, Text(GroupName(value.Group)));
-            table->setItem(int(i), 2, Decimal(fit.Scale[i], 3));
-            table->setItem(int(i), 3, Decimal(fit.StdError[i], 3));
-            table->setItem(int(i), 4, Count(fit.Comparisons[i]));
+    if (fit.State == TvsBradleyTerry::Status::Fitted) {
+        for (size_t i = 0; i < fit.Items.size(); ++i)
             order.emplace_back(fit.Scale[i], i);
-        }
     }
-    Finish(table);
-    table->sortItems(2, Qt::DescendingOrder);
-
-    QString note;
-    if (m_summary.WithAnswers == 0) {
-        note = QStringLiteral("У отобранных тестов нет журналов ответов: шкалу строить не из чего.");
-    } else if (fitted) {
-        note =
-            QStringLiteral("Шкала Брэдли — Терри по всем ответам отобранных тестов: чем выше, тем чаще ценность "
-                           "предпочитали другим. Среднее по ценностям равно 0; если у ценности A шкала a, а у B — b, "
-                           "то модель ожидает выбор A в доле 1 / (1 + e^(b − a)) их сравнений. В шкалу входят "
-                           "ценности, сравнивавшиеся не менее %1 раз.")
-                .arg(m_options.MinComparisons);
-    } else if (fit.State == TvsBradleyTerry::Status::Disconnected) {
-        note = QStringLiteral("Шкалу построить нельзя: ответы распадаются на %1 не связанных частей (есть ценность, "
-                              "которая всегда выигрывала или всегда проигрывала, или ценности, которые не "
-                              "сравнивались с остальными ни прямо, ни через другие).")
-                   .arg(fit.Components.size());
-    } else if (fit.State == TvsBradleyTerry::Status::NoConvergence) {
-        note = QStringLiteral("Шкалу построить не удалось: расчёт не сошёлся.");
-    } else {
-        note = QStringLiteral("Слишком мало сравнений: в шкалу входят ценности, сравнивавшиеся не менее %1 раз.")
-                   .arg(m_options.MinComparisons);
-    }
-    ui->laScaleNote->setText(note);
-
     std::sort(order.begin(), order.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
     std::vector<TvsChartRow> rows;
     QMap<int, QString> names;
@@ -433,16 +364,9 @@ void TfmSummary::ShowScale()
 void TfmSummary::ShowConsistency()
 {
     const TvsConsistencySummary& c = m_summary.Consistency;
+    ui->laConsistency->setText(ConsistencyNote(m_summary));
     std::vector<TvsChartRow> rows;
-    if (!m_summary.HasConsistency) {
-        ui->laConsistency->setText(QStringLiteral("Согласованность ответов не рассчитывается."));
-    } else if (c.Tests == 0) {
-        ui->laConsistency->setText(NoTestsText());
-    } else {
-        ui->laConsistency->setText(
-            QStringLiteral("Коэффициент согласованности ζ по %1 тестам; похожи на случайные ответы (p > 0,05): %2.")
-                .arg(c.Tests)
-                .arg(c.LikeRandom));
+    if (m_summary.HasConsistency && c.Tests > 0) {
         for (int b = 0; b < TvsConsistencySummary::kBins; ++b) {
             const QString range = Number(b / 10.0, 1) + QStringLiteral("–") + Number((b + 1) / 10.0, 1);
             rows.push_back({range + QStringLiteral(": ") + QString::number(c.Bins[size_t(b)]),
@@ -481,15 +405,19 @@ std::unique_ptr<QTextDocument> TfmSummary::Report() const
 {
     QString html = QStringLiteral("<h2>") + Html(kTitle) + QStringLiteral("</h2>");
     html += QStringLiteral("<p>Отбор: ") + Html(FilterText()) + QStringLiteral("</p>");
-    html += QStringLiteral("<p><b>") + Html(ui->laCount->text()) + QStringLiteral("</b></p>");
+    html += QStringLiteral("<p><b>") + Html(SummaryCountText(m_summary)) + QStringLiteral("</b></p>");
     if (m_summary.Tests > 0) {
-        html += QStringLiteral("<h3>Группы</h3>") + TableHtml(ui->sgGroups);
-        html += QStringLiteral("<h3>Ценности</h3>") + TableHtml(ui->sgValues);
-        html += QStringLiteral("<h3>Шкала</h3><p>") + Html(ui->laScaleNote->text()) + QStringLiteral("</p>");
-        if (ui->sgScale->rowCount() > 0)
-            html += TableHtml(ui->sgScale);
+        const auto heading = [](const SummaryTable& table) {
+            return QStringLiteral("<h3>") + Html(table.Title) + QStringLiteral("</h3>");
+        };
+        html += heading(m_tables.Groups) + TableHtml(m_tables.Groups, ui->sgGroups);
+        html += heading(m_tables.Values) + TableHtml(m_tables.Values, ui->sgValues);
+        html += heading(m_tables.Scale) + QStringLiteral("<p>") + Html(ScaleNote(m_summary, m_options)) +
+                QStringLiteral("</p>");
+        if (!m_tables.Scale.Rows.empty())
+            html += TableHtml(m_tables.Scale, ui->sgScale);
         html +=
-            QStringLiteral("<h3>Согласованность</h3><p>") + Html(ui->laConsistency->text()) + QStringLiteral("</p>");
+            QStringLiteral("<h3>Согласованность</h3><p>") + Html(ConsistencyNote(m_summary)) + QStringLiteral("</p>");
     }
     auto document = std::make_unique<QTextDocument>();
     document->setHtml(html);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/analysis/Summary.h"
+#include "core/analysis/SummaryTables.h"
 #include "core/catalogue/uvsValues.h"
 #include "gui/platform/AppContext.h"
 #include "gui/widgets/ResultChart.h"
@@ -80,6 +81,7 @@ private:
     TvsSummaryOptions m_options;
     TvsConsistencyCache m_consistencyCache;
     TvsSummary m_summary;
+    SummaryTables m_tables; // m_summary as the tables and the report show it
     std::vector<TvsChartView*> m_charts;
     std::vector<QWidget*> m_chartTabs;
     // What each chart is to show. Building a chart costs more than computing the summary, so a

@@ -10,6 +10,7 @@
 #include "core/storage/uvsDataBase.h"
 #include "support/DbFiles.h"
 #include "support/ForeignLock.h"
+#include "tool/Commands.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,11 +1,11 @@
 // The summary window: filters that apply at once, sortable tables with their charts, the selection
 // handed over from the history window, and the PDF of the whole summary.
-#include "core/exchange/SummaryTool.h"
 #include "gui/history/uvsTestGrid.h"
 #include "gui/summary/uvsSummary.h"
 #include "gui/widgets/ResultChart.h"
 #include "support/SummaryFixture.h"
 #include "support/TestSupport.h"
+#include "tool/Commands.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -192,6 +192,34 @@ private slots:
         QVERIFY(text.contains(QStringLiteral("0,556")));
         // The groups' chart, drawn on a page after the tables.
         QVERIFY(text.contains(QStringLiteral("Средняя доля очков группы")));
+    }
+
+    // The printed report holds what the window shows, with the values in the order the user sorted them.
+    void reportFollowsTheShownTables()
+    {
+        Fixture f;
+        TfmSummary window(f.context, f.catalogue);
+        window.Load();
+        const auto valueOrder = [&window] {
+            QStringList names;
+            for (const QString& line : window.Report()->toPlainText().split(u'\n')) {
+                if (line.size() == 1 && line[0] >= u'A' && line[0] <= u'D')
+                    names << line;
+            }
+            return names;
+        };
+        QCOMPARE(valueOrder(), (QStringList{u"D"_qs, u"A"_qs, u"B"_qs, u"C"_qs}));
+        auto* values = Find<QTableWidget>(&window, QStringLiteral("sgValues"));
+        values->horizontalHeader()->setSortIndicator(5, Qt::DescendingOrder);
+        QCOMPARE(valueOrder(), (QStringList{u"C"_qs, u"B"_qs, u"A"_qs, u"D"_qs}));
+
+        const QString text = window.Report()->toPlainText();
+        for (const QString& shown :
+             {Find<QLabel>(&window, QStringLiteral("laCount"))->text(),
+              Find<QLabel>(&window, QStringLiteral("laScaleNote"))->text(),
+              Find<QLabel>(&window, QStringLiteral("laConsistency"))->text(), values->horizontalHeaderItem(3)->text(),
+              QStringLiteral("Идеологические ценности"), QStringLiteral("0,556")})
+            QVERIFY2(text.contains(shown), qPrintable(shown));
     }
 
     // The tables as shown, under the window's filter, through the export's writers: the CSV files are

@@ -1,6 +1,6 @@
 // kvendar-data summary: the summary's tables as CSV files, for scripts.
-#include "core/exchange/SummaryTool.h"
 #include "support/SummaryFixture.h"
+#include "tool/Commands.h"
 
 #include <QDir>
 #include <QFile>
