@@ -47,7 +47,7 @@ bool ParseArgs(QStringList args, TvsSummaryFilter& filter, QString& format, QStr
             ok = ExportFormatNamed(format).has_value();
         } else if (arg == u"--sex") {
             filter.Sex = value.toInt(&ok);
-            ok = ok && filter.Sex >= 0 && filter.Sex <= 2;
+            ok = ok && filter.Sex >= 0 && filter.Sex < SexQuestion().Items.size();
         } else if (arg == u"--age") {
             static const QRegularExpression range(QStringLiteral("^(\\d*)-(\\d*)$"));
             const auto match = range.match(value);

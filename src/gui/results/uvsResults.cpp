@@ -2,6 +2,7 @@
 
 #include "core/analysis/ConsistencyText.h"
 
+#include "core/session/CompletedTest.h"
 #include "core/storage/SaveTransaction.h"
 #include "core/storage/uvsDataBase.h"
 #include "gui/platform/ErrorBox.h"
@@ -11,6 +12,7 @@
 #include "ui_uvsResults.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -64,6 +66,8 @@ TfmResults::TfmResults(AppContext& context, QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::TfmResults>()), m_context(context)
 {
     ui->setupUi(this);
+    for (const TvsChoiceQuestion* question : ChoiceQuestions())
+        Box(*question)->addItems(question->Items);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(size());
 
@@ -206,18 +210,20 @@ void TfmResults::FormCreate()
     ui->pcData->setCurrentWidget(ui->tsPrivateData);
 }
 
+QComboBox* TfmResults::Box(const TvsChoiceQuestion& question) const
+{
+    return findChild<QComboBox*>(question.Control);
+}
+
 TvsQuestionnaire TfmResults::Answers() const
 {
-    return {ui->edFio->text(),
-            ui->edAge->text(),
-            ui->cxSex->currentText(),
-            ui->cxSocial->currentText(),
-            ui->cxChildren->currentText(),
-            ui->cxPlaceOfLiving->currentText(),
-            ui->cxEducation->currentText(),
-            ui->cxSocialStatus->currentText(),
-            ui->cxBussines->currentText(),
-            ui->cxMaterialLevel->currentText()};
+    TvsQuestionnaire answers;
+    answers.Fio = ui->edFio->text();
+    answers.Age = ui->edAge->text();
+    answers.Sex = Box(SexQuestion())->currentText();
+    for (int q = 0; q < kQuestionCount; ++q)
+        answers.Answers[size_t(q)] = Box(Question(TvsQuestion(q)))->currentText();
+    return answers;
 }
 
 void TfmResults::pcDataChange()
@@ -303,20 +309,12 @@ void TfmResults::btSaveClick()
         throw Error(QStringLiteral("Невозможно создать базу данных."));
 
     TvsDBTestRec test;
-    test.SetFio(ui->edFio->text());
+    SetQuestionnaire(test, Answers());
     test.SetDate(DateTimeToRecordDate(m_now()));
     // The field holds digits only, but an age past 32 bits still ends the save here, before anything
     // is written.
     const QString age = ui->edAge->text();
     test.SetAge(age.isEmpty() ? 0 : StrToInt(age));
-    test.SetSex(static_cast<quint8>(ui->cxSex->currentIndex()));
-    test.SetSocial(ui->cxSocial->currentText());
-    test.SetChildren(ui->cxChildren->currentText());
-    test.SetPlaceOfLiving(ui->cxPlaceOfLiving->currentText());
-    test.SetEducation(ui->cxEducation->currentText());
-    test.SetSocialStatus(ui->cxSocialStatus->currentText());
-    test.SetBussines(ui->cxBussines->currentText());
-    test.SetMaterialLevel(ui->cxMaterialLevel->currentText());
     const int groupCount = m_resultList ? m_resultList->Count() : 0;
     for (int g = 0; g < groupCount; ++g) {
         const TvsValueTypeRec& group = m_resultList->Items(g);
@@ -365,10 +363,9 @@ void TfmResults::btSaveClick()
     Saved = true;
     ui->edFio->setReadOnly(true);
     ui->edAge->setReadOnly(true);
-    for (QWidget* w : std::initializer_list<QWidget*>{ui->cxSocial, ui->cxChildren, ui->cxPlaceOfLiving,
-                                                      ui->cxEducation, ui->cxSocialStatus, ui->cxBussines,
-                                                      ui->cxMaterialLevel, ui->btSave, ui->cxSex})
-        w->setEnabled(false);
+    for (const TvsChoiceQuestion* question : ChoiceQuestions())
+        Box(*question)->setEnabled(false);
+    ui->btSave->setEnabled(false);
 }
 
 void TfmResults::done(int result)
