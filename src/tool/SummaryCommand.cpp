@@ -2,6 +2,7 @@
 #include "core/analysis/SummaryTables.h"
 #include "core/exchange/Export.h"
 #include "core/exchange/SummaryExport.h"
+#include "core/session/Questionnaire.h"
 #include "core/platform/Errors.h"
 #include "tool/Commands.h"
 
@@ -22,7 +23,7 @@ QString ReadFilter(const CommandLine& line, TvsSummaryFilter& filter)
     if (line.IsSet(QStringLiteral("sex"))) {
         bool ok = false;
         filter.Sex = line.Value(QStringLiteral("sex")).toInt(&ok);
-        if (!ok || filter.Sex < 0 || filter.Sex > 2)
+        if (!ok || filter.Sex < 0 || filter.Sex >= SexQuestion().Items.size())
             return wrong(QStringLiteral("sex"));
     }
     if (line.IsSet(QStringLiteral("age"))) {

@@ -2,6 +2,7 @@
 
 #include "core/analysis/BradleyTerry.h"
 #include "core/analysis/Consistency.h"
+#include "core/session/Questionnaire.h"
 
 #include <QDate>
 #include <QHash>
@@ -14,19 +15,6 @@
 #include <vector>
 
 namespace kv {
-
-// The questionnaire's answers that are stored as text, in record order.
-enum class TvsQuestion
-{
-    Social,
-    Children,
-    PlaceOfLiving,
-    Education,
-    SocialStatus,
-    Bussines,
-    MaterialLevel
-};
-constexpr int kQuestionCount = 7;
 
 // What a summary is computed over. Every unset part lets every test through.
 struct TvsSummaryFilter

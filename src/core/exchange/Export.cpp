@@ -7,6 +7,7 @@
 #include "core/exchange/Utf8Table.h"
 #include "core/platform/Codec.h"
 #include "core/platform/Errors.h"
+#include "core/session/Questionnaire.h"
 #include "core/storage/DataSnapshot.h"
 #include "core/storage/uvsDataBase.h"
 
@@ -30,21 +31,6 @@ struct Cancelled
 {
 };
 
-QStringList Items(std::initializer_list<const char16_t*> items)
-{
-    QStringList list;
-    for (const char16_t* item : items)
-        list << QString::fromUtf16(item);
-    return list;
-}
-
-// The questionnaire's lists in the results window's order; a stored answer is its item's text.
-const QStringList& SexItems()
-{
-    static const QStringList items = Items({u"Нет ответа", u"Мужской", u"Женский"});
-    return items;
-}
-
 Column Col(const char* name, const char16_t* label, ColumnKind kind, QStringList items = {})
 {
     Column column;
@@ -58,10 +44,15 @@ Column Col(const char* name, const char16_t* label, ColumnKind kind, QStringList
 TableLayout TestsLayout()
 {
     using K = ColumnKind;
-    const auto choice = [](const char* name, const char16_t* label, QStringList items) {
-        Column column = Col(name, label, K::Choice);
-        column.Items = std::move(items);
-        column.KeepsOtherText = true;
+    // A stored answer is its item's text, which SPSS writes as the item's index beside any other
+    // text; sex is stored as the index itself.
+    const auto choice = [](const TvsChoiceQuestion& question) {
+        Column column;
+        column.Name = question.ExportName;
+        column.Label = question.Label;
+        column.Kind = K::Choice;
+        column.Items = question.Items;
+        column.KeepsOtherText = &question != &SexQuestion();
         return column;
     };
     TableLayout layout{"tests", QStringLiteral("Тесты"), {}};
@@ -70,28 +61,14 @@ TableLayout TestsLayout()
         Col("name", u"Фамилия, имя, отчество", K::Text),
         Col("date", u"Дата и время теста", K::DateTime),
         Col("age", u"Возраст, полных лет", K::Integer),
-        Col("sex", u"Пол", K::Choice, SexItems()),
-        choice("family_status", u"Семейное положение",
-               Items({u"Нет ответа", u"Холост", u"Гражданский брак", u"Женат / замужем", u"Разведен / разведена"})),
-        choice("children", u"Наличие детей",
-               Items({u"Нет ответа", u"Нет детей", u"Один ребенок", u"Два ребенка", u"Три и более детей",
-                      u"Врослые самостоятельные дети", u"Другое"})),
-        choice("residence", u"Место проживания",
-               Items({u"Нет ответа", u"Москва", u"Санкт-Петербург", u"Областной, краевой центр", u"Районный центр",
-                      u"Поселок, село"})),
-        choice("education", u"Образование",
-               Items({u"Нет ответа", u"Среднее", u"Среднее специальное", u"Высшее", u"Академическое"})),
-        choice("social_status", u"Социальный статус",
-               Items({u"Нет ответа", u"Учащийся, студент, аспирант", u"Рабочий", u"Безработный",
-                      u"Госслужайщий / бюджетник", u"Сотрудник коммерческой компании", u"Топ-менеджер, руководитель",
-                      u"Бизнесмен / предприниматель", u"Пенсионер", u"Безработный", u"Другое "})),
-        choice("occupation", u"Сфера деятельности",
-               Items({u"Нет ответа", u"Политика", u"Властные структуры", u"СМИ", u"Производство", u"Торговля",
-                      u"Здравоохранение", u"Образование", u"Услуги населению", u"Услуги предприятиям",
-                      u"Частный бизнес", u"Другое"})),
-        choice("income_level", u"Уровень материального благосостояния",
-               Items({u"Нет ответа", u"Недостаточный", u"Низкий", u"Ниже среднего", u"Средний", u"Выше среднего",
-                      u"Высокий"})),
+        choice(SexQuestion()),
+        choice(Question(TvsQuestion::Social)),
+        choice(Question(TvsQuestion::Children)),
+        choice(Question(TvsQuestion::PlaceOfLiving)),
+        choice(Question(TvsQuestion::Education)),
+        choice(Question(TvsQuestion::SocialStatus)),
+        choice(Question(TvsQuestion::Bussines)),
+        choice(Question(TvsQuestion::MaterialLevel)),
         Col("score_ideological", u"Баллы группы 1 (идеологические ценности)", K::Integer),
         Col("score_material", u"Баллы группы 2 (материальные ценности)", K::Integer),
         Col("score_emotional", u"Баллы группы 3 (эмоциональные ценности)", K::Integer),
@@ -303,7 +280,7 @@ public:
         m_total = 2 * (m_snapshot.Records(DataSnapshot::Tests) + m_snapshot.Records(DataSnapshot::Values) +
                        m_snapshot.Records(DataSnapshot::Answers));
         LoadGroupNames(dataDir);
-        const QStringList& sex = SexItems();
+        const QStringList& sex = SexQuestion().Items;
         for (int code = 0; code < 256; ++code)
             m_sexTexts[size_t(code)] = code < sex.size() ? sex.at(code).toStdString() : std::to_string(code);
     }

@@ -1,6 +1,7 @@
 #include "core/history/ResultRestore.h"
 
 #include "core/platform/Errors.h"
+#include "core/storage/Journal.h"
 
 #include <limits>
 
@@ -66,6 +67,28 @@ TvsAnswerLog RestoreAnswers(const TvsDBAnswerList& answers)
         log.push_back(a);
     }
     return log;
+}
+
+void LoadSavedTest(const QString& dataDir, qint32 id, const TvsValueTypeList& catalogue, TvsSavedTest& test)
+{
+    // The filters read the number from here, one thread at a time.
+    WantedTestId = id;
+    {
+        const std::unique_ptr<TvsDBTestList> tests = ReadTests(dataDir + QStringLiteral("/tests.dat"), &IsWantedTest);
+        if (!tests || tests->Count() == 0)
+            throw Error(QStringLiteral("Запись не найдена"));
+        test.Test = tests->Items(0);
+    }
+    {
+        const std::unique_ptr<TvsDBValueList> values =
+            ReadValues(dataDir + QStringLiteral("/values.dat"), &IsWantedValue);
+        if (!values || values->Count() == 0)
+            throw Error(QStringLiteral("Записи не найдены"));
+        RestoreResults(*values, test.Results, catalogue);
+    }
+    test.Answers.clear();
+    if (const std::unique_ptr<TvsDBAnswerList> records = ReadAnswers(AnswersFileName(dataDir), &IsWantedAnswer))
+        test.Answers = RestoreAnswers(*records);
 }
 
 } // namespace kv

@@ -20,4 +20,18 @@ void RestoreResults(const TvsDBValueList& values, TvsValueTypeList& result, cons
 // saved in). The values carry names and groups only: positions are not stored.
 TvsAnswerLog RestoreAnswers(const TvsDBAnswerList& answers);
 
+// A saved test as it is shown again: its record, its ranking rebuilt over the catalogue and its
+// answer log (empty for a test saved before answers were kept).
+struct TvsSavedTest
+{
+    TvsDBTestRec Test;
+    TvsValueTypeList Results;
+    TvsAnswerLog Answers;
+};
+
+// Reads test number id and its values and answers from the files of dataDir and rebuilds it into
+// test, whose Results must be empty. Raises kv::Error "Запись не найдена" when tests.dat has no such
+// test and "Записи не найдены" when it has no values; a missing answers.dat means no answers.
+void LoadSavedTest(const QString& dataDir, qint32 id, const TvsValueTypeList& catalogue, TvsSavedTest& test);
+
 } // namespace kv

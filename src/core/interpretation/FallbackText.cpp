@@ -1,5 +1,7 @@
 #include "core/interpretation/FallbackText.h"
 
+#include "core/session/CompletedTest.h"
+
 #include <QLocale>
 
 namespace kv {
@@ -22,17 +24,13 @@ QStringList BuildFallbackLines(const TvsDBTestRec& rec, const TvsValueTypeList& 
         QString(),
         QStringLiteral("ФИО: ") + rec.Fio(),
         QStringLiteral("Дата тестирования: ") + ShortDateText(rec.Date()),
-        QStringLiteral("Пол: ") + SexText(rec.Sex()),
+        SexQuestion().Label + QStringLiteral(": ") + SexText(rec.Sex()),
         QStringLiteral("Возраст: ") + QString::number(rec.Age()),
-        QStringLiteral("Семейное положение: ") + rec.Social(),
-        QStringLiteral("Наличие детей: ") + rec.Children(),
-        QStringLiteral("Место проживания: ") + rec.PlaceOfLiving(),
-        QStringLiteral("Образование: ") + rec.Education(),
-        QStringLiteral("Социальный статус: ") + rec.SocialStatus(),
-        QStringLiteral("Сфера деятельности: ") + rec.Bussines(),
-        QStringLiteral("Уровень материального благосостояния: ") + rec.MaterialLevel(),
-        QString(),
     };
+    const TvsQuestionnaire answers = QuestionnaireOf(rec);
+    for (int q = 0; q < kQuestionCount; ++q)
+        lines.append(Question(TvsQuestion(q)).Label + QStringLiteral(": ") + answers.Answers[size_t(q)]);
+    lines.append(QString());
     const QString separator = QStringLiteral(": ");
     for (int g = 0; g < results.Count(); ++g) {
         const TvsValueTypeRec& group = results.Items(g);

@@ -6,20 +6,21 @@ namespace kv {
 
 QStringList BuildMailLines(const TvsQuestionnaire& answers, const TvsValueTypeList& resultList)
 {
+    const auto line = [&answers](TvsQuestion q) { return Question(q).MailLabel + QStringLiteral(": ") + answers[q]; };
+    using Q = TvsQuestion;
     QStringList lines = {
         QStringLiteral("ФИО: ") + answers.Fio,
         QStringLiteral("Возраст: ") + answers.Age,
-        QStringLiteral("Пол: ") + answers.Sex,
+        SexQuestion().MailLabel + QStringLiteral(": ") + answers.Sex,
         QString(),
-        // The questionnaire asks for "Семейное положение"; the mail has always called it this.
-        QStringLiteral("Социальное положение: ") + answers.Social,
-        QStringLiteral("Наличие детей: ") + answers.Children,
-        QStringLiteral("Место проживания: ") + answers.PlaceOfLiving,
-        QStringLiteral("Образование: ") + answers.Education,
+        line(Q::Social),
+        line(Q::Children),
+        line(Q::PlaceOfLiving),
+        line(Q::Education),
         QString(),
-        QStringLiteral("Социальный статус: ") + answers.SocialStatus,
-        QStringLiteral("Сфера деятельности: ") + answers.Bussines,
-        QStringLiteral("Уровень материального благосостояния: ") + answers.MaterialLevel,
+        line(Q::SocialStatus),
+        line(Q::Bussines),
+        line(Q::MaterialLevel),
         QString(),
         QStringLiteral("Выбранные ценности:"),
         QString(),

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/catalogue/uvsValues.h"
+#include "core/session/Questionnaire.h"
 
 #include <QByteArray>
 #include <QChar>
@@ -12,21 +13,6 @@ namespace kv {
 // The test author's address: the recipient of the mail link and the address the note to the
 // respondent names.
 inline constexpr char16_t kAuthorAddress[] = u"orvelo@kvendar.example";
-
-// The questionnaire's answers as shown: the two edits' texts and each drop-down list's shown item.
-struct TvsQuestionnaire
-{
-    QString Fio;
-    QString Age;
-    QString Sex;
-    QString Social;
-    QString Children;
-    QString PlaceOfLiving;
-    QString Education;
-    QString SocialStatus;
-    QString Bussines;
-    QString MaterialLevel;
-};
 
 // The mail text, line by line: the answers, then the ranking with each value indented by four blanks
 // under its group and an empty line after every group.

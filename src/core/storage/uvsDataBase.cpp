@@ -2,6 +2,7 @@
 
 #include "core/platform/Codec.h"
 #include "core/platform/Errors.h"
+#include "core/session/Questionnaire.h"
 #include "core/storage/DurableIo.h"
 #include "core/storage/Journal.h"
 #include "core/storage/RecordFile.h"
@@ -521,14 +522,7 @@ bool IsWantedAnswer(const TvsDBAnswerRec& rec)
 
 QString SexText(quint8 sex)
 {
-    switch (sex) {
-    case 1:
-        return QStringLiteral("Мужской");
-    case 2:
-        return QStringLiteral("Женский");
-    default:
-        return QString();
-    }
+    return SexAnswerText(sex);
 }
 
 namespace {

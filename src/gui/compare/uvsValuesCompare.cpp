@@ -42,41 +42,36 @@ TfmValuesCompare::~TfmValuesCompare() = default;
 bool TfmValuesCompare::Execute(TvsPairLists& pairLists, TvsValueTypeList& valueTypes, TvsValueList& checkedValues)
 {
     bool completed = false;
-    m_pairLists = &pairLists;
-    m_valueTypes = &valueTypes;
-    m_checkedValues = &checkedValues;
-    m_finished = false;
-    m_shown.clear();
     m_answers.clear();
     try {
-        m_pairTotal = PairCount(checkedValues.Count());
-        m_pairNumber = 0;
-        NextPair();
+        m_session = std::make_unique<TvsCompareSession>(pairLists, valueTypes, checkedValues, m_random);
+        m_session->Start();
+        ShowSession();
         ui->bbItem1->setFocus();
-        completed = m_finished || exec() != QDialog::Rejected;
+        completed = m_session->Finished() || exec() != QDialog::Rejected;
     } catch (...) {
         // A failure before the first question or of the modal run is a cancelled test for the
         // driver; the respondent gets no message for it.
         completed = false;
     }
-    m_pairLists = nullptr;
-    m_valueTypes = nullptr;
-    m_checkedValues = nullptr;
-    m_shown.clear();
+    if (m_session)
+        m_answers = m_session->Answers();
+    m_session.reset();
     return completed;
 }
 
-void TfmValuesCompare::NextPair()
+void TfmValuesCompare::ShowSession()
 {
-    ++m_pairNumber;
+    m_pairTotal = m_session->PairTotal();
+    m_pairNumber = m_session->PairNumber();
+    m_item1 = m_session->Item1();
+    m_item2 = m_session->Item2();
     // The counter moves on also for the call that only closes the dialog.
     setWindowTitle(QStringLiteral("Попарное сравнение %1 из %2").arg(m_pairNumber).arg(m_pairTotal));
-    if (!DrawNextPair(*m_pairLists, m_random, m_item1, m_item2)) {
-        m_finished = true;
+    if (m_session->Finished()) {
         done(QDialog::Accepted);
         return;
     }
-    m_shown.push_back({m_item1, m_item2, m_random.State(), ClonePairLists(*m_pairLists)});
     ShowPair();
 }
 
@@ -84,7 +79,7 @@ void TfmValuesCompare::ShowPair()
 {
     ui->bbItem1->setText(ButtonText(m_item1.Name));
     ui->bbItem2->setText(ButtonText(m_item2.Name));
-    ui->bbBack->setEnabled(m_pairNumber > 1);
+    ui->bbBack->setEnabled(m_session->CanGoBack());
     // A screen reader speaks the caption only when the window opens; the description carries the
     // question and how far along it is to every answer, and back.
     setAccessibleDescription(
@@ -95,19 +90,8 @@ void TfmValuesCompare::ShowPair()
 void TfmValuesCompare::Answer(quint8 chosen)
 {
     const qint64 elapsed = m_nowMs() - m_shownAtMs;
-    TvsAnswer answer;
-    answer.Question = m_pairNumber;
-    answer.Upper = m_item1.Name;
-    answer.UpperGroup = m_item1.TypeNumber;
-    answer.UpperIndex = m_item1.SourceIndex;
-    answer.Lower = m_item2.Name;
-    answer.LowerGroup = m_item2.TypeNumber;
-    answer.LowerIndex = m_item2.SourceIndex;
-    answer.Chosen = chosen;
-    answer.ResponseMs = quint32(std::clamp<qint64>(elapsed, 0, std::numeric_limits<quint32>::max()));
-    ScoreAnswer(chosen == 1 ? m_item1 : m_item2, *m_checkedValues, *m_valueTypes);
-    m_answers.push_back(answer);
-    NextPair();
+    m_session->Answer(chosen, quint32(std::clamp<qint64>(elapsed, 0, std::numeric_limits<quint32>::max())));
+    ShowSession();
 }
 
 void TfmValuesCompare::bbItem1Click()
@@ -122,21 +106,10 @@ void TfmValuesCompare::bbItem2Click()
 
 void TfmValuesCompare::bbBackClick()
 {
-    if (m_pairNumber <= 1 || m_shown.size() < 2 || m_answers.empty())
+    if (!m_session->CanGoBack())
         return;
-    // The previous question comes back exactly as it was drawn: same pair, and the generator and the
-    // pair lists as they stood after drawing it, so every later question stays the one it would be.
-    const Shown& previous = m_shown[m_shown.size() - 2];
-    UnscoreAnswer(m_answers.back().Chosen == 1 ? previous.Item1 : previous.Item2, *m_checkedValues, *m_valueTypes);
-    m_answers.pop_back();
-    *m_pairLists = ClonePairLists(previous.PairLists);
-    m_random.SetState(previous.RandomState);
-    m_item1 = previous.Item1;
-    m_item2 = previous.Item2;
-    m_shown.pop_back();
-    --m_pairNumber;
-    setWindowTitle(QStringLiteral("Попарное сравнение %1 из %2").arg(m_pairNumber).arg(m_pairTotal));
-    ShowPair();
+    m_session->Back();
+    ShowSession();
 }
 
 void TfmValuesCompare::bbBreakClick()
@@ -168,7 +141,7 @@ void TfmValuesCompare::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     // The first pair is prepared before the window appears; its time runs from when it can be seen.
-    if (m_answers.empty() && m_pairNumber == 1)
+    if (m_session && m_session->Answers().empty() && m_pairNumber == 1)
         m_shownAtMs = m_nowMs();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/session/AnswerLog.h"
+#include "core/session/CompareSession.h"
 #include "core/session/PairDraw.h"
 #include "gui/platform/Dialogs.h"
 
@@ -17,8 +18,8 @@ class TfmValuesCompare;
 
 namespace kv {
 
-// Puts every pair of the chosen values to the respondent once, one at a time, and scores each answer
-// in place in the lists it is lent.
+// Shows a comparison session to the respondent, one pair at a time, and passes the answers, "Назад"
+// and the break on to it.
 class TfmValuesCompare final : public QDialog
 {
     Q_OBJECT
@@ -33,7 +34,7 @@ public:
     bool Execute(TvsPairLists& pairLists, TvsValueTypeList& valueTypes, TvsValueList& checkedValues);
 
     // The final answer of every question answered in the last run of Execute, in question order.
-    const TvsAnswerLog& AnswerLog() const { return m_answers; }
+    const TvsAnswerLog& AnswerLog() const { return m_session ? m_session->Answers() : m_answers; }
 
     // Where response times are measured from: a monotonic clock in milliseconds; tests drive it.
     void SetClock(std::function<qint64()> nowMs) { m_nowMs = std::move(nowMs); }
@@ -48,16 +49,8 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    // A question as it stood right after its pair was drawn, so that going back to it restores the
-    // generator and the pair lists instead of drawing again.
-    struct Shown
-    {
-        TvsValueRec Item1, Item2;
-        quint32 RandomState = 0;
-        TvsPairLists PairLists;
-    };
-
-    void NextPair();
+    // Shows where the session stands: the next pair, or the end of the run.
+    void ShowSession();
     void ShowPair();
     void Answer(quint8 chosen);
     void bbItem1Click();
@@ -68,15 +61,12 @@ private:
     std::unique_ptr<Ui::TfmValuesCompare> ui;
     Dialogs& m_dialogs;
     TvsRandom& m_random;
-    TvsPairLists* m_pairLists = nullptr;
-    TvsValueTypeList* m_valueTypes = nullptr;
-    TvsValueList* m_checkedValues = nullptr;
+    std::unique_ptr<TvsCompareSession> m_session; // during Execute only
+    // What the last run showed, kept for the caller once the session is gone.
     TvsValueRec m_item1;
     TvsValueRec m_item2;
     qint32 m_pairTotal = 0;
     qint32 m_pairNumber = 0;
-    bool m_finished = false;
-    std::vector<Shown> m_shown; // one per question up to the current one
     TvsAnswerLog m_answers;
     QElapsedTimer m_monotonic;
     std::function<qint64()> m_nowMs;

@@ -176,34 +176,15 @@ void TfmTestGrid::sgTestDblClick()
     const QString text = m_model->CellText(row, firstColumn);
     if (text.isEmpty())
         return;
-    WantedTestId = StrToInt(text);
+    const qint32 id = StrToInt(text);
 
     // Another instance may have been killed in a save since the history was opened.
     RunHandler(this, m_context.dialogs, [this] { RecoverDataDir(m_context.dataDir()); });
-    TvsDBTestRec rec;
-    {
-        const std::unique_ptr<TvsDBTestList> tests =
-            ReadTests(m_context.dataDir() + QStringLiteral("/tests.dat"), &IsWantedTest);
-        if (!tests || tests->Count() == 0)
-            throw Error(QStringLiteral("Запись не найдена"));
-        rec = tests->Items(0);
-    }
-
+    TvsSavedTest test;
+    LoadSavedTest(m_context.dataDir(), id, m_valueTypes, test);
     TfmDetailedResult detailed(m_context);
-    TvsValueTypeList result;
-    {
-        const std::unique_ptr<TvsDBValueList> values =
-            ReadValues(m_context.dataDir() + QStringLiteral("/values.dat"), &IsWantedValue);
-        if (!values || values->Count() == 0)
-            throw Error(QStringLiteral("Записи не найдены"));
-        RestoreResults(*values, result);
-    }
     // Tests saved before answers were kept have none; the view then works from the scores alone.
-    TvsAnswerLog answers;
-    if (const std::unique_ptr<TvsDBAnswerList> records =
-            ReadAnswers(AnswersFileName(m_context.dataDir()), &IsWantedAnswer))
-        answers = kv::RestoreAnswers(*records);
-    detailed.Execute(rec, result, answers.empty() ? nullptr : &answers);
+    detailed.Execute(test.Test, test.Results, test.Answers.empty() ? nullptr : &test.Answers);
     // The detailed window has no owner, so nothing else gives the keyboard back to the list.
     activateWindow();
 }

@@ -2,8 +2,7 @@
 
 #include "core/analysis/ConsistencyText.h"
 
-#include "core/storage/SaveTransaction.h"
-#include "core/storage/uvsDataBase.h"
+#include "core/session/CompletedTest.h"
 #include "gui/platform/ErrorBox.h"
 #include "gui/platform/Printing.h"
 #include "gui/widgets/ResultChart.h"
@@ -11,6 +10,7 @@
 #include "ui_uvsResults.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -64,6 +64,8 @@ TfmResults::TfmResults(AppContext& context, QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::TfmResults>()), m_context(context)
 {
     ui->setupUi(this);
+    for (const TvsChoiceQuestion* question : ChoiceQuestions())
+        Box(*question)->addItems(question->Items);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(size());
 
@@ -206,18 +208,20 @@ void TfmResults::FormCreate()
     ui->pcData->setCurrentWidget(ui->tsPrivateData);
 }
 
+QComboBox* TfmResults::Box(const TvsChoiceQuestion& question) const
+{
+    return findChild<QComboBox*>(question.Control);
+}
+
 TvsQuestionnaire TfmResults::Answers() const
 {
-    return {ui->edFio->text(),
-            ui->edAge->text(),
-            ui->cxSex->currentText(),
-            ui->cxSocial->currentText(),
-            ui->cxChildren->currentText(),
-            ui->cxPlaceOfLiving->currentText(),
-            ui->cxEducation->currentText(),
-            ui->cxSocialStatus->currentText(),
-            ui->cxBussines->currentText(),
-            ui->cxMaterialLevel->currentText()};
+    TvsQuestionnaire answers;
+    answers.Fio = ui->edFio->text();
+    answers.Age = ui->edAge->text();
+    answers.Sex = Box(SexQuestion())->currentText();
+    for (int q = 0; q < kQuestionCount; ++q)
+        answers.Answers[size_t(q)] = Box(Question(TvsQuestion(q)))->currentText();
+    return answers;
 }
 
 void TfmResults::pcDataChange()
@@ -298,77 +302,16 @@ void TfmResults::btSaveClick()
 {
     if (!m_context.places.storageError.isEmpty())
         throw Error(m_context.places.storageError);
-    const QString dataDir = m_context.dataDir();
-    if (!CheckDataDir(dataDir))
-        throw Error(QStringLiteral("Невозможно создать базу данных."));
-
-    TvsDBTestRec test;
-    test.SetFio(ui->edFio->text());
-    test.SetDate(DateTimeToRecordDate(m_now()));
-    // The field holds digits only, but an age past 32 bits still ends the save here, before anything
-    // is written.
-    const QString age = ui->edAge->text();
-    test.SetAge(age.isEmpty() ? 0 : StrToInt(age));
-    test.SetSex(static_cast<quint8>(ui->cxSex->currentIndex()));
-    test.SetSocial(ui->cxSocial->currentText());
-    test.SetChildren(ui->cxChildren->currentText());
-    test.SetPlaceOfLiving(ui->cxPlaceOfLiving->currentText());
-    test.SetEducation(ui->cxEducation->currentText());
-    test.SetSocialStatus(ui->cxSocialStatus->currentText());
-    test.SetBussines(ui->cxBussines->currentText());
-    test.SetMaterialLevel(ui->cxMaterialLevel->currentText());
-    const int groupCount = m_resultList ? m_resultList->Count() : 0;
-    for (int g = 0; g < groupCount; ++g) {
-        const TvsValueTypeRec& group = m_resultList->Items(g);
-        if (group.Number >= 1 && group.Number <= 4)
-            test.SetTypeScore(group.Number, group.Score);
-    }
-
-    // The test, its values and its answers land together or not at all, even if the program is
-    // killed half-way; a failure raises with its reason and leaves the window unsaved, so the
-    // respondent can try again.
-    TvsDBSave save(dataDir);
-    save.AppendTest(test);
-    TvsDBValueRec value;
-    for (int g = 0; g < groupCount; ++g) {
-        const TvsValueTypeRec& group = m_resultList->Items(g);
-        const int valueCount = group.Values ? group.Values->Count() : 0;
-        for (int v = 0; v < valueCount; ++v) {
-            const TvsValueRec& rec = group.Values->Items(v);
-            value.SetTestId(static_cast<qint32>(test.Id()));
-            value.SetTypeNumber(static_cast<quint8>(group.Number & 0xff));
-            value.SetScore(rec.Score);
-            value.SetName(rec.Name);
-            save.AppendValue(value);
-        }
-    }
-    if (m_answers && !m_answers->empty()) {
-        // One write for the whole log: a 15-value test has 105 answers, and a system call each would
-        // cost more than the save's own records.
-        std::vector<TvsDBAnswerRec> answers;
-        answers.reserve(m_answers->size());
-        for (const TvsAnswer& a : *m_answers) {
-            TvsDBAnswerRec& answer = answers.emplace_back();
-            answer.SetTestId(test.Id());
-            answer.SetQuestion(static_cast<quint32>(a.Question));
-            answer.SetUpperGroup(static_cast<quint8>(a.UpperGroup & 0xff));
-            answer.SetUpper(a.Upper);
-            answer.SetLowerGroup(static_cast<quint8>(a.LowerGroup & 0xff));
-            answer.SetLower(a.Lower);
-            answer.SetChosen(a.Chosen);
-            answer.SetResponseMs(a.ResponseMs);
-        }
-        save.AppendAnswers(answers);
-    }
-    save.Commit();
+    // A failure raises with its reason and leaves the window unsaved, so the respondent can try again.
+    static const TvsValueTypeList kNoResults;
+    SaveCompletedTest(m_context.dataDir(), Answers(), m_resultList ? *m_resultList : kNoResults, m_answers, m_now());
 
     Saved = true;
     ui->edFio->setReadOnly(true);
     ui->edAge->setReadOnly(true);
-    for (QWidget* w : std::initializer_list<QWidget*>{ui->cxSocial, ui->cxChildren, ui->cxPlaceOfLiving,
-                                                      ui->cxEducation, ui->cxSocialStatus, ui->cxBussines,
-                                                      ui->cxMaterialLevel, ui->btSave, ui->cxSex})
-        w->setEnabled(false);
+    for (const TvsChoiceQuestion* question : ChoiceQuestions())
+        Box(*question)->setEnabled(false);
+    ui->btSave->setEnabled(false);
 }
 
 void TfmResults::done(int result)

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 
+class QComboBox;
 class QMenu;
 class QPushButton;
 
@@ -64,6 +65,8 @@ protected:
 
 private:
     void FormCreate();
+    // The questionnaire's drop-down list for this question.
+    QComboBox* Box(const TvsChoiceQuestion& question) const;
     // Fills the consistency tab from the answer log, or from the scores when there is none.
     void ShowConsistency();
     void pcDataChange();

@@ -3,6 +3,7 @@
 #include "core/analysis/SummaryTables.h"
 #include "core/exchange/SummaryExport.h"
 #include "core/platform/Errors.h"
+#include "core/session/Questionnaire.h"
 #include "gui/platform/ErrorBox.h"
 #include "gui/platform/Printing.h"
 #include "gui/transfer/TransferWindows.h"
@@ -124,9 +125,9 @@ TfmSummary::TfmSummary(AppContext& context, const TvsValueTypeList& valueTypes, 
     : QDialog(parent), ui(std::make_unique<Ui::TfmSummary>()), m_context(context), m_valueTypes(valueTypes)
 {
     ui->setupUi(this);
-    m_answerBoxes = {ui->cxSocial,       ui->cxChildren, ui->cxPlaceOfLiving, ui->cxEducation,
-                     ui->cxSocialStatus, ui->cxBussines, ui->cxMaterialLevel};
-    static_assert(kQuestionCount == 7);
+    // The filter lists bear the questionnaire's names.
+    for (int q = 0; q < kQuestionCount; ++q)
+        m_answerBoxes.push_back(findChild<QComboBox*>(Question(TvsQuestion(q)).Control));
 
     // One chart under each table; the consistency tab has its histogram alone.
     const QList<QWidget*> tabs{ui->tsGroups, ui->tsValues, ui->tsScale, ui->tsConsistency};
@@ -148,7 +149,8 @@ TfmSummary::TfmSummary(AppContext& context, const TvsValueTypeList& valueTypes, 
         table->verticalHeader()->setVisible(false);
         table->horizontalHeader()->setStretchLastSection(true);
     }
-    ui->cxSex->addItems({kAny, QStringLiteral("Нет ответа"), QStringLiteral("Мужской"), QStringLiteral("Женский")});
+    ui->cxSex->addItem(kAny);
+    ui->cxSex->addItems(SexQuestion().Items);
     for (QSpinBox* age : {ui->edAgeFrom, ui->edAgeTo}) {
         // 0 is "no bound", the way an empty age is stored.
         age->setRange(0, 150);
@@ -210,10 +212,10 @@ void TfmSummary::FillFilterLists()
         QComboBox* box = m_answerBoxes[size_t(q)];
         QStringList texts = m_data.AnswerTexts[size_t(q)];
         // "Нет ответа" first, then the answers as the respondents gave them, alphabetically.
-        const bool noAnswer = texts.removeAll(QStringLiteral("Нет ответа")) > 0;
+        const bool noAnswer = texts.removeAll(NoAnswerText()) > 0;
         texts.sort(Qt::CaseInsensitive);
         if (noAnswer)
-            texts.prepend(QStringLiteral("Нет ответа"));
+            texts.prepend(NoAnswerText());
         box->clear();
         box->addItem(kAny);
         box->addItems(texts);

@@ -1,6 +1,7 @@
 // The results window: the questionnaire as laid out, the mail text and its link, the age filter,
 // printing, copying and the close question.
 #include "core/session/MailText.h"
+#include "core/session/Questionnaire.h"
 #include "gui/platform/Printing.h"
 #include "gui/results/uvsResults.h"
 #include "support/TestSupport.h"
@@ -136,6 +137,29 @@ private slots:
         QCOMPARE(la->text(), text);
         // The buddy is what lets a screen reader announce the question with its field.
         QCOMPARE(la->buddy(), Find<QWidget>(&f.window, field));
+    }
+
+    void formListsAreTheQuestionnaire()
+    {
+        Fixture f;
+        // Every drop-down list of the window, in the form's order, is one question of the table, and
+        // its label asks what the table says.
+        const QList<QComboBox*> boxes = f.window.findChildren<QComboBox*>();
+        QStringList shownNames;
+        for (const QComboBox* box : boxes)
+            shownNames << box->objectName();
+        QStringList tableNames;
+        for (const TvsChoiceQuestion* question : ChoiceQuestions())
+            tableNames << question->Control;
+        QCOMPARE(shownNames, tableNames);
+        for (const TvsChoiceQuestion* question : ChoiceQuestions()) {
+            const auto* box = Find<QComboBox>(&f.window, question->Control);
+            QStringList shown;
+            for (int i = 0; i < box->count(); ++i)
+                shown << box->itemText(i);
+            QCOMPARE(shown, question->Items);
+            QCOMPARE(Find<QLabel>(&f.window, u"la"_s + question->Control.mid(2))->text(), question->Label + u':');
+        }
     }
 
     void dropDownItems_data()
