@@ -759,6 +759,42 @@ private slots:
         QCOMPARE(QDir(out.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
     }
 
+    // The application told to quit while an export runs: every event loop ends at once from then on,
+    // so the window tells the work to stop and waits for it rather than leave it running, or spin.
+    void quittingStopsTheWork()
+    {
+        Fixture f;
+        Hold hold;
+        hold.at = [](qint64, qint64) { return true; };
+        hold.release = [](bool goOn) { return !goOn; };
+        f.context.exportRunner = [&](const QString&, const QString&, const QList<quint32>&, const QString&,
+                                     const WorkProgress& progress) { return hold.Around(progress)(0, 0); };
+        TfmMain window(f.context);
+        QTemporaryDir out;
+        f.dialogs.saveNames = {out.filePath(QStringLiteral("итоги.csv"))};
+        QTimer quit;
+        quit.setInterval(1);
+        connect(&quit, &QTimer::timeout, &quit, [&] {
+            if (hold.held) {
+                quit.stop();
+                QCoreApplication::exit(0);
+            }
+        });
+        quit.start();
+        QElapsedTimer clock;
+        clock.start();
+        Action(&window, "miExport")->trigger();
+        const qint64 took = clock.elapsed();
+        // Let the next tests run event loops again: the application's own loop clears the quit.
+        QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+        QCoreApplication::exec();
+        QVERIFY(hold.held);
+        QVERIFY(hold.released);
+        QVERIFY2(took < kHoldLimitMs / 2, qPrintable(QString::number(took)));
+        QCOMPARE(f.dialogs.messages.size(), 1);
+        QCOMPARE(f.dialogs.messages[0].text, QStringLiteral("Экспорт отменен: файлы не созданы."));
+    }
+
     void historyExportsTheSelectedTests()
     {
         Fixture f;
