@@ -11,7 +11,6 @@
 
 #include "ui_uvsSummary.h"
 
-#include <QDir>
 #include <QHeaderView>
 #include <QLocale>
 #include <QPainter>
@@ -460,15 +459,9 @@ void TfmSummary::btSavePdfClick()
 
 void TfmSummary::btExportTablesClick()
 {
-    const std::optional<ExportTarget> target =
-        AskExportTarget(this, m_context.dialogs, QStringLiteral("Экспорт таблиц сводки"));
-    if (!target)
-        return;
-    WriteTables(target->format, target->output,
-                [this](TableSink& sink) { WriteSummaryTables(m_data, m_summary, sink); });
-    m_context.dialogs.Message(
-        this, Dialogs::Kind::Information,
-        QStringLiteral("Таблицы сводки сохранены: %1").arg(QDir::toNativeSeparators(target->output)), QMessageBox::Ok);
+    // The tables are written on a worker thread; the modal progress window keeps the filter, and so
+    // what is read here, as it is until they are.
+    ExportSummaryTables(this, m_context, [this](TableSink& sink) { WriteSummaryTables(m_data, m_summary, sink); });
 }
 
 } // namespace kv

@@ -3,21 +3,16 @@
 #include "core/exchange/Export.h"
 #include "core/exchange/Merge.h"
 #include "core/platform/Errors.h"
+#include "gui/transfer/BackgroundWork.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QProgressDialog>
 
-#include <algorithm>
 #include <vector>
 
 namespace kv {
 
 namespace {
-
-// The bar counts in thousandths, so that totals beyond the range of an int still fit.
-constexpr int kBarSteps = 1000;
 
 const QString kExportFilters = QStringLiteral("Таблицы CSV (*.csv);;Книга Excel (*.xlsx);;Таблицы SPSS (*.sav)");
 
@@ -30,47 +25,21 @@ bool ProgramExport(const QString& dataDir, const QString& format, const QList<qu
     return !ExportTables(dataDir, kind, selection, output, progress).Cancelled;
 }
 
+// Raised out of the summary's table writing when the user cancelled it; the writing then takes away
+// what it had written.
+struct TablesCancelled
+{
+};
+
+void TellExportCancelled(QWidget* parent, Dialogs& dialogs)
+{
+    dialogs.Message(parent, Dialogs::Kind::Information, QStringLiteral("Экспорт отменен: файлы не созданы."),
+                    QMessageBox::Ok);
+}
+
 } // namespace
 
-ProgressWindow::ProgressWindow(QWidget* parent, const QString& caption, const QString& label, int delayMs)
-    : m_dialog(std::make_unique<QProgressDialog>(label, QStringLiteral("Отмена"), 0, 0, parent))
-{
-    m_dialog->setObjectName(QStringLiteral("kvProgress"));
-    m_dialog->setWindowTitle(caption);
-    m_dialog->setWindowModality(Qt::ApplicationModal);
-    m_dialog->setAutoReset(false);
-    m_dialog->setAutoClose(false);
-    m_dialog->setMinimumDuration(delayMs);
-    // Starts the clock after which the window appears.
-    m_dialog->setValue(0);
-}
-
-ProgressWindow::~ProgressWindow() = default;
-
-bool ProgressWindow::Report(qint64 done, qint64 total)
-{
-    const int maximum = total > 0 ? kBarSteps : 0;
-    if (m_dialog->maximum() != maximum)
-        m_dialog->setRange(0, maximum);
-    if (total > 0)
-        m_dialog->setValue(int(std::clamp<qint64>(done, 0, total) * kBarSteps / total));
-    // The work runs inside a handler of the window underneath: until the progress window is up to
-    // block it, a click there must not start a second import in the middle of this one.
-    QCoreApplication::processEvents(m_dialog->isVisible() ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
-    return !m_dialog->wasCanceled();
-}
-
-WorkProgress ProgressWindow::Callback()
-{
-    return [this](qint64 done, qint64 total) { return Report(done, total); };
-}
-
-void ProgressWindow::Finish()
-{
-    m_dialog->hide();
-}
-
-void ImportTests(QWidget* parent, AppContext& context)
+void ImportTests(QWidget* parent, AppContext& context, const MergeRunner& merge)
 {
     const QString chosen =
         context.dialogs.ExistingDirectory(parent, QStringLiteral("Импорт тестов: папка Data другого компьютера"));
@@ -83,17 +52,20 @@ void ImportTests(QWidget* parent, AppContext& context)
         QFileInfo::exists(inner + QStringLiteral("/tests.dat")))
         source = inner;
 
+    const QString target = context.dataDir();
+    const MergeRunner& run =
+        merge ? merge : MergeRunner([](const QString& from, const QString& into, const WorkProgress& progress) {
+            return MergeDataFolders(from, into, progress);
+        });
     MergeResult result;
-    {
-        ProgressWindow progress(parent, QStringLiteral("Импорт тестов"),
-                                QStringLiteral("Добавление тестов в базу данных..."), context.progressDelayMs);
-        try {
-            result = MergeDataFolders(source, context.dataDir(), progress.Callback());
-        } catch (const MergeCancelled& e) {
-            progress.Finish();
-            context.dialogs.Message(parent, Dialogs::Kind::Information, e.message(), QMessageBox::Ok);
-            return;
-        }
+    try {
+        result = RunInBackground(parent,
+                                 {QStringLiteral("Импорт тестов"), QStringLiteral("Добавление тестов в базу данных..."),
+                                  context.progressDelayMs},
+                                 [&](const WorkProgress& progress) { return run(source, target, progress); });
+    } catch (const MergeCancelled& e) {
+        context.dialogs.Message(parent, Dialogs::Kind::Information, e.message(), QMessageBox::Ok);
+        return;
     }
     context.dialogs.Message(parent, Dialogs::Kind::Information, MergeReport(result), QMessageBox::Ok);
 }
@@ -121,21 +93,44 @@ void ExportTests(QWidget* parent, AppContext& context, const QList<quint32>& tes
     if (!target)
         return;
     const QString& output = target->output;
-
-    bool finished;
-    {
-        ProgressWindow progress(parent, caption, QStringLiteral("Запись таблиц..."), context.progressDelayMs);
-        const ExportRunner& run = context.exportRunner ? context.exportRunner : ExportRunner(&ProgramExport);
-        finished = run(context.dataDir(), target->formatName, testIds, output, progress.Callback());
-    }
+    const QString dataDir = context.dataDir();
+    const ExportRunner& run = context.exportRunner ? context.exportRunner : ExportRunner(&ProgramExport);
+    const bool finished = RunInBackground(
+        parent, {caption, QStringLiteral("Запись таблиц..."), context.progressDelayMs},
+        [&](const WorkProgress& progress) { return run(dataDir, target->formatName, testIds, output, progress); });
     if (!finished) {
-        context.dialogs.Message(parent, Dialogs::Kind::Information,
-                                QStringLiteral("Экспорт отменен: файлы не созданы."), QMessageBox::Ok);
+        TellExportCancelled(parent, context.dialogs);
         return;
     }
     context.dialogs.Message(parent, Dialogs::Kind::Information,
                             QStringLiteral("Данные экспортированы: %1").arg(QDir::toNativeSeparators(output)),
                             QMessageBox::Ok);
+}
+
+void ExportSummaryTables(QWidget* parent, AppContext& context, const std::function<void(TableSink&)>& fill)
+{
+    const QString caption = QStringLiteral("Экспорт таблиц сводки");
+    const std::optional<ExportTarget> target = AskExportTarget(parent, context.dialogs, caption);
+    if (!target)
+        return;
+    try {
+        RunInBackground(parent, {caption, QStringLiteral("Запись таблиц..."), context.progressDelayMs},
+                        [&](const WorkProgress& progress) {
+                            WriteTables(target->format, target->output, [&](TableSink& sink) {
+                                fill(sink);
+                                // The tables are small: the one chance to cancel is before they are
+                                // committed.
+                                if (!progress(1, 1))
+                                    throw TablesCancelled();
+                            });
+                        });
+    } catch (const TablesCancelled&) {
+        TellExportCancelled(parent, context.dialogs);
+        return;
+    }
+    context.dialogs.Message(
+        parent, Dialogs::Kind::Information,
+        QStringLiteral("Таблицы сводки сохранены: %1").arg(QDir::toNativeSeparators(target->output)), QMessageBox::Ok);
 }
 
 } // namespace kv

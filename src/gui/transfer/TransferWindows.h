@@ -1,42 +1,28 @@
 #pragma once
 
 #include "core/exchange/Export.h"
+#include "core/exchange/Merge.h"
 #include "gui/platform/AppContext.h"
 
 #include <QList>
 #include <QString>
 
-#include <memory>
+#include <functional>
 #include <optional>
 
-class QProgressDialog;
 class QWidget;
 
 namespace kv {
 
-// Long work run inside a window's handler, under a progress window with a cancel button that
-// appears once the work has taken delayMs. The work calls Report (or the callback) now and then.
-class ProgressWindow final
-{
-public:
-    ProgressWindow(QWidget* parent, const QString& caption, const QString& label, int delayMs);
-    ~ProgressWindow();
-    ProgressWindow(const ProgressWindow&) = delete;
-    ProgressWindow& operator=(const ProgressWindow&) = delete;
-
-    // Shows how far the work is and lets the window answer; false once the user cancelled.
-    bool Report(qint64 done, qint64 total);
-    WorkProgress Callback();
-    // Takes the window away before the work's result is shown.
-    void Finish();
-
-private:
-    std::unique_ptr<QProgressDialog> m_dialog;
-};
+// Merges the tests of sourceDir into targetDir; called on a worker thread. Empty means the program's
+// own merge (MergeDataFolders); tests put one here that holds the work at a point of their choosing.
+using MergeRunner =
+    std::function<MergeResult(const QString& sourceDir, const QString& targetDir, const WorkProgress& progress)>;
 
 // "Импорт тестов...": asks for the data folder of another computer and merges its tests into this
-// program's database, then says how many were added and how many were already there.
-void ImportTests(QWidget* parent, AppContext& context);
+// program's database off the GUI thread, then says how many were added and how many were already
+// there.
+void ImportTests(QWidget* parent, AppContext& context, const MergeRunner& merge = {});
 
 // Where an export goes, as the user chose it: the format named by the file's suffix, and the output
 // the export's writers take (the workbook itself; for CSV and SPSS, a folder named like the file).
@@ -52,8 +38,13 @@ struct ExportTarget
 std::optional<ExportTarget> AskExportTarget(QWidget* parent, Dialogs& dialogs, const QString& caption);
 
 // "Экспорт данных..." (testIds empty: every test) and the history's "Экспортировать выбранные...":
-// asks for the file and its type, then exports. CSV and SPSS write one file per table, into a folder
-// named like the file chosen; Excel writes the workbook itself.
+// asks for the file and its type, then exports off the GUI thread. CSV and SPSS write one file per
+// table, into a folder named like the file chosen; Excel writes the workbook itself.
 void ExportTests(QWidget* parent, AppContext& context, const QList<quint32>& testIds);
+
+// The summary's "Экспорт таблиц сводки": asks for the file and its type, then writes the tables fill
+// makes through the export's writers off the GUI thread. fill runs on the worker thread; what it reads
+// must stay as it is while the modal progress window stands.
+void ExportSummaryTables(QWidget* parent, AppContext& context, const std::function<void(TableSink&)>& fill);
 
 } // namespace kv
