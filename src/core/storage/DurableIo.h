@@ -3,9 +3,6 @@
 #include <QString>
 #include <QtGlobal>
 
-#include <functional>
-#include <memory>
-
 namespace kv {
 
 // Every step that changes the Data folder on disk goes through these few calls, so that a test can
@@ -24,24 +21,6 @@ bool SyncFileData(int fd);
 void StartWriteback(int fd);
 bool TruncateFile(int fd, qint64 size);
 
-// Runs job on a thread kept for the rest of the process, while the caller goes on; the job is done
-// once Wait() or the destructor returns. Flushes that nothing orders against each other run so; a
-// thread made for every save would cost as much as a flush on a fast disk. Where no thread can be
-// had, the job runs in the constructor. job must not throw.
-class FlushBeside final
-{
-public:
-    explicit FlushBeside(std::function<void()> job);
-    ~FlushBeside() { Wait(); }
-    FlushBeside(const FlushBeside&) = delete;
-    FlushBeside& operator=(const FlushBeside&) = delete;
-    void Wait();
-
-    struct Ticket;
-
-private:
-    std::shared_ptr<Ticket> m_ticket;
-};
 // Makes the folder's entries (files made or removed in it) durable.
 bool SyncDirectory(const QString& dir);
 // ENOENT counts as done: the file is gone either way.

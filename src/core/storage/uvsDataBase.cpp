@@ -15,8 +15,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -79,29 +77,6 @@ size_t ReadUpTo(int fd, char* into, size_t size, off_t offset)
     return filled;
 }
 
-// The same, with a large read split between two threads: most of its time goes into the kernel
-// clearing fresh pages and copying into them, which a second core halves.
-size_t ReadUpToInParallel(int fd, char* into, size_t size, off_t offset)
-{
-    constexpr size_t kSplitFrom = size_t(16) << 20;
-    // On a huge-page boundary, so the two threads never fault in the same page.
-    constexpr size_t kStep = size_t(2) << 20;
-    if (size < kSplitFrom)
-        return ReadUpTo(fd, into, size, offset);
-    const size_t half = size / 2 / kStep * kStep;
-    size_t second = 0;
-    std::thread helper;
-    try {
-        helper = std::thread([&] { second = ReadUpTo(fd, into + half, size - half, offset + off_t(half)); });
-    } catch (const std::system_error&) {
-        return ReadUpTo(fd, into, size, offset);
-    }
-    const size_t first = ReadUpTo(fd, into, half, offset);
-    helper.join();
-    // A file that ended inside the first half has nothing after it.
-    return first < half ? first : half + second;
-}
-
 // A whole file goes straight into the list's storage, sized from the file, without a copy.
 template <typename Rec, typename List> void ReadAll(int fd, List& list)
 {
@@ -117,7 +92,7 @@ template <typename Rec, typename List> void ReadAll(int fd, List& list)
         // block. Should the file grow meanwhile (a writer that ignores the lock), go on in steps.
         const size_t room = expected + 1;
         char* const into = list.Room(room);
-        const size_t filled = ReadUpToInParallel(fd, into, room * sizeof(Rec), offset);
+        const size_t filled = ReadUpTo(fd, into, room * sizeof(Rec), offset);
         list.Keep(filled / sizeof(Rec));
         if (filled < room * sizeof(Rec))
             return;
