@@ -2,8 +2,7 @@
 
 #include "core/platform/Codec.h"
 #include "core/platform/Errors.h"
-#include "core/storage/Journal.h"
-#include "core/storage/RecordFile.h"
+#include "core/storage/DataSnapshot.h"
 #include "core/storage/RecordLayout.h"
 #include "core/storage/uvsDataBase.h"
 
@@ -12,16 +11,11 @@
 #include <QtEndian>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace kv {
 
@@ -37,69 +31,25 @@ template <typename T> T Field(const char* record, int offset)
     return qFromLittleEndian<T>(record + offset);
 }
 
-// Reads from offset until size bytes have arrived or the file ends; -1 when a read fails.
-qint64 ReadBlock(int fd, char* into, size_t size, off_t offset)
+// Calls each(record) for every whole record of the snapshot's file, a block at a time: nothing of
+// the file stays in memory. False when a read fails: a summary quietly missing the end of a file
+// would look like a smaller sample.
+template <typename Each> bool ScanRecords(const DataSnapshot& snapshot, DataSnapshot::FileKind kind, Each&& each)
 {
-    size_t filled = 0;
-    while (filled < size) {
-        const ssize_t n = ::pread(fd, into + filled, size - filled, offset + off_t(filled));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
-        filled += size_t(n);
+    DataSnapshot::Reader reader(snapshot, kind);
+    const size_t size = size_t(DataSnapshot::RecordSize(kind));
+    const char* block;
+    while (const size_t count = reader.Next(block)) {
+        for (size_t i = 0; i < count; ++i)
+            each(block + i * size);
     }
-    return qint64(filled);
+    return !reader.failed();
 }
-
-// Calls each(record) for every whole record of fd from record first on, a quarter of a megabyte at
-// a time: nothing of the file stays in memory, and a block is still in the processor's cache when it
-// is scanned. end < 0 reads to the end of the file. False when a read
-// fails: a summary quietly missing the end of a file would look like a smaller sample.
-template <typename Each> bool ScanRecords(int fd, size_t recordSize, qint64 first, qint64 end, Each&& each)
-{
-    const size_t capacity = (size_t(256) << 10) / recordSize * recordSize;
-    std::vector<char> block(capacity);
-    off_t offset = off_t(first) * off_t(recordSize);
-    const off_t stop = end < 0 ? -1 : off_t(end) * off_t(recordSize);
-    for (;;) {
-        const size_t wanted = stop < 0 ? capacity : std::min<size_t>(capacity, size_t(stop - offset));
-        if (wanted == 0)
-            return true;
-        const qint64 filled = ReadBlock(fd, block.data(), wanted, offset);
-        if (filled < 0)
-            return false;
-        const size_t whole = size_t(filled) / recordSize;
-        for (size_t i = 0; i < whole; ++i)
-            each(block.data() + i * recordSize);
-        if (size_t(filled) < wanted)
-            return true;
-        offset += off_t(filled);
-    }
-}
-
-class FileHandle
-{
-public:
-    explicit FileHandle(int fd) : m_fd(fd) {}
-    ~FileHandle()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 std::string_view ShortBytes(const char* at)
 {
-    return std::string_view(at + 1, std::min<size_t>(static_cast<quint8>(*at), kShortStringChars));
+    const QByteArrayView text = ShortStringAt(at);
+    return std::string_view(text.data(), size_t(text.size()));
 }
 
 QString Decode(std::string_view raw)
@@ -219,15 +169,10 @@ constexpr qint32 kEpochJulianDay = 2415019; // 1899-12-30
 
 qint32 JulianDayOf(double date)
 {
-    if (!std::isfinite(date) || std::fabs(date) > 1e7)
-        return 0;
-    // The stored number is already local time: its whole part is the day, the fraction (of either
-    // sign) the time of day, and a time that rounds to midnight belongs to the next day.
-    const double whole = std::trunc(date);
-    qint64 days = qint64(whole);
-    if (std::llround(std::fabs(date - whole) * 86400000.0) >= 86400000)
-        days += date >= 0 ? 1 : -1;
-    return qint32(kEpochJulianDay + days);
+    // The stored number is already local time: no clock is asked.
+    qint64 days;
+    qint32 ms;
+    return SplitRecordDate(date, days, ms) ? qint32(kEpochJulianDay + days) : 0;
 }
 
 QString UnreadableText(const QString& fileName)
@@ -289,24 +234,12 @@ struct PlacedScore
 TvsSummaryData ReadSummaryData(const QString& dataDir)
 {
     TvsSummaryData data;
-    const QDir dir(dataDir);
+    if (!QFileInfo(dataDir).isDir())
+        return data;
     // A save cut short by a crash is undone before anything of it is counted.
-    if (dir.exists())
-        RecoverDataDir(dataDir);
-    const QString testsFile = dir.filePath(QStringLiteral("tests.dat"));
-    const QString valuesFile = dir.filePath(QStringLiteral("values.dat"));
-    const QString answersFile = dir.filePath(QStringLiteral("answers.dat"));
-
-    // Locked in the order every writer takes them.
-    const FileHandle tests(OpenLocked(testsFile, O_RDONLY, kLockWaitMs));
-    if (tests.get() < 0) {
-        if (!QFileInfo::exists(testsFile))
-            return data;
-        throw Error(UnreadableText(testsFile));
-    }
-    const FileHandle values(OpenLocked(valuesFile, O_RDONLY, kLockWaitMs));
-    if (values.get() < 0 && QFileInfo::exists(valuesFile))
-        throw Error(UnreadableText(valuesFile));
+    const DataSnapshot snapshot(dataDir);
+    if (!snapshot.Exists(DataSnapshot::Tests))
+        return data;
 
     QHash<quint32, quint32> byId; // the first test of a number wins, as in the history window
     std::vector<bool> firstOfId;
@@ -319,10 +252,10 @@ TvsSummaryData ReadSummaryData(const QString& dataDir)
 
     std::array<RawTexts, kQuestionCount> answerTexts;
     std::array<std::vector<quint16>, kQuestionCount> answerIndex;
-    const qint64 expectedTests = std::max<qint64>(0, QFileInfo(testsFile).size()) / TvsDBTestRec::kSize;
+    const qint64 expectedTests = snapshot.Records(DataSnapshot::Tests);
     data.Tests.reserve(size_t(expectedTests));
     firstOfId.reserve(size_t(expectedTests));
-    const bool readTests = ScanRecords(tests.get(), TvsDBTestRec::kSize, 0, -1, [&](const char* bytes) {
+    const bool readTests = ScanRecords(snapshot, DataSnapshot::Tests, [&](const char* bytes) {
         TvsSummaryTest test;
         test.Id = Field<quint32>(bytes, kTestId);
         test.Age = Field<qint32>(bytes, kTestAge);
@@ -361,7 +294,7 @@ TvsSummaryData ReadSummaryData(const QString& dataDir)
         data.Tests.push_back(test);
     });
     if (!readTests)
-        throw Error(UnreadableText(testsFile));
+        throw Error(UnreadableText(snapshot.FilePath(DataSnapshot::Tests)));
 
     // Each value record's test is found (once for a run of one test's records), its name given its
     // number among all values as it is first met in a record that counts, and the records of unknown
@@ -382,9 +315,6 @@ TvsSummaryData ReadSummaryData(const QString& dataDir)
             ++test.Known;
         }
     };
-    struct stat st
-    {
-    };
     RawTexts names;
     std::vector<quint32> valueOfName;
     std::vector<PlacedScore> unsorted;
@@ -392,10 +322,9 @@ TvsSummaryData ReadSummaryData(const QString& dataDir)
     quint32 lastTest = 0;
     quint32 lastId = 0;
     qint64 lastIdTest = -2; // not looked up yet
-    if (values.get() >= 0) {
-        if (::fstat(values.get(), &st) == 0)
-            data.Scores.reserve(size_t(st.st_size / TvsDBValueRec::kSize));
-        const bool readValues = ScanRecords(values.get(), TvsDBValueRec::kSize, 0, -1, [&](const char* bytes) {
+    {
+        data.Scores.reserve(size_t(snapshot.Records(DataSnapshot::Values)));
+        const bool readValues = ScanRecords(snapshot, DataSnapshot::Values, [&](const char* bytes) {
             const quint32 id = Field<quint32>(bytes, kValueTestId);
             if (id != lastId || lastIdTest == -2) {
                 lastId = id;
@@ -431,7 +360,7 @@ TvsSummaryData ReadSummaryData(const QString& dataDir)
             }
         });
         if (!readValues)
-            throw Error(UnreadableText(valuesFile));
+            throw Error(UnreadableText(snapshot.FilePath(DataSnapshot::Values)));
     }
     if (!sorted) {
         // Stable, so that a test's records keep their file order.
@@ -460,13 +389,9 @@ TvsSummaryData ReadSummaryData(const QString& dataDir)
         TvsComparison pair;
     };
     std::vector<OwnedPair> pairs;
-    const FileHandle answers(OpenLocked(answersFile, O_RDONLY, kLockWaitMs));
-    if (answers.get() < 0 && QFileInfo::exists(answersFile))
-        throw Error(UnreadableText(answersFile));
-    if (answers.get() >= 0) {
-        if (::fstat(answers.get(), &st) == 0)
-            pairs.reserve(size_t(st.st_size / TvsDBAnswerRec::kSize));
-        const bool readAnswers = ScanRecords(answers.get(), TvsDBAnswerRec::kSize, 0, -1, [&](const char* bytes) {
+    {
+        pairs.reserve(size_t(snapshot.Records(DataSnapshot::Answers)));
+        const bool readAnswers = ScanRecords(snapshot, DataSnapshot::Answers, [&](const char* bytes) {
             TvsDBAnswerRec rec;
             std::memcpy(rec.bytes.data(), bytes, TvsDBAnswerRec::kSize);
             const qint64 test = testOf(rec.TestId());
@@ -480,7 +405,7 @@ TvsSummaryData ReadSummaryData(const QString& dataDir)
                                                                                         : TvsComparison{lower, upper}});
         });
         if (!readAnswers)
-            throw Error(UnreadableText(answersFile));
+            throw Error(UnreadableText(snapshot.FilePath(DataSnapshot::Answers)));
     }
     const auto pairByTest = [](const OwnedPair& a, const OwnedPair& b) { return a.test < b.test; };
     if (!std::is_sorted(pairs.begin(), pairs.end(), pairByTest))

@@ -58,14 +58,6 @@ private:
     };
     using RowVector = std::vector<Row>;
     using NameBytes = std::vector<char>;
-    struct Rows
-    {
-        RowVector rows;
-        NameBytes names;
-    };
-
-    static bool Collect(const TvsDBTestRec& rec);
-
     RowVector m_rows;
     NameBytes m_names;
     bool m_emptyRow = true;

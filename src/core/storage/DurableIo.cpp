@@ -85,22 +85,31 @@ bool WriteAt(int fd, const char* data, qint64 size, qint64 offset)
     return WriteWhole(fd, data, size, offset);
 }
 
-bool ReadAt(int fd, char* data, qint64 size, qint64 offset)
+qint64 ReadUpTo(int fd, char* data, qint64 size, qint64 offset)
 {
-    while (size > 0) {
-        const ssize_t n = ::pread(fd, data, size_t(size), off_t(offset));
+    qint64 filled = 0;
+    while (filled < size) {
+        const ssize_t n = ::pread(fd, data + filled, size_t(size - filled), off_t(offset + filled));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            return false;
+            return -1;
         }
-        if (n == 0) {
-            errno = EIO;
-            return false;
-        }
-        data += n;
-        size -= n;
-        offset += n;
+        if (n == 0)
+            break;
+        filled += n;
+    }
+    return filled;
+}
+
+bool ReadAt(int fd, char* data, qint64 size, qint64 offset)
+{
+    const qint64 filled = ReadUpTo(fd, data, size, offset);
+    if (filled < 0)
+        return false;
+    if (filled < size) {
+        errno = EIO;
+        return false;
     }
     return true;
 }

@@ -9,8 +9,11 @@ namespace kv {
 // end the process right after any one of them and look at what a crash at that moment leaves. They
 // retry on EINTR and return false with errno set on failure.
 bool WriteAt(int fd, const char* data, qint64 size, qint64 offset);
-// Reads exactly size bytes at offset; false with errno set, EIO when the file ends first. No step:
-// it changes nothing.
+// Reads from offset until size bytes have arrived or the file ends: how many arrived, or -1 with
+// errno set when a read fails. Every read of the Data folder's files goes through it. No step: it
+// changes nothing.
+qint64 ReadUpTo(int fd, char* data, qint64 size, qint64 offset);
+// Exactly size bytes at offset; false with errno set, EIO when the file ends first.
 bool ReadAt(int fd, char* data, qint64 size, qint64 offset);
 bool SyncFile(int fd);
 // fdatasync: enough for a file whose size did not change, and cheaper, as no metadata goes with it.

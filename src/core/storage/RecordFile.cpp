@@ -95,6 +95,9 @@ QString ReasonText(int error)
     case ENOTDIR:
         reason = QStringLiteral("папка базы данных не найдена");
         break;
+    case EISDIR:
+        reason = QStringLiteral("на этом месте папка");
+        break;
     default:
         reason = QStringLiteral("системная ошибка %1").arg(error);
         break;
