@@ -33,20 +33,17 @@ QString OpenErrorText(int error, const QString& fileName)
     return QStringLiteral("Не удалось открыть файл %1: %2").arg(where, ReasonText(error));
 }
 
-// Every record file the snapshot reads is opened here, and only here: what a file in the folder
-// may be before it is read is decided in one place. -1 with errno set, ENOENT for a missing file.
-int OpenForReading(const QString& fileName)
-{
-    return OpenLocked(fileName, O_RDONLY, kLockWaitMs);
-}
-
 // Where a journal left in the folder would cut each file back to, for the files it names; -1 for
 // the others. A torn journal means its writer had appended nothing yet.
 void JournalCuts(const QString& dataDir, qint64 (&cuts)[DataSnapshot::FileCount])
 {
-    const int fd = ::open(QFile::encodeName(JournalFileName(dataDir)).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return;
+    const QString journal = JournalFileName(dataDir);
+    const int fd = OpenForReading(journal, -1);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return;
+        throw ReadError(errno, journal);
+    }
     QByteArray bytes;
     const bool read = ReadJournal(fd, bytes);
     ::close(fd);
@@ -114,7 +111,7 @@ DataSnapshot::DataSnapshot(const QString& dataDir, Journal journal) : m_dataDir(
         // Locked in the order every writer takes them, so that no save falls between two files.
         for (int k = 0; k < FileCount; ++k) {
             const QString fileName = FilePath(FileKind(k));
-            const int fd = OpenForReading(fileName);
+            const int fd = OpenForReading(fileName, kLockWaitMs);
             if (fd < 0) {
                 if (errno == ENOENT)
                     continue;

@@ -424,7 +424,11 @@ RecoveryOutcome RecoverDataDir(const QString& dataDir, int lockWaitMs)
     if (::lstat(path.constData(), &st) != 0 || st.st_size == 0)
         return RecoveryOutcome::Clean;
     {
-        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+        // Whatever stands there is looked at without following a link or waiting on a FIFO, and
+        // anything but a file is refused.
+        const int fd = OpenForReading(journal, -1);
+        if (fd < 0 && (errno == ELOOP || errno == EISDIR || errno == ENXIO))
+            Fail(errno, journal);
         if (fd >= 0) {
             char head[sizeof kMagic] = {};
             const qint64 n = ReadUpTo(fd, head, sizeof head, 0);

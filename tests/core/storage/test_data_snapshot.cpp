@@ -12,8 +12,12 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace kv;
 using kvtest::ReadFile;
@@ -212,6 +216,69 @@ private slots:
         QCOMPARE(added.Id(), 4u);
         QCOMPARE(ReadAll(snapshot, DataSnapshot::Tests), Records(DataSnapshot::Tests, 3));
         QCOMPARE(DataSnapshot(dir.path()).Records(DataSnapshot::Tests), qint64(4));
+    }
+
+    // Something else where a file should be: refused at once with the file's name, never followed
+    // and never waited on, whether the folder is only read or recovered first.
+    void whatStandsInPlaceOfAFile_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<bool>("recover");
+        QTest::addColumn<QString>("reason");
+        const QStringList names{QStringLiteral("tests.dat"), QStringLiteral("values.dat"),
+                                QStringLiteral("answers.dat"), QStringLiteral("journal.dat")};
+        const QStringList whats{QStringLiteral("symlink"), QStringLiteral("fifo"), QStringLiteral("folder")};
+        const QStringList reasons{QStringLiteral("на этом месте символическая ссылка"),
+                                  QStringLiteral("на этом месте не обычный файл"),
+                                  QStringLiteral("на этом месте папка")};
+        for (const QString& name : names) {
+            for (int w = 0; w < whats.size(); ++w) {
+                for (const bool recover : {false, true}) {
+                    QTest::addRow("%s as a %s, %s", qPrintable(name), qPrintable(whats[w]),
+                                  recover ? "recovered first" : "only read")
+                        << name << whats[w] << recover << reasons[w];
+                }
+            }
+        }
+    }
+    void whatStandsInPlaceOfAFile()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, what);
+        QFETCH(bool, recover);
+        QFETCH(QString, reason);
+        QTemporaryDir dir;
+        for (const DataSnapshot::FileKind k : kKinds)
+            WriteFile(PathOf(dir, k), Records(k, 2));
+        const QString path = dir.filePath(name);
+        QFile::remove(path);
+        // A link to good records: following it would read them.
+        const QString elsewhere = dir.filePath(QStringLiteral("elsewhere.dat"));
+        WriteFile(elsewhere,
+                  name == QStringLiteral("journal.dat") ? QByteArray(8, '\0') : ReadFile(PathOf(dir, kKinds[0])));
+        if (what == QStringLiteral("symlink"))
+            QVERIFY(QFile::link(elsewhere, path));
+        else if (what == QStringLiteral("fifo"))
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        else
+            QVERIFY(QDir(dir.path()).mkdir(name));
+
+        // A reader blocked on the FIFO would never come back: the alarm ends the test instead.
+        ::alarm(20);
+        QElapsedTimer timer;
+        timer.start();
+        QString message;
+        try {
+            const DataSnapshot snapshot(dir.path(),
+                                        recover ? DataSnapshot::Journal::Undo : DataSnapshot::Journal::Respect);
+        } catch (const Error& e) {
+            message = e.message();
+        }
+        ::alarm(0);
+        QVERIFY2(message.contains(QDir::toNativeSeparators(path)), qPrintable(message));
+        QVERIFY2(message.contains(reason), qPrintable(message));
+        QVERIFY(timer.elapsed() < kLockWaitMs / 2);
     }
 
     void folderThatIsNoFolder_data()
