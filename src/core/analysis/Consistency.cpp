@@ -1,7 +1,5 @@
 #include "core/analysis/Consistency.h"
 
-#include "core/storage/uvsDataBase.h"
-
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -10,8 +8,6 @@
 #include <limits>
 #include <map>
 #include <mutex>
-#include <system_error>
-#include <thread>
 #include <unordered_map>
 #include <utility>
 
@@ -386,98 +382,6 @@ TvsConsistency ConsistencyFromScores(std::span<const qint64> storedScores)
     // Nothing won at all: a single value, compared with nothing.
     const qint64 n = sum == 0 ? 1 : ValuesOfComparisons(sum);
     return n > 0 ? Evaluate(storedScores, n) : TvsConsistency{};
-}
-
-namespace {
-
-void ConsistencyOfRecords(const TvsDBValueList& values, int begin, int end, std::vector<TvsTestConsistency>& out)
-{
-    // A test's scores gather on the stack; only a test with more values than any real one needs
-    // the heap. One pass: each record is looked at once, its score taken as its test is told.
-    std::array<qint64, kMaxSmallN> small;
-    std::vector<qint64> large;
-    // The records are far apart in memory next to the two fields read from each, so the next few
-    // are asked for early.
-    constexpr int kAhead = 8;
-    const auto finish = [&](qint32 testId, std::size_t count) {
-        const std::span<const qint64> scores =
-            count <= small.size() ? std::span<const qint64>(small.data(), count) : std::span<const qint64>(large);
-        const TvsConsistency c = ConsistencyFromScores(scores);
-        out.push_back({testId, c.Valid, c.PExact, c.N, c.Triads, c.Zeta, c.PRandom});
-    };
-    qint32 testId = 0;
-    std::size_t count = 0;
-    for (int i = begin; i < end; ++i) {
-        if (i + kAhead < end)
-            __builtin_prefetch(&values.Items(i + kAhead));
-        const TvsDBValueRec& rec = values.Items(i);
-        const qint32 id = rec.TestId();
-        if (count > 0 && id != testId) {
-            finish(testId, count);
-            count = 0;
-        }
-        testId = id;
-        const qint64 score = rec.Score();
-        if (count < small.size()) {
-            small[count] = score;
-        } else {
-            if (count == small.size())
-                large.assign(small.begin(), small.end());
-            large.push_back(score);
-        }
-        ++count;
-    }
-    if (count > 0)
-        finish(testId, count);
-}
-
-} // namespace
-
-void ConsistencyOfEveryTest(const TvsDBValueList& values, std::vector<TvsTestConsistency>& out, int threads)
-{
-    const int count = values.Count();
-    threads = std::clamp(threads, 1, 8);
-    // Cut points moved forward to the next test's first record, so no test is split.
-    std::vector<int> cuts{0};
-    for (int t = 1; t < threads; ++t) {
-        int at = std::max(cuts.back(), int(qint64(count) * t / threads));
-        while (at > 0 && at < count && values.Items(at).TestId() == values.Items(at - 1).TestId())
-            ++at;
-        cuts.push_back(at);
-    }
-    cuts.push_back(count);
-
-    // The first part goes straight into out, the others into lists this thread keeps, so that a
-    // caller who passes the same out again writes into memory already in use instead of fresh
-    // pages the system must clear first.
-    static thread_local std::vector<std::vector<TvsTestConsistency>> parts;
-    parts.resize(std::size_t(threads));
-    out.clear();
-    {
-        std::vector<std::jthread> helpers;
-        for (int t = 1; t < threads; ++t) {
-            std::vector<TvsTestConsistency>& part = parts[std::size_t(t)];
-            part.clear();
-            const auto run = [&values, &part, begin = cuts[std::size_t(t)], end = cuts[std::size_t(t) + 1]] {
-                ConsistencyOfRecords(values, begin, end, part);
-            };
-            try {
-                helpers.emplace_back(run);
-            } catch (const std::system_error&) {
-                run(); // no thread to be had: this part waits its turn
-            }
-        }
-        ConsistencyOfRecords(values, cuts[0], cuts[1], out);
-    }
-    for (int t = 1; t < threads; ++t)
-        out.insert(out.end(), parts[std::size_t(t)].begin(), parts[std::size_t(t)].end());
-}
-
-std::vector<TvsTestConsistency> ConsistencyOfEveryTest(const TvsDBValueList& values, int threads)
-{
-    std::vector<TvsTestConsistency> out;
-    ConsistencyOfEveryTest(values, out, threads);
-    return out;
 }
 
 TvsConsistency ConsistencyFromResults(const TvsValueTypeList& resultList)

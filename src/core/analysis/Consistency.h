@@ -11,8 +11,6 @@
 
 namespace kv {
 
-class TvsDBValueList;
-
 // A circular triad of one respondent: a beat b, b beat c and c beat a.
 struct TvsTriad
 {
@@ -51,26 +49,6 @@ TvsConsistency ConsistencyFromScores(std::span<const qint64> storedScores);
 
 // The figures of one test in a pass over a whole database: TvsConsistency without the triads' names,
 // which need an answer log.
-struct TvsTestConsistency
-{
-    qint32 TestId = 0;
-    bool Valid = false;
-    bool PExact = false;
-    qint32 N = 0;
-    qint64 Triads = 0;
-    double Zeta = 0;
-    double PRandom = 0;
-};
-
-// ConsistencyFromScores for every test of a values.dat read whole: one entry per run of consecutive
-// records with the same TestId (a save writes a test's values together), in the file's order. The
-// records are split between `threads` threads at test boundaries, since such a pass is bound by
-// how fast memory is read, and two cores read it faster than one.
-std::vector<TvsTestConsistency> ConsistencyOfEveryTest(const TvsDBValueList& values, int threads = 2);
-// The same into out, which is emptied first: a caller that passes the same list each time (a pass
-// after every change of a filter, say) reuses its memory.
-void ConsistencyOfEveryTest(const TvsDBValueList& values, std::vector<TvsTestConsistency>& out, int threads = 2);
-
 // From the value scores of a result list, as ConsistencyFromScores.
 TvsConsistency ConsistencyFromResults(const TvsValueTypeList& resultList);
 

@@ -2,8 +2,7 @@
 
 #include "core/platform/Codec.h"
 #include "core/platform/Errors.h"
-#include "core/storage/Journal.h"
-#include "core/storage/RecordFile.h"
+#include "core/storage/DataSnapshot.h"
 #include "core/storage/RecordLayout.h"
 #include "core/storage/uvsDataBase.h"
 
@@ -12,21 +11,11 @@
 #include <QtEndian>
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <exception>
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <system_error>
-#include <thread>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace kv {
 
@@ -42,69 +31,25 @@ template <typename T> T Field(const char* record, int offset)
     return qFromLittleEndian<T>(record + offset);
 }
 
-// Reads from offset until size bytes have arrived or the file ends; -1 when a read fails.
-qint64 ReadBlock(int fd, char* into, size_t size, off_t offset)
+// Calls each(record) for every whole record of the snapshot's file, a block at a time: nothing of
+// the file stays in memory. False when a read fails: a summary quietly missing the end of a file
+// would look like a smaller sample.
+template <typename Each> bool ScanRecords(const DataSnapshot& snapshot, DataSnapshot::FileKind kind, Each&& each)
 {
-    size_t filled = 0;
-    while (filled < size) {
-        const ssize_t n = ::pread(fd, into + filled, size - filled, offset + off_t(filled));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
-        filled += size_t(n);
+    DataSnapshot::Reader reader(snapshot, kind);
+    const size_t size = size_t(DataSnapshot::RecordSize(kind));
+    const char* block;
+    while (const size_t count = reader.Next(block)) {
+        for (size_t i = 0; i < count; ++i)
+            each(block + i * size);
     }
-    return qint64(filled);
+    return !reader.failed();
 }
-
-// Calls each(record) for every whole record of fd from record first on, a quarter of a megabyte at
-// a time: nothing of the file stays in memory, and a block is still in the processor's cache when it
-// is scanned. end < 0 reads to the end of the file. False when a read
-// fails: a summary quietly missing the end of a file would look like a smaller sample.
-template <typename Each> bool ScanRecords(int fd, size_t recordSize, qint64 first, qint64 end, Each&& each)
-{
-    const size_t capacity = (size_t(256) << 10) / recordSize * recordSize;
-    std::vector<char> block(capacity);
-    off_t offset = off_t(first) * off_t(recordSize);
-    const off_t stop = end < 0 ? -1 : off_t(end) * off_t(recordSize);
-    for (;;) {
-        const size_t wanted = stop < 0 ? capacity : std::min<size_t>(capacity, size_t(stop - offset));
-        if (wanted == 0)
-            return true;
-        const qint64 filled = ReadBlock(fd, block.data(), wanted, offset);
-        if (filled < 0)
-            return false;
-        const size_t whole = size_t(filled) / recordSize;
-        for (size_t i = 0; i < whole; ++i)
-            each(block.data() + i * recordSize);
-        if (size_t(filled) < wanted)
-            return true;
-        offset += off_t(filled);
-    }
-}
-
-class FileHandle
-{
-public:
-    explicit FileHandle(int fd) : m_fd(fd) {}
-    ~FileHandle()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 std::string_view ShortBytes(const char* at)
 {
-    return std::string_view(at + 1, std::min<size_t>(static_cast<quint8>(*at), kShortStringChars));
+    const QByteArrayView text = ShortStringAt(at);
+    return std::string_view(text.data(), size_t(text.size()));
 }
 
 QString Decode(std::string_view raw)
@@ -224,15 +169,10 @@ constexpr qint32 kEpochJulianDay = 2415019; // 1899-12-30
 
 qint32 JulianDayOf(double date)
 {
-    if (!std::isfinite(date) || std::fabs(date) > 1e7)
-        return 0;
-    // The stored number is already local time: its whole part is the day, the fraction (of either
-    // sign) the time of day, and a time that rounds to midnight belongs to the next day.
-    const double whole = std::trunc(date);
-    qint64 days = qint64(whole);
-    if (std::llround(std::fabs(date - whole) * 86400000.0) >= 86400000)
-        days += date >= 0 ? 1 : -1;
-    return qint32(kEpochJulianDay + days);
+    // The stored number is already local time: no clock is asked.
+    qint64 days;
+    qint32 ms;
+    return SplitRecordDate(date, days, ms) ? qint32(kEpochJulianDay + days) : 0;
 }
 
 QString UnreadableText(const QString& fileName)
@@ -281,103 +221,25 @@ qint32 ValuesFromPoints(qint64 points)
 
 namespace {
 
-// One stored value as a reader thread met it, before the tests are known: its test's number as
-// stored and its name's number in that thread's own table. Resolved in place into a ScoreOf.
-struct RawScore
+// A stored value once its test is known: the test's index into Tests, the value's into Values.
+struct PlacedScore
 {
-    quint32 test; // the stored test number; once resolved, the index into Tests
+    quint32 test;
     quint32 value;
     qint32 wins;
 };
 
-struct NewName
-{
-    quint8 group;
-    std::string text;
-};
-
-struct ValueChunk
-{
-    enum State
-    {
-        Waiting,
-        Reading,
-        Read,
-        Failed
-    };
-    std::atomic<int> state{Waiting};
-    int reader = 0;
-    std::vector<RawScore> scores;
-    // The names its reader met first in this chunk, in the order that reader numbered them: whoever
-    // puts the chunks together learns them from here, never from the reader's own table.
-    std::vector<NewName> names;
-};
-
-// Reads the value records of chunk (records first .. end, end < 0: to the end of the file).
-bool ReadValueChunk(int fd, qint64 first, qint64 end, RawTexts& names, ValueChunk& chunk)
-{
-    chunk.scores.reserve(size_t(end < 0 ? 1024 : end - first));
-    return ScanRecords(fd, TvsDBValueRec::kSize, first, end, [&](const char* bytes) {
-        const quint8 group = static_cast<quint8>(bytes[kValueTypeNumber]);
-        const std::string_view text = ShortBytes(bytes + kValueName);
-        const auto [name, added] = names.Get(group, text);
-        if (added)
-            chunk.names.push_back({group, std::string(text)});
-        chunk.scores.push_back({Field<quint32>(bytes, kValueTestId), name, Field<qint32>(bytes, kValueScore)});
-    });
-}
-
-// Joins a helper thread however the reading ends, so that no exception leaves it running.
-struct Joiner
-{
-    std::thread thread;
-    ~Joiner()
-    {
-        if (thread.joinable())
-            thread.join();
-    }
-};
-
 } // namespace
 
-TvsSummaryData ReadSummaryData(const QString& dataDir, const TvsSummaryReading& reading)
+TvsSummaryData ReadSummaryData(const QString& dataDir)
 {
     TvsSummaryData data;
-    const QDir dir(dataDir);
+    if (!QFileInfo(dataDir).isDir())
+        return data;
     // A save cut short by a crash is undone before anything of it is counted.
-    if (dir.exists())
-        RecoverDataDir(dataDir);
-    const QString testsFile = dir.filePath(QStringLiteral("tests.dat"));
-    const QString valuesFile = dir.filePath(QStringLiteral("values.dat"));
-    const QString answersFile = dir.filePath(QStringLiteral("answers.dat"));
-
-    // Locked in the order every writer takes them.
-    const FileHandle tests(OpenLocked(testsFile, O_RDONLY, kLockWaitMs));
-    if (tests.get() < 0) {
-        if (!QFileInfo::exists(testsFile))
-            return data;
-        throw Error(UnreadableText(testsFile));
-    }
-    const FileHandle values(OpenLocked(valuesFile, O_RDONLY, kLockWaitMs));
-    if (values.get() < 0 && QFileInfo::exists(valuesFile))
-        throw Error(UnreadableText(valuesFile));
-
-    // values.dat is cut into chunks that the two threads take as they are free: the helper starts on
-    // them at once, this thread reads tests.dat first and then joins in. Each thread interns names
-    // in its own table. Once the tests are known, the chunks are put together in file order by
-    // whichever thread finds the next one read, between the chunks it reads itself, so little of it
-    // is left for after the reading.
-    const qint64 chunkRecords = std::max<qint64>(1, reading.ChunkRecords);
-    qint64 valueRecords = 0;
-    struct stat st
-    {
-    };
-    if (values.get() >= 0 && ::fstat(values.get(), &st) == 0)
-        valueRecords = qint64(st.st_size) / TvsDBValueRec::kSize;
-    std::vector<ValueChunk> chunks(values.get() < 0 ? 0 : size_t(valueRecords / chunkRecords + 1));
-    std::array<RawTexts, 2> names;
-    std::atomic<size_t> nextChunk{0};
-    std::atomic<bool> testsRead{false};
+    const DataSnapshot snapshot(dataDir);
+    if (!snapshot.Exists(DataSnapshot::Tests))
+        return data;
 
     QHash<quint32, quint32> byId; // the first test of a number wins, as in the history window
     std::vector<bool> firstOfId;
@@ -388,158 +250,12 @@ TvsSummaryData ReadSummaryData(const QString& dataDir, const TvsSummaryReading& 
         return found == byId.constEnd() ? -1 : qint64(*found);
     };
 
-    // Putting together, under one lock: each record's test found, each name given its number among
-    // all values as it is first met in a record that counts, the records of unknown tests dropped.
-    // One save writes a test's records together, so they are nearly always in test order already
-    // and go straight to their place, each chunk freed when done; the first record out of order
-    // stops this, and the rest goes through a sort after the reading.
-    std::mutex joining;
-    size_t placedChunks = 0; // chunks before this one are in place
-    size_t stoppedAt = 0;    // the record of chunk placedChunks that came out of order
-    bool sorted = true;
-    quint32 lastTest = 0;
-    std::array<std::vector<NewName>, 2> namesOf;     // a thread's names, by its numbers
-    std::array<std::vector<quint32>, 2> valueOfName; // a thread's name number -> value index + 1
-    std::vector<quint32> lastTestOf;                 // a value's last test index + 1: is it new to this one?
-    const auto learnNames = [&](ValueChunk& chunk) {
-        for (NewName& name : chunk.names)
-            namesOf[size_t(chunk.reader)].push_back(std::move(name));
-        std::vector<NewName>().swap(chunk.names);
-        valueOfName[size_t(chunk.reader)].resize(namesOf[size_t(chunk.reader)].size(), 0);
-    };
-    // A test's records come one after another: its number is looked up once for all of them.
-    quint32 lastId = 0;
-    qint64 lastIdTest = -2; // not looked up yet
-    // A reader's number for a name -> the name's index among all values, given as first met.
-    const auto valueOfRaw = [&](int reader, quint32 number) {
-        quint32& value = valueOfName[size_t(reader)][number];
-        if (value == 0) {
-            const NewName& name = namesOf[size_t(reader)][number];
-            value = data.ValueIndex(name.group, Decode(name.text)) + 1;
-        }
-        return value - 1;
-    };
-    const auto resolve = [&](const ValueChunk& chunk, const RawScore& s, RawScore& into) {
-        if (s.test != lastId || lastIdTest == -2) {
-            lastId = s.test;
-            lastIdTest = testOf(s.test);
-        }
-        const qint64 test = lastIdTest;
-        if (test < 0)
-            return false;
-        into = {quint32(test), valueOfRaw(chunk.reader, s.value), s.wins};
-        return true;
-    };
-    // Puts records first .. last, one test's (test t) and in their order, after what is in place:
-    // their scores, and how many different values they name. valueOf gives a record's value index.
-    const auto placeRun = [&](quint32 t, const RawScore* first, const RawScore* last, auto valueOf) {
-        TvsSummaryTest& test = data.Tests[t];
-        if (test.ScoreCount == 0)
-            test.FirstScore = quint32(data.Scores.size());
-        test.ScoreCount += quint32(last - first);
-        for (const RawScore* at = first; at < last; ++at) {
-            const quint32 value = valueOf(*at);
-            data.Scores.push_back({value, at->wins});
-            if (value >= lastTestOf.size())
-                lastTestOf.resize(data.Values.size(), 0);
-            if (lastTestOf[value] != t + 1) {
-                lastTestOf[value] = t + 1;
-                ++test.Known;
-            }
-        }
-    };
-    // Where the run of one test's records that starts at first ends.
-    const auto runEnd = [](const RawScore* first, const RawScore* last) {
-        const RawScore* end = first + 1;
-        while (end < last && end->test == first->test)
-            ++end;
-        return end;
-    };
-    // Places the chunks that are read, in order; wait: whether to wait for the lock.
-    const auto placeReadChunks = [&](bool wait) {
-        if (!testsRead.load(std::memory_order_acquire))
-            return;
-        std::unique_lock lock(joining, std::defer_lock);
-        if (wait)
-            lock.lock();
-        else if (!lock.try_lock())
-            return;
-        while (sorted && placedChunks < chunks.size()) {
-            ValueChunk& chunk = chunks[placedChunks];
-            if (chunk.state.load(std::memory_order_acquire) != ValueChunk::Read)
-                return;
-            learnNames(chunk);
-            // A run of one test's records at a time: its test is looked up and checked once.
-            const RawScore* const first = chunk.scores.data();
-            const RawScore* const last = first + chunk.scores.size();
-            for (const RawScore* at = first; at < last;) {
-                const RawScore* const end = runEnd(at, last);
-                if (at->test != lastId || lastIdTest == -2) {
-                    lastId = at->test;
-                    lastIdTest = testOf(at->test);
-                }
-                if (lastIdTest >= 0) {
-                    const quint32 t = quint32(lastIdTest);
-                    if (t < lastTest) {
-                        sorted = false;
-                        stoppedAt = size_t(at - first);
-                        return;
-                    }
-                    lastTest = t;
-                    placeRun(t, at, end, [&](const RawScore& s) { return valueOfRaw(chunk.reader, s.value); });
-                }
-                at = end;
-            }
-            std::vector<RawScore>().swap(chunk.scores);
-            ++placedChunks;
-        }
-    };
-    auto readChunks = [&](int reader, bool leftOver) {
-        const auto next = [&](size_t done) -> size_t {
-            if (leftOver) {
-                size_t c = done == SIZE_MAX ? 0 : done + 1;
-                while (c < chunks.size() && chunks[c].state.load() != ValueChunk::Waiting)
-                    ++c;
-                return c;
-            }
-            return reading.InTurn ? (done == SIZE_MAX ? size_t(1 - reader) : done + 2) : nextChunk.fetch_add(1);
-        };
-        for (size_t c = next(SIZE_MAX); c < chunks.size(); c = next(c)) {
-            placeReadChunks(false);
-            // The last chunk reads on to the end, should the file have grown since its size was taken.
-            const qint64 first = qint64(c) * chunkRecords;
-            const qint64 end = c + 1 == chunks.size() ? -1 : first + chunkRecords;
-            ValueChunk& chunk = chunks[c];
-            chunk.state.store(ValueChunk::Reading);
-            chunk.reader = reader;
-            const bool read = ReadValueChunk(values.get(), first, end, names[size_t(reader)], chunk);
-            chunk.state.store(read ? ValueChunk::Read : ValueChunk::Failed, std::memory_order_release);
-        }
-        placeReadChunks(false);
-    };
-    data.Scores.reserve(size_t(valueRecords));
-    std::exception_ptr helperFailure;
-    Joiner helper;
-    if (reading.Threads > 1 && !chunks.empty()) {
-        try {
-            helper.thread = std::thread([&] {
-                try {
-                    readChunks(1, false);
-                } catch (...) {
-                    helperFailure = std::current_exception();
-                }
-            });
-        } catch (const std::system_error&) {
-            // Without a second thread this one reads everything.
-        }
-    }
-
     std::array<RawTexts, kQuestionCount> answerTexts;
     std::array<std::vector<quint16>, kQuestionCount> answerIndex;
-    const qint64 expectedTests = std::max<qint64>(0, QFileInfo(testsFile).size()) / TvsDBTestRec::kSize;
+    const qint64 expectedTests = snapshot.Records(DataSnapshot::Tests);
     data.Tests.reserve(size_t(expectedTests));
     firstOfId.reserve(size_t(expectedTests));
-    const bool readTests = ScanRecords(tests.get(), TvsDBTestRec::kSize, 0, -1, [&](const char* bytes) {
+    const bool readTests = ScanRecords(snapshot, DataSnapshot::Tests, [&](const char* bytes) {
         TvsSummaryTest test;
         test.Id = Field<quint32>(bytes, kTestId);
         test.Age = Field<qint32>(bytes, kTestAge);
@@ -578,58 +294,87 @@ TvsSummaryData ReadSummaryData(const QString& dataDir, const TvsSummaryReading& 
         data.Tests.push_back(test);
     });
     if (!readTests)
-        throw Error(UnreadableText(testsFile));
-    testsRead.store(true, std::memory_order_release);
-    readChunks(0, false);
-    if (helper.thread.joinable())
-        helper.thread.join();
-    if (helperFailure)
-        std::rethrow_exception(helperFailure);
-    // Chunks left for a helper that could not be started, read in its place and in its order.
-    readChunks(1, true);
-    placeReadChunks(true);
-    for (const ValueChunk& chunk : chunks) {
-        if (chunk.state.load() == ValueChunk::Failed)
-            throw Error(UnreadableText(valuesFile));
-    }
+        throw Error(UnreadableText(snapshot.FilePath(DataSnapshot::Tests)));
 
+    // Each value record's test is found (once for a run of one test's records), its name given its
+    // number among all values as it is first met in a record that counts, and the records of unknown
+    // tests dropped. One save writes a test's records together, so they nearly always come in test
+    // order and go straight to their place; the first record out of order sends everything through
+    // a sort instead.
+    std::vector<quint32> lastTestOf; // a value's last test index + 1: is it new to this one?
+    const auto place = [&](const PlacedScore& s) {
+        TvsSummaryTest& test = data.Tests[s.test];
+        if (test.ScoreCount == 0)
+            test.FirstScore = quint32(data.Scores.size());
+        ++test.ScoreCount;
+        data.Scores.push_back({s.value, s.wins});
+        if (s.value >= lastTestOf.size())
+            lastTestOf.resize(data.Values.size(), 0);
+        if (lastTestOf[s.value] != s.test + 1) {
+            lastTestOf[s.value] = s.test + 1;
+            ++test.Known;
+        }
+    };
+    RawTexts names;
+    std::vector<quint32> valueOfName;
+    std::vector<PlacedScore> unsorted;
+    bool sorted = true;
+    quint32 lastTest = 0;
+    quint32 lastId = 0;
+    qint64 lastIdTest = -2; // not looked up yet
+    {
+        data.Scores.reserve(size_t(snapshot.Records(DataSnapshot::Values)));
+        const bool readValues = ScanRecords(snapshot, DataSnapshot::Values, [&](const char* bytes) {
+            const quint32 id = Field<quint32>(bytes, kValueTestId);
+            if (id != lastId || lastIdTest == -2) {
+                lastId = id;
+                lastIdTest = testOf(id);
+            }
+            if (lastIdTest < 0)
+                return;
+            const quint8 group = static_cast<quint8>(bytes[kValueTypeNumber]);
+            const std::string_view text = ShortBytes(bytes + kValueName);
+            const auto [number, added] = names.Get(group, text);
+            if (added)
+                valueOfName.push_back(data.ValueIndex(group, Decode(text)));
+            const PlacedScore score{quint32(lastIdTest), valueOfName[number], Field<qint32>(bytes, kValueScore)};
+            if (sorted && score.test < lastTest) {
+                sorted = false;
+                // What was placed is in test order: the tests' ranges give it back as it came.
+                unsorted.reserve(data.Scores.capacity());
+                for (quint32 t = 0; t < quint32(data.Tests.size()); ++t) {
+                    TvsSummaryTest& test = data.Tests[t];
+                    for (quint32 j = 0; j < test.ScoreCount; ++j) {
+                        const TvsSummaryScore& placed = data.Scores[test.FirstScore + j];
+                        unsorted.push_back({t, placed.Value, placed.Wins});
+                    }
+                    test.FirstScore = test.ScoreCount = test.Known = 0;
+                }
+                std::vector<TvsSummaryScore>().swap(data.Scores);
+            }
+            if (sorted) {
+                lastTest = score.test;
+                place(score);
+            } else {
+                unsorted.push_back(score);
+            }
+        });
+        if (!readValues)
+            throw Error(UnreadableText(snapshot.FilePath(DataSnapshot::Values)));
+    }
     if (!sorted) {
-        std::vector<RawScore> all;
-        all.reserve(size_t(valueRecords));
-        // What was placed is in test order: the tests' ranges give it back as it came.
-        for (quint32 t = 0; t < quint32(data.Tests.size()); ++t) {
-            TvsSummaryTest& test = data.Tests[t];
-            for (quint32 j = 0; j < test.ScoreCount; ++j) {
-                const TvsSummaryScore& score = data.Scores[test.FirstScore + j];
-                all.push_back({t, score.Value, score.Wins});
-            }
-            test.FirstScore = test.ScoreCount = test.Known = 0;
-        }
-        std::vector<TvsSummaryScore>().swap(data.Scores);
-        for (size_t k = placedChunks, i = stoppedAt; k < chunks.size(); ++k, i = 0) {
-            ValueChunk& chunk = chunks[k];
-            if (k > placedChunks)
-                learnNames(chunk);
-            for (; i < chunk.scores.size(); ++i) {
-                RawScore resolved;
-                if (resolve(chunk, chunk.scores[i], resolved))
-                    all.push_back(resolved);
-            }
-            std::vector<RawScore>().swap(chunk.scores);
-        }
-        std::sort(all.begin(), all.end(), [](const RawScore& a, const RawScore& b) { return a.test < b.test; });
+        // Stable, so that a test's records keep their file order.
+        std::stable_sort(unsorted.begin(), unsorted.end(),
+                         [](const PlacedScore& a, const PlacedScore& b) { return a.test < b.test; });
         lastTestOf.assign(data.Values.size(), 0);
-        data.Scores.reserve(all.size());
-        for (const RawScore* at = all.data(); at < all.data() + all.size();) {
-            const RawScore* const end = runEnd(at, all.data() + all.size());
-            placeRun(at->test, at, end, [](const RawScore& s) { return s.value; });
-            at = end;
-        }
+        data.Scores.reserve(unsorted.size());
+        for (const PlacedScore& s : unsorted)
+            place(s);
+        std::vector<PlacedScore>().swap(unsorted);
     }
     data.Scores.shrink_to_fit();
 
-    // Answer logs are small beside the values; they are read on this thread alone, their names
-    // looked up among the values already met.
+    // The answer logs' names are looked up among the values already met.
     RawTexts answerNames;
     std::vector<quint32> valueOfAnswerName;
     auto valueOf = [&](quint8 group, const char* shortString) {
@@ -644,13 +389,9 @@ TvsSummaryData ReadSummaryData(const QString& dataDir, const TvsSummaryReading& 
         TvsComparison pair;
     };
     std::vector<OwnedPair> pairs;
-    const FileHandle answers(OpenLocked(answersFile, O_RDONLY, kLockWaitMs));
-    if (answers.get() < 0 && QFileInfo::exists(answersFile))
-        throw Error(UnreadableText(answersFile));
-    if (answers.get() >= 0) {
-        if (::fstat(answers.get(), &st) == 0)
-            pairs.reserve(size_t(st.st_size / TvsDBAnswerRec::kSize));
-        const bool readAnswers = ScanRecords(answers.get(), TvsDBAnswerRec::kSize, 0, -1, [&](const char* bytes) {
+    {
+        pairs.reserve(size_t(snapshot.Records(DataSnapshot::Answers)));
+        const bool readAnswers = ScanRecords(snapshot, DataSnapshot::Answers, [&](const char* bytes) {
             TvsDBAnswerRec rec;
             std::memcpy(rec.bytes.data(), bytes, TvsDBAnswerRec::kSize);
             const qint64 test = testOf(rec.TestId());
@@ -664,7 +405,7 @@ TvsSummaryData ReadSummaryData(const QString& dataDir, const TvsSummaryReading& 
                                                                                         : TvsComparison{lower, upper}});
         });
         if (!readAnswers)
-            throw Error(UnreadableText(answersFile));
+            throw Error(UnreadableText(snapshot.FilePath(DataSnapshot::Answers)));
     }
     const auto pairByTest = [](const OwnedPair& a, const OwnedPair& b) { return a.test < b.test; };
     if (!std::is_sorted(pairs.begin(), pairs.end(), pairByTest))
@@ -915,9 +656,8 @@ struct ValueSums
     double share = 0, rank = 0;
 };
 
-// What one run of consecutive tests adds to a summary. Each thread updates its own for every test,
-// so they never share a cache line.
-struct alignas(64) PartSums
+// What the kept tests add up to.
+struct Sums
 {
     qint64 tests = 0, withAnswers = 0, undecidable = 0;
     std::array<Running, 4> shares;
@@ -927,46 +667,8 @@ struct alignas(64) PartSums
     TvsConsistencySummary consistency;
 };
 
-// Chan, Golub and LeVeque's update: the mean and squared deviations of two samples taken together.
-void MergeInto(Running& into, const Running& other)
-{
-    const qint64 n = into.n + other.n;
-    if (other.n == 0)
-        return;
-    const double delta = other.mean - into.mean;
-    into.mean += delta * double(other.n) / double(n);
-    into.m2 += other.m2 + delta * delta * double(into.n) * double(other.n) / double(n);
-    into.n = n;
-}
-
-void MergeInto(PartSums& into, const PartSums& other)
-{
-    into.tests += other.tests;
-    into.withAnswers += other.withAnswers;
-    into.undecidable += other.undecidable;
-    for (size_t g = 0; g < 4; ++g) {
-        MergeInto(into.shares[g], other.shares[g]);
-        into.led[g] += other.led[g];
-    }
-    for (size_t v = 0; v < into.values.size(); ++v) {
-        ValueSums& a = into.values[v];
-        const ValueSums& b = other.values[v];
-        a.won += b.won;
-        a.chosen += b.chosen;
-        a.counted += b.counted;
-        a.first += b.first;
-        a.share += b.share;
-        a.rank += b.rank;
-    }
-    into.pairs.insert(into.pairs.end(), other.pairs.begin(), other.pairs.end());
-    for (size_t b = 0; b < into.consistency.Bins.size(); ++b)
-        into.consistency.Bins[b] += other.consistency.Bins[b];
-    into.consistency.Tests += other.consistency.Tests;
-    into.consistency.LikeRandom += other.consistency.LikeRandom;
-}
-
 // Where a test's consistency comes from: computed for it alone, taken from a complete cache, or
-// computed into the cache for every test of the part, kept by the filter or not.
+// computed into the cache for every test, kept by the filter or not.
 struct ConsistencySource
 {
     ConsistencyFunction function = nullptr;
@@ -974,14 +676,14 @@ struct ConsistencySource
     qint8* filling = nullptr;
 };
 
-// Tests begin .. end of data: the ones rest and the sorted ids keep, summed into part.
-void SummarizePart(const TvsSummaryData& data, size_t begin, size_t end, const TvsSummaryFilter& rest,
-                   const std::vector<quint32>& ids, const ConsistencySource& consistency, PartSums& part)
+// The tests of data that rest and the sorted ids keep, summed into sums.
+void SumTests(const TvsSummaryData& data, const TvsSummaryFilter& rest, const std::vector<quint32>& ids,
+              const ConsistencySource& consistency, Sums& sums)
 {
-    part.values.assign(data.Values.size(), {});
+    sums.values.assign(data.Values.size(), {});
     KnownValues values(data.Values.size());
     std::vector<qint64> allWins;
-    for (size_t t = begin; t < end; ++t) {
+    for (size_t t = 0; t < data.Tests.size(); ++t) {
         const TvsSummaryTest& test = data.Tests[t];
         const bool kept =
             Matches(data, test, rest) && (ids.empty() || std::binary_search(ids.begin(), ids.end(), test.Id));
@@ -994,14 +696,14 @@ void SummarizePart(const TvsSummaryData& data, size_t begin, size_t end, const T
             }
             continue;
         }
-        ++part.tests;
+        ++sums.tests;
         if (test.PairCount > 0)
-            ++part.withAnswers;
-        part.pairs.insert(part.pairs.end(), data.Pairs.begin() + test.FirstPair,
+            ++sums.withAnswers;
+        sums.pairs.insert(sums.pairs.end(), data.Pairs.begin() + test.FirstPair,
                           data.Pairs.begin() + test.FirstPair + test.PairCount);
         const qint32 n = test.N;
         if (!Decidable(test)) {
-            ++part.undecidable;
+            ++sums.undecidable;
             if (consistency.filling)
                 consistency.filling[t] = -1;
             continue;
@@ -1011,12 +713,12 @@ void SummarizePart(const TvsSummaryData& data, size_t begin, size_t end, const T
         const double pairCount = PairCountOf(n);
         qint32 maxPoints = 0;
         for (int g = 0; g < 4; ++g) {
-            part.shares[size_t(g)].Add(test.Points[size_t(g)] / pairCount);
+            sums.shares[size_t(g)].Add(test.Points[size_t(g)] / pairCount);
             maxPoints = std::max(maxPoints, test.Points[size_t(g)]);
         }
         for (int g = 0; g < 4; ++g) {
             if (maxPoints > 0 && test.Points[size_t(g)] == maxPoints)
-                ++part.led[size_t(g)];
+                ++sums.led[size_t(g)];
         }
 
         // Values that won nothing are not stored; without an answer log they are only a count, and
@@ -1033,7 +735,7 @@ void SummarizePart(const TvsSummaryData& data, size_t begin, size_t end, const T
             const double rank = double(start) + double(equal + 1) / 2.0;
             for (size_t i = start; i < stop; ++i) {
                 const KnownValue& k = known[i];
-                ValueSums& v = part.values[k.value];
+                ValueSums& v = sums.values[k.value];
                 ++v.counted;
                 v.won += k.wins > 0;
                 v.chosen += k.logged;
@@ -1053,13 +755,10 @@ void SummarizePart(const TvsSummaryData& data, size_t begin, size_t end, const T
                 if (consistency.filling)
                     consistency.filling[t] = code;
             }
-            CountConsistency(part.consistency, code);
+            CountConsistency(sums.consistency, code);
         }
     }
 }
-
-// Below this many tests a second thread costs more than it saves.
-constexpr size_t kTestsWorthASecondThread = 4096;
 
 } // namespace
 
@@ -1088,40 +787,10 @@ TvsSummary Summarize(const TvsSummaryData& data, const TvsSummaryFilter& filter,
     TvsSummaryFilter rest = filter;
     rest.Ids.clear();
 
-    // The tests are cut into consecutive runs, one per thread, summed apart and put together in
-    // order; the answers of the kept tests stay in test order for the scale.
-    const size_t parts = options.Threads > 1 && data.Tests.size() >= kTestsWorthASecondThread ? 2 : 1;
-    std::array<PartSums, 2> sums;
-    const auto run = [&](size_t p) {
-        const size_t begin = data.Tests.size() * p / parts;
-        const size_t end = data.Tests.size() * (p + 1) / parts;
-        SummarizePart(data, begin, end, rest, ids, consistency, sums[p]);
-    };
-    std::exception_ptr helperFailure;
-    {
-        Joiner helper;
-        if (parts == 2) {
-            try {
-                helper.thread = std::thread([&] {
-                    try {
-                        run(1);
-                    } catch (...) {
-                        helperFailure = std::current_exception();
-                    }
-                });
-            } catch (const std::system_error&) {
-                run(1); // without a second thread this one does both runs, the same way
-            }
-        }
-        run(0);
-    }
-    if (helperFailure)
-        std::rethrow_exception(helperFailure);
-    if (parts == 2)
-        MergeInto(sums[0], sums[1]);
+    Sums total;
+    SumTests(data, rest, ids, consistency, total);
     if (consistency.filling)
         cache->m_complete = true;
-    const PartSums& total = sums[0];
 
     TvsSummary summary;
     summary.Tests = total.tests;

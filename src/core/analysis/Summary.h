@@ -76,22 +76,10 @@ private:
     QHash<QString, quint32> m_valueIndex;
 };
 
-// How the reading is shared out: values.dat is cut into chunks of this many records that the
-// threads take as they are free, while one of them reads tests.dat first. The result does not
-// depend on it.
-struct TvsSummaryReading
-{
-    int Threads = 2;
-    qint64 ChunkRecords = qint64(1) << 16;
-    // Chunks go to the threads in turn (the first, third ... to the helper) instead of to whichever
-    // is free: slower, but the same split on every run.
-    bool InTurn = false;
-};
-
 // Reads tests.dat, values.dat and, when it exists, answers.dat of dataDir a block at a time, keeping
 // only the compact form. Raises kv::Error in Russian when tests.dat cannot be read; a missing values
 // or answers file reads as empty.
-TvsSummaryData ReadSummaryData(const QString& dataDir, const TvsSummaryReading& reading = {});
+TvsSummaryData ReadSummaryData(const QString& dataDir);
 
 // The number of values n with n(n-1)/2 == points, or 0 when there is none.
 qint32 ValuesFromPoints(qint64 points);
@@ -134,7 +122,6 @@ struct TvsSummaryOptions
 {
     qint64 MinComparisons = 10;                             // values compared fewer times stay off the pooled scale
     ConsistencyFunction Consistency = &ConsistencyFromWins; // none: no consistency section
-    int Threads = 2; // a large sample is summed on this many threads (1 or 2); the figures do not change
 };
 
 struct TvsSummary

@@ -9,6 +9,7 @@
 #include "core/platform/Errors.h"
 #include "core/session/Questionnaire.h"
 #include "core/storage/DataSnapshot.h"
+#include "core/storage/RecordLayout.h"
 #include "core/storage/uvsDataBase.h"
 
 #include <QDir>
@@ -670,19 +671,14 @@ private:
     // shifts a test taken in the hour that a change to summer time skips.
     template <typename Row> static void Date(Row& row, double date)
     {
+        qint64 days;
+        qint32 ms;
         // Beyond any calendar; the writers refuse days no year can hold.
-        if (!std::isfinite(date) || std::fabs(date) > 1e9) {
+        if (!layout::SplitRecordDate(date, days, ms)) {
             row.Empty();
             return;
         }
-        const double whole = std::trunc(date);
-        qint64 ms = std::llround(std::fabs(date - whole) * 86400000.0);
-        qint64 days = qint64(whole);
-        if (ms >= 86400000) {
-            ms -= 86400000;
-            days += date >= 0 ? 1 : -1;
-        }
-        row.DateTime(days, qint32(ms));
+        row.DateTime(days, ms);
     }
 
     template <typename Row> void GroupName(Row& row, size_t group) const

@@ -1,5 +1,6 @@
 #include "core/exchange/Merge.h"
 
+#include "core/storage/DataSnapshot.h"
 #include "core/storage/Journal.h"
 #include "core/storage/RecordFile.h"
 #include "core/storage/SaveTransaction.h"
@@ -12,6 +13,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -31,20 +33,14 @@ namespace {
 // New tests go to the target in runs of this many, each run with one write per file.
 constexpr size_t kTestsPerRun = 2048;
 
-constexpr int kShortStringChars = 80;
-constexpr int kFioAt = 4;
-constexpr int kValueNameAt = 13;
-
 QString Native(const QString& path)
 {
     return QDir::toNativeSeparators(path);
 }
 
-// The text of a short string as stored, without the meaningless bytes after it.
-std::string_view ShortString(const char* field)
+std::string_view View(QByteArrayView text)
 {
-    const int length = std::min<int>(static_cast<quint8>(field[0]), kShortStringChars);
-    return std::string_view(field + 1, size_t(length));
+    return std::string_view(text.data(), size_t(text.size()));
 }
 
 template <typename T> void AppendRaw(std::string& key, T value)
@@ -66,7 +62,7 @@ std::pair<quint8, qint64> DateKey(double date)
 // the four group totals.
 void AppendTestKey(std::string& key, const TvsDBTestRec& test)
 {
-    const std::string_view name = ShortString(test.bytes.data() + kFioAt);
+    const std::string_view name = View(test.TextBytes(TvsDBTestRec::Text::Fio));
     AppendRaw(key, quint8(name.size()));
     key.append(name);
     const auto [kind, date] = DateKey(test.Date());
@@ -79,7 +75,7 @@ void AppendTestKey(std::string& key, const TvsDBTestRec& test)
 // The same as a hash, without building the key: it is taken for every test of a large target.
 quint64 LightHash(const TvsDBTestRec& test)
 {
-    quint64 h = std::hash<std::string_view>()(ShortString(test.bytes.data() + kFioAt));
+    quint64 h = std::hash<std::string_view>()(View(test.TextBytes(TvsDBTestRec::Text::Fio)));
     const auto mix = [&h](quint64 v) { h ^= v + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2); };
     const auto [kind, date] = DateKey(test.Date());
     mix(kind);
@@ -96,7 +92,7 @@ bool ValueBefore(const TvsDBValueRec* a, const TvsDBValueRec* b)
         return a->TypeNumber() < b->TypeNumber();
     if (a->Score() != b->Score())
         return a->Score() < b->Score();
-    return ShortString(a->bytes.data() + kValueNameAt) < ShortString(b->bytes.data() + kValueNameAt);
+    return View(a->NameBytes()) < View(b->NameBytes());
 }
 
 // The whole identity of a test: its own key and its values. values is sorted in place.
@@ -109,7 +105,7 @@ void BuildKey(std::string& key, const TvsDBTestRec& test, std::vector<const TvsD
     for (const TvsDBValueRec* value : values) {
         AppendRaw(key, value->TypeNumber());
         AppendRaw(key, value->Score());
-        const std::string_view name = ShortString(value->bytes.data() + kValueNameAt);
+        const std::string_view name = View(value->NameBytes());
         AppendRaw(key, quint8(name.size()));
         key.append(name);
     }
@@ -172,88 +168,44 @@ struct Source
     }
 };
 
-// A source file held open and locked as the program locks it, for reading only.
-struct LockedSource
+QString SourceReadText(int error, const QString& fileName)
 {
-    int fd = -1;
-    ~LockedSource()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
-
-// The whole records of the first limit bytes of the file, straight into the list's storage.
-template <typename List> void ReadWholeRecords(int fd, const QString& fileName, qint64 limit, List& list)
-{
-    using Rec = std::remove_reference_t<decltype(list.Items(0))>;
-    struct stat st
-    {
-    };
-    if (::fstat(fd, &st) != 0)
-        throw Error(QStringLiteral("Не удалось прочитать %1: %2").arg(Native(fileName), ReasonText(errno)));
-    const qint64 size = limit >= 0 ? std::min<qint64>(limit, st.st_size) : qint64(st.st_size);
-    const size_t count = size_t(size / Rec::kSize);
-    if (count == 0)
-        return;
-    char* into = list.Room(count);
-    size_t filled = 0;
-    const size_t bytes = count * size_t(Rec::kSize);
-    while (filled < bytes) {
-        const ssize_t n = ::pread(fd, into + filled, bytes - filled, off_t(filled));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            throw Error(QStringLiteral("Не удалось прочитать %1: %2").arg(Native(fileName), ReasonText(errno)));
-        if (n == 0)
-            break; // shorter than it was a moment ago: only what is there
-        filled += size_t(n);
-    }
-    list.Keep(filled / size_t(Rec::kSize));
+    const QString reason = error == EWOULDBLOCK ? QStringLiteral("файл занят другой программой") : ReasonText(error);
+    return QStringLiteral("Не удалось прочитать %1: %2").arg(Native(fileName), reason);
 }
 
-// The source is never written, not even to finish a crashed save's rollback there: its files are
-// locked together, in the program's order, so no save of the source can fall between their reads,
-// and a journal left in the folder is honoured by reading each file only up to the size it records,
-// which is what recovery would cut it back to.
+// The whole records of one file of the snapshot, straight into the list's storage.
+template <typename List> void ReadWholeRecords(const DataSnapshot& snapshot, DataSnapshot::FileKind kind, List& list)
+{
+    const qint64 count = snapshot.Records(kind);
+    if (count == 0)
+        return;
+    DataSnapshot::Reader reader(snapshot, kind);
+    list.Keep(reader.Fill(list.Room(size_t(count)), size_t(count)));
+    // A file that got shorter than it was a moment ago gives only what is there.
+    if (reader.error() != 0)
+        throw Error(SourceReadText(reader.error(), snapshot.FilePath(kind)));
+}
+
+// The source is never written, not even to finish a crashed save's rollback there: a journal left
+// in the folder is honoured by reading each file only up to the size it records, which is what
+// recovery would cut it back to.
 Source ReadSource(const QString& dir)
 {
     const QString testsFile = TestsFileName(dir);
     if (!QFileInfo(testsFile).isFile())
         throw MergeFolderError(QStringLiteral("В папке %1 нет базы данных (tests.dat)").arg(Native(dir)));
-    const QString files[3] = {testsFile, ValuesFileName(dir), AnswersFileName(dir)};
-    LockedSource locked[3];
-    for (int i = 0; i < 3; ++i) {
-        // values.dat and answers.dat may not exist yet: no value saved, or saved before answers were.
-        if (i > 0 && !QFileInfo::exists(files[i]))
-            continue;
-        locked[i].fd = OpenLocked(files[i], O_RDONLY, kLockWaitMs);
-        if (locked[i].fd < 0) {
-            const QString reason =
-                errno == EWOULDBLOCK ? QStringLiteral("файл занят другой программой") : ReasonText(errno);
-            throw Error(QStringLiteral("Не удалось прочитать %1: %2").arg(Native(files[i]), reason));
-        }
-    }
-
-    qint64 limits[3] = {-1, -1, -1};
-    QFile journal(JournalFileName(dir));
-    if (journal.open(QIODevice::ReadOnly)) {
-        std::vector<JournalEntry> entries;
-        // A torn journal means its writer had appended nothing yet.
-        if (DecodeJournal(journal.readAll(), entries)) {
-            for (const JournalEntry& entry : entries)
-                for (int i = 0; i < 3; ++i)
-                    if (QFileInfo(files[i]).fileName() == entry.name)
-                        limits[i] = entry.wholeEnd;
-        }
+    std::optional<DataSnapshot> snapshot;
+    try {
+        snapshot.emplace(dir, DataSnapshot::Journal::Respect);
+    } catch (const ReadError& e) {
+        throw Error(SourceReadText(e.code(), e.fileName()));
     }
 
     Source source;
-    ReadWholeRecords(locked[0].fd, files[0], limits[0], *source.tests);
-    if (locked[1].fd >= 0)
-        ReadWholeRecords(locked[1].fd, files[1], limits[1], *source.values);
-    if (locked[2].fd >= 0)
-        ReadWholeRecords(locked[2].fd, files[2], limits[2], *source.answers);
+    ReadWholeRecords(*snapshot, DataSnapshot::Tests, *source.tests);
+    ReadWholeRecords(*snapshot, DataSnapshot::Values, *source.values);
+    ReadWholeRecords(*snapshot, DataSnapshot::Answers, *source.answers);
 
     source.valuesByTest = IndexByTest(*source.values);
     source.answersByTest = IndexByTest(*source.answers);

@@ -2,6 +2,8 @@
 
 #include "core/interpretation/FallbackText.h"
 #include "core/platform/Codec.h"
+#include "core/storage/DataSnapshot.h"
+#include "core/storage/RecordLayout.h"
 
 #include <QFileInfo>
 
@@ -29,61 +31,54 @@ constexpr ColumnSpec kColumns[TestGridModel::ColumnCount] = {
 
 } // namespace
 
-namespace {
-// ReadTests hands each record to a plain function; while a load runs, the rows it makes go here.
-// The filter keeps no record in the list itself, so the file is never held in memory twice.
-thread_local void* g_collectRows = nullptr;
-} // namespace
-
 TestGridModel::TestGridModel(QObject* parent) : QAbstractTableModel(parent) {}
-
-// Where the name sits in a test record: a length byte, then up to 80 bytes of text.
-constexpr int kFioOffset = 4;
-constexpr int kShortStringMax = 80;
-
-bool TestGridModel::Collect(const TvsDBTestRec& rec)
-{
-    auto* sink = static_cast<Rows*>(g_collectRows);
-    Row row;
-    row.id = rec.Id();
-    row.nameLength = static_cast<quint8>(std::min<int>(static_cast<quint8>(rec.bytes[kFioOffset]), kShortStringMax));
-    row.nameAt = static_cast<quint32>(sink->names.size());
-    const char* name = rec.bytes.data() + kFioOffset + 1;
-    sink->names.insert(sink->names.end(), name, name + row.nameLength);
-    row.date = rec.Date();
-    for (int n = 0; n < 4; ++n)
-        row.scores[n] = rec.TypeScore(n + 1);
-    sink->rows.push_back(row);
-    return false;
-}
 
 bool TestGridModel::Load(const QString& testsFile)
 {
-    Rows rows;
-    // Room for every row the file can hold, so the rows are never moved while the file is read.
-    // The names get their longest possible size; only the part they fill is ever touched.
-    const qint64 fileSize = QFileInfo(testsFile).size();
-    if (fileSize > 0) {
-        const auto expected = size_t(fileSize / TvsDBTestRec::kSize);
-        rows.rows.reserve(expected);
-        rows.names.reserve(expected * kShortStringMax);
-    }
-    g_collectRows = &rows;
-    std::unique_ptr<TvsDBTestList> kept;
+    RowVector rows;
+    NameBytes names;
+    bool loaded = false;
     try {
-        kept = ReadTests(testsFile, &TestGridModel::Collect);
+        // The window has undone what a crashed save left before it asks, or told why it could not.
+        const DataSnapshot snapshot(QFileInfo(testsFile).absolutePath(), DataSnapshot::Journal::Respect);
+        if (snapshot.Exists(DataSnapshot::Tests)) {
+            // Room for every row, so the rows are never moved while the file is read. The names get
+            // their longest possible size; only the part they fill is ever touched.
+            const auto expected = size_t(snapshot.Records(DataSnapshot::Tests));
+            rows.reserve(expected);
+            names.reserve(expected * size_t(layout::kShortStringChars));
+            DataSnapshot::Reader reader(snapshot, DataSnapshot::Tests);
+            const char* block;
+            while (const size_t count = reader.Next(block)) {
+                const auto* records = reinterpret_cast<const TvsDBTestRec*>(block);
+                for (size_t i = 0; i < count; ++i) {
+                    const TvsDBTestRec& rec = records[i];
+                    Row row;
+                    row.id = rec.Id();
+                    const QByteArrayView name = rec.TextBytes(TvsDBTestRec::Text::Fio);
+                    row.nameLength = static_cast<quint8>(name.size());
+                    row.nameAt = static_cast<quint32>(names.size());
+                    names.insert(names.end(), name.begin(), name.end());
+                    row.date = rec.Date();
+                    for (int n = 0; n < 4; ++n)
+                        row.scores[n] = rec.TypeScore(n + 1);
+                    rows.push_back(row);
+                }
+            }
+            // A read error ends the table quietly with the rows read so far.
+            loaded = true;
+        }
     } catch (...) {
-        g_collectRows = nullptr;
-        throw;
+        // A folder or file that cannot be read, or no memory left: the empty row.
+        loaded = false;
     }
-    g_collectRows = nullptr;
 
     beginResetModel();
-    m_emptyRow = kept == nullptr;
-    m_rows = m_emptyRow ? RowVector() : std::move(rows.rows);
-    m_names = m_emptyRow ? NameBytes() : std::move(rows.names);
+    m_emptyRow = !loaded;
+    m_rows = loaded ? std::move(rows) : RowVector();
+    m_names = loaded ? std::move(names) : NameBytes();
     endResetModel();
-    return !m_emptyRow;
+    return loaded;
 }
 
 int TestGridModel::rowCount(const QModelIndex& parent) const

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "core/platform/BulkMemory.h"
 #include "core/storage/uvsDataBase.h"
 
 #include <QAbstractTableModel>
@@ -57,16 +56,8 @@ private:
         double date = 0;
         qint32 scores[4] = {};
     };
-    using RowVector = std::vector<Row, BulkAllocator<Row>>;
-    using NameBytes = std::vector<char, BulkAllocator<char>>;
-    struct Rows
-    {
-        RowVector rows;
-        NameBytes names;
-    };
-
-    static bool Collect(const TvsDBTestRec& rec);
-
+    using RowVector = std::vector<Row>;
+    using NameBytes = std::vector<char>;
     RowVector m_rows;
     NameBytes m_names;
     bool m_emptyRow = true;

@@ -6,12 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <condition_variable>
 #include <cstdlib>
-#include <deque>
-#include <mutex>
-#include <system_error>
-#include <thread>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -83,22 +78,31 @@ bool WriteAt(int fd, const char* data, qint64 size, qint64 offset)
     return WriteWhole(fd, data, size, offset);
 }
 
-bool ReadAt(int fd, char* data, qint64 size, qint64 offset)
+qint64 ReadUpTo(int fd, char* data, qint64 size, qint64 offset)
 {
-    while (size > 0) {
-        const ssize_t n = ::pread(fd, data, size_t(size), off_t(offset));
+    qint64 filled = 0;
+    while (filled < size) {
+        const ssize_t n = ::pread(fd, data + filled, size_t(size - filled), off_t(offset + filled));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            return false;
+            return -1;
         }
-        if (n == 0) {
-            errno = EIO;
-            return false;
-        }
-        data += n;
-        size -= n;
-        offset += n;
+        if (n == 0)
+            break;
+        filled += n;
+    }
+    return filled;
+}
+
+bool ReadAt(int fd, char* data, qint64 size, qint64 offset)
+{
+    const qint64 filled = ReadUpTo(fd, data, size, offset);
+    if (filled < 0)
+        return false;
+    if (filled < size) {
+        errno = EIO;
+        return false;
     }
     return true;
 }
@@ -115,102 +119,6 @@ bool SyncFileData(int fd)
     const bool ok = ::fdatasync(fd) == 0;
     AfterStep();
     return ok;
-}
-
-struct FlushBeside::Ticket
-{
-    std::function<void()> job;
-    std::mutex lock;
-    std::condition_variable finished;
-    bool done = false;
-};
-
-namespace {
-
-// A queue served by two threads: a save flushes two files beside its own thread.
-class FlushThread
-{
-public:
-    static constexpr int kThreads = 2;
-
-    // The threads of this process. A child made by fork has none of its parent's threads, so it
-    // starts its own; the parent's queue, whatever state fork caught it in, is never touched again.
-    static FlushThread* Get()
-    {
-        static std::mutex made;
-        static FlushThread* current = nullptr;
-        const std::lock_guard lock(made);
-        if (current == nullptr || current->m_owner != ::getpid()) {
-            auto* fresh = new FlushThread;
-            int started = 0;
-            for (int i = 0; i < kThreads; ++i) {
-                try {
-                    std::thread(&FlushThread::Run, fresh).detach();
-                    ++started;
-                } catch (const std::system_error&) {
-                }
-            }
-            if (started == 0) {
-                delete fresh;
-                return nullptr;
-            }
-            current = fresh; // kept for the process's life, like its threads
-        }
-        return current;
-    }
-
-    void Post(std::shared_ptr<FlushBeside::Ticket> ticket)
-    {
-        {
-            const std::lock_guard lock(m_lock);
-            m_queue.push_back(std::move(ticket));
-        }
-        m_posted.notify_one();
-    }
-
-private:
-    void Run()
-    {
-        for (;;) {
-            std::shared_ptr<FlushBeside::Ticket> ticket;
-            {
-                std::unique_lock lock(m_lock);
-                m_posted.wait(lock, [this] { return !m_queue.empty(); });
-                ticket = std::move(m_queue.front());
-                m_queue.pop_front();
-            }
-            ticket->job();
-            {
-                const std::lock_guard lock(ticket->lock);
-                ticket->done = true;
-            }
-            ticket->finished.notify_all();
-        }
-    }
-
-    const pid_t m_owner = ::getpid();
-    std::mutex m_lock;
-    std::condition_variable m_posted;
-    std::deque<std::shared_ptr<FlushBeside::Ticket>> m_queue;
-};
-
-} // namespace
-
-FlushBeside::FlushBeside(std::function<void()> job) : m_ticket(std::make_shared<Ticket>())
-{
-    m_ticket->job = std::move(job);
-    if (FlushThread* thread = FlushThread::Get()) {
-        thread->Post(m_ticket);
-    } else {
-        m_ticket->job();
-        m_ticket->done = true;
-    }
-}
-
-void FlushBeside::Wait()
-{
-    std::unique_lock lock(m_ticket->lock);
-    m_ticket->finished.wait(lock, [this] { return m_ticket->done; });
 }
 
 void StartWriteback(int fd)

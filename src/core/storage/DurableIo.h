@@ -3,17 +3,17 @@
 #include <QString>
 #include <QtGlobal>
 
-#include <functional>
-#include <memory>
-
 namespace kv {
 
 // Every step that changes the Data folder on disk goes through these few calls, so that a test can
 // end the process right after any one of them and look at what a crash at that moment leaves. They
 // retry on EINTR and return false with errno set on failure.
 bool WriteAt(int fd, const char* data, qint64 size, qint64 offset);
-// Reads exactly size bytes at offset; false with errno set, EIO when the file ends first. No step:
-// it changes nothing.
+// Reads from offset until size bytes have arrived or the file ends: how many arrived, or -1 with
+// errno set when a read fails. Every read of the Data folder's files goes through it. No step: it
+// changes nothing.
+qint64 ReadUpTo(int fd, char* data, qint64 size, qint64 offset);
+// Exactly size bytes at offset; false with errno set, EIO when the file ends first.
 bool ReadAt(int fd, char* data, qint64 size, qint64 offset);
 bool SyncFile(int fd);
 // fdatasync: enough for a file whose size did not change, and cheaper, as no metadata goes with it.
@@ -24,24 +24,6 @@ bool SyncFileData(int fd);
 void StartWriteback(int fd);
 bool TruncateFile(int fd, qint64 size);
 
-// Runs job on a thread kept for the rest of the process, while the caller goes on; the job is done
-// once Wait() or the destructor returns. Flushes that nothing orders against each other run so; a
-// thread made for every save would cost as much as a flush on a fast disk. Where no thread can be
-// had, the job runs in the constructor. job must not throw.
-class FlushBeside final
-{
-public:
-    explicit FlushBeside(std::function<void()> job);
-    ~FlushBeside() { Wait(); }
-    FlushBeside(const FlushBeside&) = delete;
-    FlushBeside& operator=(const FlushBeside&) = delete;
-    void Wait();
-
-    struct Ticket;
-
-private:
-    std::shared_ptr<Ticket> m_ticket;
-};
 // Makes the folder's entries (files made or removed in it) durable.
 bool SyncDirectory(const QString& dir);
 // ENOENT counts as done: the file is gone either way.

@@ -50,33 +50,6 @@ template <typename T> bool Take(const QByteArray& in, qsizetype& pos, T& value)
     return true;
 }
 
-bool ReadWhole(int fd, QByteArray& into)
-{
-    struct stat st
-    {
-    };
-    if (::fstat(fd, &st) != 0)
-        return false;
-    if (st.st_size > kMaxJournal) {
-        into.clear();
-        return true; // decodes as damaged
-    }
-    into.resize(qsizetype(st.st_size));
-    qsizetype filled = 0;
-    while (filled < into.size()) {
-        const ssize_t n = ::pread(fd, into.data() + filled, size_t(into.size() - filled), off_t(filled));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        if (n == 0)
-            break;
-        filled += n;
-    }
-    into.resize(filled);
-    return true;
-}
-
 // Whether the file holds, from `from` to at least `end`, bytes whose checksum is crc; nullopt with
 // errno set when it cannot be read.
 std::optional<bool> HoldsWrite(int fd, qint64 from, qint64 end, quint32 crc)
@@ -309,6 +282,25 @@ bool ClearJournal(int fd, qint64 knownSize)
     return WriteAt(fd, zeros.constData(), zeros.size(), 0) && SyncFileData(fd);
 }
 
+bool ReadJournal(int fd, QByteArray& into)
+{
+    struct stat st
+    {
+    };
+    if (::fstat(fd, &st) != 0)
+        return false;
+    if (st.st_size > kMaxJournal) {
+        into.clear();
+        return true; // decodes as damaged
+    }
+    into.resize(qsizetype(st.st_size));
+    const qint64 filled = ReadUpTo(fd, into.data(), into.size(), 0);
+    if (filled < 0)
+        return false;
+    into.resize(qsizetype(filled));
+    return true;
+}
+
 RecoveryOutcome RecoverLocked(const QString& dataDir, const int (&fds)[3], OpenJournal* keep)
 {
     const QString journal = JournalFileName(dataDir);
@@ -321,7 +313,7 @@ RecoveryOutcome RecoverLocked(const QString& dataDir, const int (&fds)[3], OpenJ
     }
     FdCloser closer{jfd};
     QByteArray bytes;
-    if (!ReadWhole(jfd, bytes))
+    if (!ReadJournal(jfd, bytes))
         Fail(errno, journal);
     // An empty read is an empty file or one far too large to be ours; -1 leaves the latter to be
     // measured again when it is cleared.
@@ -432,12 +424,16 @@ RecoveryOutcome RecoverDataDir(const QString& dataDir, int lockWaitMs)
     if (::lstat(path.constData(), &st) != 0 || st.st_size == 0)
         return RecoveryOutcome::Clean;
     {
-        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+        // Whatever stands there is looked at without following a link or waiting on a FIFO, and
+        // anything but a file is refused.
+        const int fd = OpenForReading(journal, -1);
+        if (fd < 0 && (errno == ELOOP || errno == EISDIR || errno == ENXIO))
+            Fail(errno, journal);
         if (fd >= 0) {
             char head[sizeof kMagic] = {};
-            const ssize_t n = ::pread(fd, head, sizeof head, 0);
+            const qint64 n = ReadUpTo(fd, head, sizeof head, 0);
             ::close(fd);
-            if (n > 0 && !JournalHoldsWrite(QByteArray(head, n)))
+            if (n > 0 && !JournalHoldsWrite(QByteArray(head, qsizetype(n))))
                 return RecoveryOutcome::Clean;
         }
     }

@@ -40,6 +40,9 @@ struct JournalEntry
 QByteArray EncodeJournal(const std::vector<JournalEntry>& entries);
 // False for anything short of a whole, intact journal (a crash while it was being written).
 bool DecodeJournal(const QByteArray& bytes, std::vector<JournalEntry>& entries);
+// The journal file open on fd, whole; one longer than any journal reads as empty, which decodes
+// as damaged. False with errno set when a read fails.
+bool ReadJournal(int fd, QByteArray& into);
 // False for an empty file or one whose first eight bytes are zero: no write is under way.
 bool JournalHoldsWrite(const QByteArray& bytes);
 

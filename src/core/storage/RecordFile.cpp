@@ -67,6 +67,35 @@ int OpenLocked(const QString& fileName, int flags, int waitMs)
     return fd;
 }
 
+int OpenForReading(const QString& fileName, int waitMs)
+{
+    const QByteArray path = QFile::encodeName(fileName);
+    int fd;
+    do {
+        fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return -1;
+    struct stat st
+    {
+    };
+    int error = 0;
+    if (::fstat(fd, &st) != 0)
+        error = errno;
+    else if (S_ISDIR(st.st_mode))
+        error = EISDIR;
+    else if (!S_ISREG(st.st_mode))
+        error = ENXIO;
+    else if (waitMs >= 0 && !LockWithin(fd, waitMs))
+        error = errno;
+    if (error != 0) {
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
 QString ReasonText(int error)
 {
     QString reason;
@@ -94,6 +123,15 @@ QString ReasonText(int error)
     case ENOENT:
     case ENOTDIR:
         reason = QStringLiteral("папка базы данных не найдена");
+        break;
+    case EISDIR:
+        reason = QStringLiteral("на этом месте папка");
+        break;
+    case ELOOP:
+        reason = QStringLiteral("на этом месте символическая ссылка");
+        break;
+    case ENXIO:
+        reason = QStringLiteral("на этом месте не обычный файл");
         break;
     default:
         reason = QStringLiteral("системная ошибка %1").arg(error);

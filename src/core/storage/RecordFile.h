@@ -15,6 +15,12 @@ namespace kv {
 // ran out).
 int OpenLocked(const QString& fileName, int flags, int waitMs);
 
+// Opens a file of the Data folder for reading, and takes its lock (waiting as OpenLocked does) unless
+// waitMs < 0. A Data folder may hold anything: a symbolic link is not followed (ELOOP), nothing
+// blocks on a FIFO or a device, and only a regular file is read (EISDIR for a folder, ENXIO for
+// anything else). Returns the descriptor, or -1 with errno set, ENOENT for a missing file.
+int OpenForReading(const QString& fileName, int waitMs);
+
 // A write into the Data folder that failed: the message is the save's sentence; the system's error
 // code and the file stay available to a writer that words the failure for its own operation.
 class SaveError final : public Error

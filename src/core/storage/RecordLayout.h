@@ -2,6 +2,11 @@
 
 #include "core/storage/uvsDataBase.h"
 
+#include <QByteArrayView>
+
+#include <algorithm>
+#include <cmath>
+
 namespace kv {
 
 // Where each field of the three record files sits: the record classes read them through these, and
@@ -10,6 +15,13 @@ namespace layout {
 
 constexpr int kShortStringSize = 81;
 constexpr int kShortStringChars = 80;
+
+// The text bytes of the short string stored at `at`: as many as its length byte says, and never
+// more than the 80 there are.
+inline QByteArrayView ShortStringAt(const char* at)
+{
+    return QByteArrayView(at + 1, std::min<int>(static_cast<quint8>(*at), kShortStringChars));
+}
 
 // Offsets of the test record's fields.
 constexpr int kTestId = 0;
@@ -49,6 +61,26 @@ static_assert(kValueName + kShortStringSize == TvsDBValueRec::kSize);
 static_assert(kAnswerUpper + kShortStringSize == kAnswerLowerGroup);
 static_assert(kAnswerLower + kShortStringSize == kAnswerChosen);
 static_assert(kAnswerResponseMs + 4 == TvsDBAnswerRec::kSize);
+
+// A stored date taken apart as a calendar reads it: whole days since 1899-12-30 and milliseconds
+// into that day. Before the epoch the whole part counts back while the fraction still counts
+// forward from midnight, and a time that rounds to midnight belongs to the next day. False for a
+// number no calendar holds (NaN, infinities, beyond about 2.7 million years).
+inline bool SplitRecordDate(double date, qint64& days, qint32& ms)
+{
+    constexpr qint64 kMsPerDay = 86400000;
+    if (!std::isfinite(date) || std::fabs(date) > 1e9)
+        return false;
+    const double whole = std::trunc(date);
+    qint64 time = std::llround(std::fabs(date - whole) * double(kMsPerDay));
+    days = qint64(whole);
+    if (time >= kMsPerDay) {
+        time -= kMsPerDay;
+        days += date >= 0 ? 1 : -1;
+    }
+    ms = qint32(time);
+    return true;
+}
 
 } // namespace layout
 

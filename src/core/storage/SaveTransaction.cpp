@@ -11,9 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <exception>
 #include <functional>
-#include <optional>
 #include <vector>
 
 #include <fcntl.h>
@@ -196,32 +194,13 @@ void TvsDBSave::Commit()
     for (RecordFile* file : files)
         file->StartSync();
 
-    // Nothing orders these flushes against each other. The seal and the answers (most of a save's
-    // bytes) are flushed on threads of their own while this one flushes the two record files, in
-    // their usual order, so that the disk takes them together instead of one after another.
-    std::exception_ptr failed[2];
-    {
-        std::optional<FlushBeside> seal, answers;
-        if (m_journalStarted)
-            seal.emplace([this, &failed] {
-                if (!SyncFileData(m_journalFd))
-                    failed[0] = std::make_exception_ptr(SaveError(errno, JournalFileName(m_dataDir)));
-            });
-        if (m_answers->written())
-            answers.emplace([this, &failed] {
-                try {
-                    m_answers->Sync();
-                } catch (...) {
-                    failed[1] = std::current_exception();
-                }
-            });
-        m_tests->Sync();
-        m_values->Sync();
-    }
-    for (const std::exception_ptr& e : failed) {
-        if (e)
-            std::rethrow_exception(e);
-    }
+    // Nothing orders these flushes against each other; the writeback started above lets the disk
+    // take them together.
+    if (m_journalStarted && !SyncFileData(m_journalFd))
+        throw SaveError(errno, JournalFileName(m_dataDir));
+    m_tests->Sync();
+    m_values->Sync();
+    m_answers->Sync();
     m_committed = true;
     // The write stands from here. Zeroing the journal's first bytes tells the next writer so
     // without a flush: should they never reach the disk, recovery finds the seal and the files

@@ -3,6 +3,7 @@
 #include "core/platform/Codec.h"
 #include "core/platform/Errors.h"
 #include "core/session/Questionnaire.h"
+#include "core/storage/DataSnapshot.h"
 #include "core/storage/DurableIo.h"
 #include "core/storage/Journal.h"
 #include "core/storage/RecordFile.h"
@@ -16,8 +17,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <system_error>
-#include <thread>
+#include <type_traits>
 #include <vector>
 
 #include <fcntl.h>
@@ -42,8 +42,7 @@ template <typename T, size_t N> void Put(std::array<char, N>& bytes, int offset,
 
 template <size_t N> QString GetShort(const std::array<char, N>& bytes, int offset)
 {
-    const int length = std::min<int>(static_cast<quint8>(bytes[size_t(offset)]), kShortStringChars);
-    return FromCp1251(QByteArrayView(bytes.data() + offset + 1, length));
+    return FromCp1251(ShortStringAt(bytes.data() + offset));
 }
 
 template <size_t N> void PutShort(std::array<char, N>& bytes, int offset, const QString& text)
@@ -63,113 +62,60 @@ int TypeScoreOffset(int number)
     return kTestTypeScore1 + (number - 1) * 4;
 }
 
-// Reads from offset until size bytes have arrived, the file ends or a read fails; returns what
-// arrived.
-size_t ReadUpTo(int fd, char* into, size_t size, off_t offset)
+// The kind of file a record class is stored in.
+template <typename Rec> constexpr DataSnapshot::FileKind KindOf()
 {
-    size_t filled = 0;
-    while (filled < size) {
-        const ssize_t n = ::pread(fd, into + filled, size - filled, offset + off_t(filled));
-        if (n < 0 && errno == EINTR)
-            continue;
-        // End of file, or a read error, which ends the read as a short read would.
-        if (n <= 0)
-            break;
-        filled += size_t(n);
-    }
-    return filled;
+    if constexpr (std::is_same_v<Rec, TvsDBTestRec>)
+        return DataSnapshot::Tests;
+    else if constexpr (std::is_same_v<Rec, TvsDBValueRec>)
+        return DataSnapshot::Values;
+    else
+        return DataSnapshot::Answers;
 }
 
-// The same, with a large read split between two threads: most of its time goes into the kernel
-// clearing fresh pages and copying into them, which a second core halves.
-size_t ReadUpToInParallel(int fd, char* into, size_t size, off_t offset)
+// A whole file goes straight into the list's storage, sized from the snapshot, without a copy.
+template <typename Rec, typename List> void ReadAll(DataSnapshot::Reader& reader, qint64 records, List& list)
 {
-    constexpr size_t kSplitFrom = size_t(16) << 20;
-    // On a huge-page boundary, so the two threads never fault in the same page.
-    constexpr size_t kStep = size_t(2) << 20;
-    if (size < kSplitFrom)
-        return ReadUpTo(fd, into, size, offset);
-    const size_t half = size / 2 / kStep * kStep;
-    size_t second = 0;
-    std::thread helper;
-    try {
-        helper = std::thread([&] { second = ReadUpTo(fd, into + half, size - half, offset + off_t(half)); });
-    } catch (const std::system_error&) {
-        return ReadUpTo(fd, into, size, offset);
-    }
-    const size_t first = ReadUpTo(fd, into, half, offset);
-    helper.join();
-    // A file that ended inside the first half has nothing after it.
-    return first < half ? first : half + second;
-}
-
-// A whole file goes straight into the list's storage, sized from the file, without a copy.
-template <typename Rec, typename List> void ReadAll(int fd, List& list)
-{
-    struct stat st
-    {
-    };
-    size_t expected = 0;
-    if (::fstat(fd, &st) == 0 && st.st_size > 0)
-        expected = size_t(st.st_size) / sizeof(Rec);
-    off_t offset = 0;
-    for (;;) {
-        // One record more than the file holds, so that its end shows as a short read in the same
-        // block. Should the file grow meanwhile (a writer that ignores the lock), go on in steps.
-        const size_t room = expected + 1;
-        char* const into = list.Room(room);
-        const size_t filled = ReadUpToInParallel(fd, into, room * sizeof(Rec), offset);
-        list.Keep(filled / sizeof(Rec));
-        if (filled < room * sizeof(Rec))
-            return;
-        offset += off_t(filled);
-        expected = (1 << 20) / sizeof(Rec);
-    }
+    if (records <= 0)
+        return;
+    char* const into = list.Room(size_t(records));
+    list.Keep(reader.Fill(into, size_t(records)));
 }
 
 // Only the kept records are copied; the rest are looked at where they were read, a block of whole
-// records at a time that stays in the processor's cache between the read and the filter (smaller
-// blocks measured slower).
-template <typename Rec, typename List> void ReadFiltered(int fd, List& list, bool (*filter)(const Rec&))
+// records at a time that stays in the processor's cache between the read and the filter.
+template <typename Rec, typename List>
+void ReadFiltered(DataSnapshot::Reader& reader, List& list, bool (*filter)(const Rec&))
 {
-    std::vector<Rec> block((1 << 20) / sizeof(Rec));
-    const size_t capacity = block.size() * sizeof(Rec);
-    off_t offset = 0;
-    for (;;) {
-        const size_t filled = ReadUpTo(fd, reinterpret_cast<char*>(block.data()), capacity, offset);
-        // A short block is the end of the file; a partial record at its end is ignored.
-        const size_t whole = filled / sizeof(Rec);
-        for (size_t i = 0; i < whole; ++i) {
-            if (filter(block[i]))
-                list.AppendCopy(block[i]);
+    const char* block;
+    while (const size_t count = reader.Next(block)) {
+        const auto* records = reinterpret_cast<const Rec*>(block);
+        for (size_t i = 0; i < count; ++i) {
+            if (filter(records[i]))
+                list.AppendCopy(records[i]);
         }
-        if (filled < capacity)
-            return;
-        offset += off_t(filled);
     }
 }
 
 template <typename Rec, typename List>
 std::unique_ptr<List> ReadRecords(const QString& fileName, bool (*filter)(const Rec&))
 {
-    const int fd = OpenLocked(fileName, O_RDONLY, kLockWaitMs);
-    if (fd < 0)
-        return nullptr;
-    struct Closer
-    {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-
+    constexpr DataSnapshot::FileKind kind = KindOf<Rec>();
     try {
+        // The window that reads has undone what a crashed save left, or told why it could not.
+        const DataSnapshot snapshot(QFileInfo(fileName).absolutePath(), DataSnapshot::Journal::Respect);
+        if (!snapshot.Exists(kind))
+            return nullptr;
+        DataSnapshot::Reader reader(snapshot, kind);
         auto list = std::make_unique<List>();
         if (filter)
-            ReadFiltered<Rec>(fd, *list, filter);
+            ReadFiltered<Rec>(reader, *list, filter);
         else
-            ReadAll<Rec>(fd, *list);
+            ReadAll<Rec>(reader, snapshot.Records(kind), *list);
         return list;
     } catch (...) {
-        // Out of memory or a filter that raised: no half-filled list is handed out.
+        // A folder or file that cannot be read, out of memory or a filter that raised: no
+        // half-filled list is handed out.
         return nullptr;
     }
 }
@@ -339,8 +285,7 @@ constexpr int kTestTextOffsets[] = {kTestFio,       kTestSocial,       kTestChil
 
 template <size_t N> QByteArrayView ShortBytes(const std::array<char, N>& bytes, int offset)
 {
-    const int length = std::min<int>(static_cast<quint8>(bytes[size_t(offset)]), kShortStringChars);
-    return QByteArrayView(bytes.data() + offset + 1, length);
+    return ShortStringAt(bytes.data() + offset);
 }
 } // namespace
 
@@ -542,21 +487,14 @@ double DateTimeToRecordDate(const QDateTime& local)
 
 QDateTime RecordDateToDateTime(double date)
 {
-    // Beyond about 2.9 million years QDate gives up anyway; refuse early and keep the casts defined.
-    if (!std::isfinite(date) || std::fabs(date) > 1e9)
+    qint64 days;
+    qint32 ms;
+    if (!SplitRecordDate(date, days, ms))
         return QDateTime();
-    const double whole = std::trunc(date);
-    qint64 ms = std::llround(std::fabs(date - whole) * kMsPerDay);
-    qint64 days = qint64(whole);
-    if (ms >= qint64(kMsPerDay)) {
-        // Rounding carried the time of day past midnight.
-        ms -= qint64(kMsPerDay);
-        days += date >= 0 ? 1 : -1;
-    }
     const QDate day = kEpoch.addDays(days);
     if (!day.isValid())
         return QDateTime();
-    return QDateTime(day, QTime::fromMSecsSinceStartOfDay(int(ms)));
+    return QDateTime(day, QTime::fromMSecsSinceStartOfDay(ms));
 }
 
 } // namespace kv

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "core/catalogue/uVSLists.h"
-#include "core/platform/BulkMemory.h"
 
 #include <QByteArrayView>
 #include <QDateTime>
@@ -12,6 +11,8 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <vector>
 
 namespace kv {
 
@@ -157,7 +158,7 @@ public:
         // The slots point into the blocks, so they go first.
         this->Clear();
         for (const Block& block : m_blocks)
-            FreeBulk(block.first, block.capacity * sizeof(Rec));
+            ::operator delete(block.first);
     }
 
     // Room for count records in one piece, for a reader to fill straight from the file; nothing is
@@ -206,7 +207,7 @@ private:
             throw std::bad_alloc();
         m_blocks.reserve(m_blocks.size() + 1);
         // Left uninitialised: every byte is written by the file or by AppendCopy before it is read.
-        m_blocks.push_back(Block{static_cast<Rec*>(AllocateBulk(count * sizeof(Rec))), count, 0});
+        m_blocks.push_back(Block{static_cast<Rec*>(::operator new(count * sizeof(Rec))), count, 0});
     }
 
     std::vector<Block> m_blocks;

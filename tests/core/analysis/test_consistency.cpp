@@ -2,7 +2,6 @@
 // answers, checked against hand-worked cases and against brute force over whole tournaments.
 #include "core/analysis/Consistency.h"
 #include "core/session/PairDraw.h"
-#include "core/storage/uvsDataBase.h"
 
 #include <QRandomGenerator>
 #include <QSet>
@@ -144,8 +143,6 @@ private slots:
     void invalidLogs_data();
     void invalidLogs();
     void zetaBinsAreExact();
-    void everyTestInOnePass_data();
-    void everyTestInOnePass();
 };
 
 void TestConsistency::handWorked_data()
@@ -408,75 +405,6 @@ void TestConsistency::invalidLogs()
         break;
     }
     QVERIFY(!ConsistencyFromAnswers(log).Valid);
-}
-
-void TestConsistency::everyTestInOnePass_data()
-{
-    QTest::addColumn<int>("threads");
-    // Cut points fall in the middle of tests for every count above one, and past the last test for
-    // more threads than tests.
-    for (int threads : {1, 2, 3, 5, 8})
-        QTest::newRow(qPrintable(QStringLiteral("%1 threads").arg(threads))) << threads;
-}
-
-void TestConsistency::everyTestInOnePass()
-{
-    QFETCH(int, threads);
-    // Tests as a save lays them out, of all kinds: transitive, with circular triads, one that no
-    // tournament gives, one with more values than fit on the stack, one with no stored values that
-    // won, and one number used again later for another run of records.
-    QRandomGenerator random(7);
-    std::vector<std::pair<qint32, std::vector<qint64>>> runs;
-    for (qint32 id = 1; id <= 40; ++id) {
-        const int n = 3 + int(random.bounded(14));
-        std::vector<qint64> wins(std::size_t(n), 0);
-        for (int i = 0; i < n; ++i)
-            for (int j = i + 1; j < n; ++j)
-                ++wins[std::size_t(random.bounded(2) ? i : j)];
-        std::vector<qint64> stored;
-        for (qint64 w : wins)
-            if (w > 0)
-                stored.push_back(w);
-        runs.push_back({id, stored});
-    }
-    runs.push_back({41, {3, 3, 0}});
-    std::vector<qint64> big(70);
-    for (std::size_t i = 0; i < big.size(); ++i)
-        big[i] = qint64(big.size() - 1 - i);
-    runs.push_back({42, big});
-    runs.push_back({43, {0}});
-    runs.push_back({5, {2, 1}});
-
-    TvsDBValueList values;
-    for (const auto& [id, scores] : runs) {
-        for (qint64 score : scores) {
-            TvsDBValueRec rec;
-            rec.SetTestId(id);
-            rec.SetScore(qint32(score));
-            values.AppendCopy(rec);
-        }
-    }
-
-    const std::vector<TvsTestConsistency> all = ConsistencyOfEveryTest(values, threads);
-    QCOMPARE(all.size(), runs.size());
-    int valid = 0;
-    for (std::size_t t = 0; t < runs.size(); ++t) {
-        const TvsConsistency expected = ConsistencyFromScores(runs[t].second);
-        QCOMPARE(all[t].TestId, runs[t].first);
-        QCOMPARE(all[t].Valid, expected.Valid);
-        QCOMPARE(all[t].N, expected.N);
-        QCOMPARE(all[t].Triads, expected.Triads);
-        QCOMPARE(all[t].Zeta, expected.Zeta);
-        QCOMPARE(all[t].PRandom, expected.PRandom);
-        QCOMPARE(all[t].PExact, expected.PExact);
-        valid += expected.Valid;
-    }
-    // The fixture holds both kinds, and the large test is a valid one.
-    QVERIFY(valid > 30 && valid < int(runs.size()));
-    QVERIFY(all[41].Valid);
-    QCOMPARE(all[41].N, 70);
-    QVERIFY(!all[40].Valid);
-    QVERIFY(ConsistencyOfEveryTest(TvsDBValueList(), threads).empty());
 }
 
 QTEST_GUILESS_MAIN(TestConsistency)

@@ -137,36 +137,26 @@ bool WriteUneven(const QString& dir, bool shuffled)
            kvtest::WriteFile(dir + QStringLiteral("/answers.dat"), answers);
 }
 
-// Everything read, one line per item, so that two readings compare with a readable difference.
-QStringList Dump(const TvsSummaryData& data)
+// Each test as read, its scores by name in name order, one line per test, so that two readings of
+// the same records in another order compare with a readable difference.
+QStringList ScoresByName(const TvsSummaryData& data)
 {
     QStringList lines;
     for (const kv::TvsSummaryTest& t : data.Tests) {
-        QString line = QStringLiteral("test %1 age %2 day %3 sex %4 n %5 scores %6+%7 pairs %8+%9 known %10 |")
-                           .arg(t.Id)
-                           .arg(t.Age)
-                           .arg(t.DateDay)
-                           .arg(t.Sex)
-                           .arg(t.N)
-                           .arg(t.FirstScore)
-                           .arg(t.ScoreCount)
-                           .arg(t.FirstPair)
-                           .arg(t.PairCount)
-                           .arg(t.Known);
-        for (quint16 a : t.Answers)
-            line += u' ' + QString::number(a);
-        for (qint32 p : t.Points)
-            line += u' ' + QString::number(p);
-        lines << line;
+        QStringList scores;
+        for (quint32 i = 0; i < t.ScoreCount; ++i) {
+            const kv::TvsSummaryScore& s = data.Scores[t.FirstScore + i];
+            const kv::TvsSummaryValue& v = data.Values[s.Value];
+            scores << QStringLiteral("%1:%2=%3").arg(v.Group).arg(v.Name).arg(s.Wins);
+        }
+        scores.sort();
+        lines << QStringLiteral("test %1 n %2 known %3 pairs %4 | %5")
+                     .arg(t.Id)
+                     .arg(t.N)
+                     .arg(t.Known)
+                     .arg(t.PairCount)
+                     .arg(scores.join(u' '));
     }
-    for (const kv::TvsSummaryScore& s : data.Scores)
-        lines << QStringLiteral("score %1 %2").arg(s.Value).arg(s.Wins);
-    for (const kv::TvsComparison& c : data.Pairs)
-        lines << QStringLiteral("pair %1 %2").arg(c.Winner).arg(c.Loser);
-    for (const kv::TvsSummaryValue& v : data.Values)
-        lines << QStringLiteral("value %1 %2").arg(v.Group).arg(v.Name);
-    for (const QStringList& texts : data.AnswerTexts)
-        lines << QStringLiteral("texts ") + texts.join(u'|');
     lines << QStringLiteral("skipped %1").arg(data.SkippedAnswers);
     return lines;
 }
@@ -570,33 +560,16 @@ private slots:
         QVERIFY(Near(b->MeanRank, 7.0 / 3)); // unchanged: C was below B either way
     }
 
-    // However values.dat is cut between the threads, the reading is the one a single pass gives.
-    void readingDoesNotDependOnTheSplit_data()
+    // A stretch of value records out of test order gives every test the scores that the same
+    // records in order give.
+    void valuesOutOfOrderReadAsInOrder()
     {
-        QTest::addColumn<bool>("shuffled");
-        QTest::addColumn<int>("threads");
-        QTest::addColumn<qint64>("chunk");
-        QTest::addColumn<bool>("inTurn");
-        for (const bool shuffled : {false, true}) {
-            const char* order = shuffled ? "shuffled" : "in order";
-            for (const qint64 chunk : {1, 2, 7, 40, 1000})
-                QTest::addRow("%s, chunks of %lld in turn", order, chunk) << shuffled << 2 << chunk << true;
-            QTest::addRow("%s, chunks of 3 as the threads are free", order) << shuffled << 2 << qint64(3) << false;
-            QTest::addRow("%s, one thread, chunks of 3", order) << shuffled << 1 << qint64(3) << false;
-        }
-    }
-    void readingDoesNotDependOnTheSplit()
-    {
-        QFETCH(bool, shuffled);
-        QFETCH(int, threads);
-        QFETCH(qint64, chunk);
-        QFETCH(bool, inTurn);
-        QTemporaryDir dir;
-        QVERIFY(WriteUneven(dir.path(), shuffled));
-        const TvsSummaryData whole = kv::ReadSummaryData(dir.path(), {1, qint64(1) << 40, false});
-        QCOMPARE(whole.Tests.size(), size_t(30));
-        const TvsSummaryData split = kv::ReadSummaryData(dir.path(), {threads, chunk, inTurn});
-        QCOMPARE(Dump(split), Dump(whole));
+        QTemporaryDir inOrder, shuffled;
+        QVERIFY(WriteUneven(inOrder.path(), false));
+        QVERIFY(WriteUneven(shuffled.path(), true));
+        const QStringList expected = ScoresByName(kv::ReadSummaryData(inOrder.path()));
+        QCOMPARE(expected.size(), 31);
+        QCOMPARE(ScoresByName(kv::ReadSummaryData(shuffled.path())), expected);
     }
 
     // Which tests count: the scores and the log together name the values of a test, a name given
@@ -605,7 +578,7 @@ private slots:
     {
         QTemporaryDir dir;
         QVERIFY(WriteUneven(dir.path(), true));
-        const TvsSummaryData data = kv::ReadSummaryData(dir.path(), {2, 4, true});
+        const TvsSummaryData data = kv::ReadSummaryData(dir.path());
         const auto test = [&](size_t position) { return data.Tests[position]; };
         // Test 3 (four values by its points) names five: three in its scores, Новая and Другая in its log.
         QCOMPARE(test(2).N, 4);
@@ -630,10 +603,9 @@ private slots:
         QCOMPARE(s.WithAnswers, qint64(2));
     }
 
-    // However the tests are shared between threads, and whether the consistency comes from the
-    // cache, is being put into it or is computed on the spot, the summary is the one a single pass
-    // gives.
-    void summaryDoesNotDependOnTheThreads_data()
+    // Whether the consistency comes from the cache, is being put into it or is computed on the
+    // spot, the summary is the same.
+    void summaryDoesNotDependOnTheCache_data()
     {
         QTest::addColumn<int>("filter");
         QTest::newRow("all tests") << 0;
@@ -641,7 +613,7 @@ private slots:
         QTest::newRow("ages 30 to 40") << 2;
         QTest::newRow("a selection of rows") << 3;
     }
-    void summaryDoesNotDependOnTheThreads()
+    void summaryDoesNotDependOnTheCache()
     {
         QFETCH(int, filter);
         const TvsSummaryData data = RandomSample(6000);
@@ -656,9 +628,7 @@ private slots:
             for (quint32 id = 6000; id > 7; id -= 7)
                 f.Ids.push_back(id);
         }
-        kv::TvsSummaryOptions one;
-        one.Threads = 1;
-        const TvsSummary single = kv::Summarize(data, f, one);
+        const TvsSummary single = kv::Summarize(data, f);
         QVERIFY(single.Tests > 100);
         QVERIFY(single.Undecidable > 0);
         QVERIFY(single.WithAnswers > 0);
@@ -667,14 +637,12 @@ private slots:
         kv::TvsConsistencyCache cache;
         const TvsSummary filling = kv::Summarize(data, f, {}, &cache);
         const TvsSummary cached = kv::Summarize(data, f, {}, &cache);
-        const TvsSummary onTheSpot = kv::Summarize(data, f);
         QCOMPARE(Difference(filling, single), QString());
         QCOMPARE(Difference(cached, single), QString());
-        QCOMPARE(Difference(onTheSpot, single), QString());
         // The cache filled under one filter serves every other.
         TvsSummaryFilter other;
         other.Sex = 0;
-        QCOMPARE(Difference(kv::Summarize(data, other, {}, &cache), kv::Summarize(data, other, one)), QString());
+        QCOMPARE(Difference(kv::Summarize(data, other, {}, &cache), kv::Summarize(data, other)), QString());
     }
 
     // A summary that quietly lost a file would pass for a smaller sample.
