@@ -94,6 +94,16 @@ QString ReadCatalogue(const QString& exeDir, const QString& fileName, TvsValueTy
     return lines;
 }
 
+QStringList GroupNamesOf(const QString& configFile)
+{
+    const ProfileFile profile(configFile);
+    QStringList names;
+    for (qint32 number = 1; number <= 4; ++number)
+        names << profile.ReadString(QStringLiteral("ValueTypes"), QStringLiteral("ValueTypeName%1").arg(number),
+                                    QString());
+    return names;
+}
+
 void AppendValueToItemFile(const QString& fileName, const QString& text)
 {
     // Appending must never create the file: a deleted item file stays deleted.

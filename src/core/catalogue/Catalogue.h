@@ -31,6 +31,11 @@ void LoadValueTypeItems(TvsValueTypeRec& group, qint32 number);
 // is absent.
 QString ReadCatalogue(const QString& exeDir, const QString& fileName, TvsValueTypeList& valueTypes);
 
+// The four groups' names as configFile names them (ValueTypeName1 .. 4), whether or not their item
+// files can be read: loading stops at the first item file that is missing, a name does not. An
+// empty name stands for a missing key.
+QStringList GroupNamesOf(const QString& configFile);
+
 // Appends a user-added value to an item file: CR LF, then the text, with no break after it. The file
 // must already exist; any failure leaves it as it was and is not reported.
 void AppendValueToItemFile(const QString& fileName, const QString& text);

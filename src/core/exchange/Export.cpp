@@ -74,7 +74,7 @@ TableLayout TestsLayout()
         Col("score_material", u"Баллы группы 2 (материальные ценности)", K::Integer),
         Col("score_emotional", u"Баллы группы 3 (эмоциональные ценности)", K::Integer),
         Col("score_vital", u"Баллы группы 4 (витальные ценности)", K::Integer),
-        Col("n_values", u"Число ценностей теста", K::Integer),
+        Col("n_values", u"Число ценностей, участвовавших в сравнении", K::Integer),
         Col("circular_triads", u"Число циклических триад", K::Integer),
         Col("consistency", u"Коэффициент согласованности (1 — без противоречий)", K::Real),
         Col("p_random", u"Вероятность такой согласованности при случайных ответах", K::Real),
@@ -396,20 +396,15 @@ private:
     }
 
     // The groups are named as the catalogue beside the data folder names them now, as the history
-    // window does; without a catalogue the names stay empty and the numbers still tell the groups.
+    // window does, from config.ini itself: a group whose item file is missing keeps its name. Without
+    // a catalogue the names stay empty and the numbers still tell the groups.
     void LoadGroupNames(const QString& dataDir)
     {
         const QString exeDir = QFileInfo(QDir::cleanPath(QDir(dataDir).absolutePath())).path() + u'/';
         if (!QFileInfo::exists(exeDir + QStringLiteral("config.ini")))
             return;
-        try {
-            TvsValueTypeList catalogue;
-            ReadCatalogue(exeDir, QStringLiteral("config.ini"), catalogue);
-            for (int g = 0; g < catalogue.Count() && g < 255; ++g)
-                m_groupNames.push_back(catalogue.Items(g).Name.toStdString());
-        } catch (const Error&) {
-            m_groupNames.clear();
-        }
+        for (const QString& name : GroupNamesOf(exeDir + QStringLiteral("config.ini")))
+            m_groupNames.push_back(name.toStdString());
     }
 
     void CollectTests()
@@ -663,8 +658,12 @@ private:
         for (size_t k = first; k < end; ++k)
             m_wins.push_back(m_values[order[k]].Wins);
         const TvsConsistency figures = m_hasAnswers[test] ? ConsistencyFromWins(m_wins) : ConsistencyFromScores(m_wins);
-        if (figures.Valid)
+        if (figures.Valid) {
             m_consistency[test] = Figures{true, figures.Triads, figures.Zeta, figures.PRandom};
+            // The values compared, as the consistency counts them: a value that won nothing has no
+            // record in a test saved without its answers, and still took part.
+            m_valueCounts[test] = figures.N;
+        }
     }
 
     // The record's own day and time are taken as they are, not through a local clock: no zone
@@ -705,7 +704,11 @@ private:
                 row.Integer(test.Id());
                 row.Cp1251(test.TextBytes(T::Fio));
                 Date(row, test.Date());
-                row.Integer(test.Age());
+                // An age left empty is stored as 0; as a number it would pull a mean age down.
+                if (test.Age() != 0)
+                    row.Integer(test.Age());
+                else
+                    row.Empty();
                 const quint8 sex = test.Sex();
                 row.Coded(sex, m_sexTexts[sex]);
                 for (const T choice : kChoices)

@@ -397,6 +397,48 @@ private slots:
         QCOMPARE(ReadFile(dir.filePath(u"numbers.csv"_s)), expected);
     }
 
+    // What a researcher reads off the tests and values tables: the number of values compared
+    // (a value that won nothing has no record without an answer log and still took part), an age
+    // left empty as missing rather than 0, and every group's name from config.ini though an earlier
+    // group's item file is missing (the catalogue itself stops loading there).
+    void testsTableCountsWhatWasCompared()
+    {
+        QTemporaryDir dir;
+        const QString data = dir.filePath(u"Data"_s);
+        QDir().mkpath(data);
+        WriteFile(dir.filePath(u"config.ini"_s),
+                  kvtest::Cp(u"[MAIN]\r\nLines=lines.txt\r\n[ValueTypes]\r\nValueTypeName1=Первая\r\n"
+                             "ValueTypeItems1=missing.txt\r\nValueTypeName2=Вторая\r\nValueTypeItems2=b.txt\r\n"
+                             "ValueTypeName3=Третья\r\nValueTypeItems3=c.txt\r\nValueTypeName4=Четвёртая\r\n"
+                             "ValueTypeItems4=d.txt\r\n"_s));
+        TvsDBTestRec first = Test(1);
+        first.SetAge(0);
+        TvsDBTestRec second = Test(2);
+        second.SetAge(41);
+        WriteFile(data + u"/tests.dat"_s, kvtest::Bytes(first) + kvtest::Bytes(second));
+        // Test 1: three values, wins 2, 1 and a 0 that has no record. Test 2: wins 3, 1 (sum 4: no
+        // complete comparison), so its two rows are all that is known.
+        WriteFile(data + u"/values.dat"_s, kvtest::Bytes(Value(1, 1, 1, 2)) + kvtest::Bytes(Value(2, 1, 4, 1)) +
+                                               kvtest::Bytes(Value(3, 2, 3, 3)) + kvtest::Bytes(Value(4, 2, 2, 1)));
+        const QString out = dir.filePath(u"out"_s);
+        ExportTables(data, ExportFormat::Csv, TestSelection(), out);
+        const QList<QByteArray> tests = ReadFile(out + u"/tests.csv"_s).split('\n');
+        const QList<QByteArray> header = tests.at(0).trimmed().split(',');
+        const qsizetype age = header.indexOf("age"), n = header.indexOf("n_values");
+        QVERIFY(age > 0 && n > 0);
+        const QList<QByteArray> one = tests.at(1).trimmed().split(','), two = tests.at(2).trimmed().split(',');
+        QCOMPARE(one.at(age), QByteArray());
+        QCOMPARE(one.at(n), QByteArray("3"));
+        QCOMPARE(two.at(age), QByteArray("41"));
+        QCOMPARE(two.at(n), QByteArray("2"));
+        QStringList groups;
+        const QList<QByteArray> values = ReadFile(out + u"/values.csv"_s).split('\n');
+        for (qsizetype i = 1; i < values.size(); ++i)
+            if (!values[i].isEmpty())
+                groups << QString::fromUtf8(values[i].split(',').at(3));
+        QCOMPARE(groups, (QStringList{u"Первая"_s, u"Четвёртая"_s, u"Третья"_s, u"Вторая"_s}));
+    }
+
     // A text cell that a spreadsheet would take for a formula gets a leading apostrophe, through the
     // sink's UTF-8 cells and through the names the export copies from the records; numbers never do.
     void csvGuardsFormulaLikeText_data()

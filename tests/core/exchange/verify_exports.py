@@ -111,7 +111,7 @@ def kendall(wins, complete):
         return None
     d = n * (n - 1) * (n - 2) // 6 - sum(w * (w - 1) // 2 for w in wins)
     dmax = (n ** 3 - n) // 24 if n % 2 else (n ** 3 - 4 * n) // 24
-    return d, (1 - d / dmax) if dmax else 1.0
+    return d, (1 - d / dmax) if dmax else 1.0, n
 
 
 EPOCH = datetime.datetime(1899, 12, 30)
@@ -183,12 +183,14 @@ def verify_csv(tool, data, work, tests, values, ranks, answers):
     counts = {t["id"]: sum(1 for v in values if v["test"] == t["id"]) for t in tests}
     for row, t in zip(tables["tests"][1:], tests):
         when = record_datetime(t["date"])
-        expected = [str(t["id"]), t["fio"], when.isoformat(timespec="milliseconds") if when else "", str(t["age"]),
-                    SEX[t["sex"]] if t["sex"] < 3 else str(t["sex"])] + t["texts"] + [
-                        str(s) for s in t["scores"]] + [str(counts[t["id"]])]
-        eq(row[:17], expected, "tests.csv row of test %d" % t["id"])
         mine = [v for v in values if v["test"] == t["id"]]
         figures = kendall([v["wins"] for v in mine], any(a["test"] == t["id"] for a in answers))
+        # n_values is the number of values compared; an age of 0 was left empty and is missing.
+        compared = figures[2] if figures is not None else counts[t["id"]]
+        expected = [str(t["id"]), t["fio"], when.isoformat(timespec="milliseconds") if when else "",
+                    str(t["age"]) if t["age"] else "", SEX[t["sex"]] if t["sex"] < 3 else str(t["sex"])] + t["texts"] + [
+                        str(s) for s in t["scores"]] + [str(compared)]
+        eq(row[:17], expected, "tests.csv row of test %d" % t["id"])
         if figures is None:
             eq(row[17:], ["", "", ""], "tests.csv no consistency for test %d" % t["id"])
         else:
@@ -240,7 +242,7 @@ def verify_xlsx(tool, data, work, tests, values, ranks, answers):
                     t["id"], row[2], when))
         else:
             eq(row[2], when.isoformat(timespec="milliseconds"), "xlsx early date of test %d as text" % t["id"])
-        eq(row[3], t["age"], "xlsx age")
+        eq(row[3], t["age"] or None, "xlsx age")
         eq(list(row[5:12]), [x or None for x in t["texts"]], "xlsx answers of test %d" % t["id"])
         eq(list(row[12:16]), t["scores"], "xlsx scores of test %d" % t["id"])
     rows = list(book["values"].iter_rows(values_only=True))
@@ -295,6 +297,9 @@ def verify_sav(tool, data, work, tests, values, ranks, answers):
         else:
             check(abs(float(cell["date"]) - (when - SPSS_EPOCH).total_seconds()) < 0.002,
                   "sav date of test %d: %s" % (t["id"], cell["date"]))
+        eq(cell["age"], "" if t["age"] == 0 else cell["age"], "sav missing age of test %d" % t["id"])
+        if t["age"]:
+            eq(float(cell["age"]), t["age"], "sav age of test %d" % t["id"])
         eq(float(cell["sex"]), t["sex"], "sav sex code of test %d" % t["id"])
         for name, text in zip(CHOICES, t["texts"]):
             items = LISTS[name]
