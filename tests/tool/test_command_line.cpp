@@ -124,6 +124,28 @@ private slots:
         QTest::newRow("summary, repeated filter")
             << QStringList{u"summary"_s, u"--sex"_s, u"2"_s, u"--sex=1"_s, u"DATA"_s, u"OUT"_s} << 0 << u"Тестов: 2"_s
             << u"groups.csv"_s << QString();
+        // The window's questionnaire filters, by the export's codes; selections that cannot hold a
+        // test are refused with their reason, and an empty one is an error, not a set of empty tables.
+        QTest::newRow("summary --family-status 1")
+            << QStringList{u"summary"_s, u"--family-status"_s, u"1"_s, u"DATA"_s, u"OUT"_s} << 0 << u"Тестов: 2"_s
+            << u"groups.csv"_s << QString();
+        QTest::newRow("summary --education=3 --sex=2")
+            << QStringList{u"summary"_s, u"--education=3"_s, u"--sex=2"_s, u"DATA"_s, u"OUT"_s} << 0 << u"Тестов: 1"_s
+            << u"groups.csv"_s << QString();
+        QTest::newRow("summary --family-status 9")
+            << QStringList{u"summary"_s, u"--family-status"_s, u"9"_s, u"DATA"_s, u"OUT"_s} << 2
+            << u"Неверное значение «9» параметра «--family-status»"_s << QString() << QString();
+        QTest::newRow("summary, an age too large for a number")
+            << QStringList{u"summary"_s, u"--age"_s, u"99999999999-"_s, u"DATA"_s, u"OUT"_s} << 2
+            << u"Неверное значение «99999999999-» параметра «--age»"_s << QString() << QString();
+        QTest::newRow("summary, an inverted age range")
+            << QStringList{u"summary"_s, u"--age=50-10"_s, u"DATA"_s, u"OUT"_s} << 2 << u"начало больше конца"_s
+            << QString() << QString();
+        QTest::newRow("summary, inverted dates")
+            << QStringList{u"summary"_s, u"--from=2025-06-01"_s, u"--to=2025-01-01"_s, u"DATA"_s, u"OUT"_s} << 2
+            << u"позже даты"_s << QString() << QString();
+        QTest::newRow("summary, nothing selected") << QStringList{u"summary"_s, u"--age=90-"_s, u"DATA"_s, u"OUT"_s}
+                                                   << 1 << u"нет тестов"_s << QString() << QString();
         QTest::newRow("help wins over a wrong option")
             << QStringList{u"export"_s, u"--colour"_s, u"--help"_s} << 0 << u"Использование: kvendar-data export"_s
             << QString() << QString();
@@ -168,7 +190,10 @@ private slots:
         QTest::newRow("export") << u"export"_s << QStringList{u"format"_s, u"tests"_s};
         QTest::newRow("check") << u"check"_s << QStringList{};
         QTest::newRow("merge") << u"merge"_s << QStringList{};
-        QTest::newRow("summary") << u"summary"_s << QStringList{u"format"_s, u"sex"_s, u"age"_s, u"from"_s, u"to"_s};
+        QTest::newRow("summary") << u"summary"_s
+                                 << QStringList{u"format"_s,    u"sex"_s,           u"age"_s,        u"from"_s,
+                                                u"to"_s,        u"family-status"_s, u"children"_s,   u"residence"_s,
+                                                u"education"_s, u"social-status"_s, u"occupation"_s, u"income-level"_s};
     }
 
     void helpNamesEveryOption()
