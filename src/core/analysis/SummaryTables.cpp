@@ -1,6 +1,7 @@
 #include "core/analysis/SummaryTables.h"
 
 #include "core/catalogue/uvsValues.h"
+#include "core/platform/Plural.h"
 
 #include <QLocale>
 
@@ -166,6 +167,25 @@ QString SummaryCountText(const TvsSummary& summary)
     return text + QStringLiteral(", с журналом ответов: %1").arg(summary.WithAnswers);
 }
 
+namespace {
+
+// "2 не связанные части", "5 не связанных частей": after "распадаются на".
+QString Parts(qint64 count)
+{
+    return QStringLiteral("%1 %2").arg(count).arg(RussianPlural(count, QStringLiteral("не связанную часть"),
+                                                                QStringLiteral("не связанные части"),
+                                                                QStringLiteral("не связанных частей")));
+}
+
+// "1 раза", "10 раз": after "не менее".
+QString Times(qint64 count)
+{
+    return QStringLiteral("%1 %2").arg(count).arg(
+        RussianPlural(count, QStringLiteral("раза"), QStringLiteral("раз"), QStringLiteral("раз")));
+}
+
+} // namespace
+
 QString ScaleNote(const TvsSummary& summary, const TvsSummaryOptions& options)
 {
     const TvsBradleyTerry& fit = summary.Scale;
@@ -176,20 +196,20 @@ QString ScaleNote(const TvsSummary& summary, const TvsSummaryOptions& options)
         return QStringLiteral("Шкала Брэдли — Терри по всем ответам отобранных тестов: чем выше, тем чаще ценность "
                               "предпочитали другим. Среднее по ценностям равно 0; если у ценности A шкала a, а у B — "
                               "b, то модель ожидает выбор A в доле 1 / (1 + e^(b − a)) их сравнений. В шкалу входят "
-                              "ценности, сравнивавшиеся не менее %1 раз.")
-            .arg(options.MinComparisons);
+                              "ценности, сравнивавшиеся не менее %1.")
+            .arg(Times(options.MinComparisons));
     case TvsBradleyTerry::Status::Disconnected:
-        return QStringLiteral("Шкалу построить нельзя: ответы распадаются на %1 не связанных частей (есть ценность, "
+        return QStringLiteral("Шкалу построить нельзя: ответы распадаются на %1 (есть ценность, "
                               "которая всегда выигрывала или всегда проигрывала, или ценности, которые не "
                               "сравнивались с остальными ни прямо, ни через другие).")
-            .arg(fit.Components.size());
+            .arg(Parts(qint64(fit.Components.size())));
     case TvsBradleyTerry::Status::NoConvergence:
         return QStringLiteral("Шкалу построить не удалось: расчёт не сошёлся.");
     case TvsBradleyTerry::Status::TooFew:
         break;
     }
-    return QStringLiteral("Слишком мало сравнений: в шкалу входят ценности, сравнивавшиеся не менее %1 раз.")
-        .arg(options.MinComparisons);
+    return QStringLiteral("Слишком мало сравнений: в шкалу входят ценности, сравнивавшиеся не менее %1.")
+        .arg(Times(options.MinComparisons));
 }
 
 QString ScaleNotBuiltText(const TvsSummary& summary)
@@ -202,7 +222,7 @@ QString ScaleNotBuiltText(const TvsSummary& summary)
         return why + QStringLiteral("у отобранных тестов нет журналов ответов");
     switch (fit.State) {
     case TvsBradleyTerry::Status::Disconnected:
-        return why + QStringLiteral("сравнения распадаются на %1 не связанных частей").arg(fit.Components.size());
+        return why + QStringLiteral("сравнения распадаются на %1").arg(Parts(qint64(fit.Components.size())));
     case TvsBradleyTerry::Status::NoConvergence:
         return why + QStringLiteral("расчёт не сошёлся");
     case TvsBradleyTerry::Status::Fitted:
@@ -219,8 +239,9 @@ QString ConsistencyNote(const TvsSummary& summary)
         return QStringLiteral("Согласованность ответов не рассчитывается.");
     if (c.Tests == 0)
         return NoTestsText();
-    return QStringLiteral("Коэффициент согласованности ζ по %1 тестам; похожи на случайные ответы (p > 0,05): %2.")
+    return QStringLiteral("Коэффициент согласованности ζ по %1 %2; похожи на случайные ответы (p > 0,05): %3.")
         .arg(c.Tests)
+        .arg(RussianPlural(c.Tests, QStringLiteral("тесту"), QStringLiteral("тестам"), QStringLiteral("тестам")))
         .arg(c.LikeRandom);
 }
 

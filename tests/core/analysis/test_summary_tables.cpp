@@ -196,8 +196,8 @@ private slots:
                                  << u"Слишком мало сравнений: в шкалу входят ценности, сравнивавшиеся не менее 7 раз."_s
                                  << u"Шкала не построена: слишком мало сравнений"_s;
         QTest::newRow("in three parts") << int(S::Disconnected) << qint64(3)
-                                        << u"Шкалу построить нельзя: ответы распадаются на 3 не связанных частей"_s
-                                        << u"Шкала не построена: сравнения распадаются на 3 не связанных частей"_s;
+                                        << u"Шкалу построить нельзя: ответы распадаются на 3 не связанные части"_s
+                                        << u"Шкала не построена: сравнения распадаются на 3 не связанные части"_s;
         QTest::newRow("no convergence") << int(S::NoConvergence) << qint64(3)
                                         << u"Шкалу построить не удалось: расчёт не сошёлся."_s
                                         << u"Шкала не построена: расчёт не сошёлся"_s;
@@ -232,6 +232,41 @@ private slots:
         summary.Consistency.LikeRandom = 2;
         QCOMPARE(ConsistencyNote(summary),
                  u"Коэффициент согласованности ζ по 5 тестам; похожи на случайные ответы (p > 0,05): 2."_s);
+        summary.Consistency.Tests = 1;
+        summary.Consistency.LikeRandom = 0;
+        QCOMPARE(ConsistencyNote(summary),
+                 u"Коэффициент согласованности ζ по 1 тесту; похожи на случайные ответы (p > 0,05): 0."_s);
+    }
+
+    // Counts in sentences take the Russian form the number asks for.
+    void countsTakeTheirForm_data()
+    {
+        QTest::addColumn<qint64>("parts");
+        QTest::addColumn<qint64>("minimum");
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("times");
+        QTest::newRow("1, 1") << qint64(1) << qint64(1) << u"на 1 не связанную часть"_s << u"не менее 1 раза."_s;
+        QTest::newRow("2, 2") << qint64(2) << qint64(2) << u"на 2 не связанные части"_s << u"не менее 2 раз."_s;
+        QTest::newRow("5, 10") << qint64(5) << qint64(10) << u"на 5 не связанных частей"_s << u"не менее 10 раз."_s;
+        QTest::newRow("21, 21") << qint64(21) << qint64(21) << u"на 21 не связанную часть"_s << u"не менее 21 раза."_s;
+        QTest::newRow("12, 12") << qint64(12) << qint64(12) << u"на 12 не связанных частей"_s << u"не менее 12 раз."_s;
+    }
+    void countsTakeTheirForm()
+    {
+        QFETCH(qint64, parts);
+        QFETCH(qint64, minimum);
+        QFETCH(QString, line);
+        QFETCH(QString, times);
+        TvsSummary summary;
+        summary.Tests = 3;
+        summary.WithAnswers = 3;
+        summary.Scale.State = TvsBradleyTerry::Status::Disconnected;
+        summary.Scale.Components.resize(size_t(parts));
+        QVERIFY2(ScaleNotBuiltText(summary).endsWith(line), qPrintable(ScaleNotBuiltText(summary)));
+        summary.Scale.State = TvsBradleyTerry::Status::TooFew;
+        TvsSummaryOptions options;
+        options.MinComparisons = minimum;
+        QVERIFY2(ScaleNote(summary, options).endsWith(times), qPrintable(ScaleNote(summary, options)));
     }
 
 private:
