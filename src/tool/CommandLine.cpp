@@ -172,9 +172,16 @@ std::optional<ExportFormat> ReadFormat(const CommandLine& line, QTextStream& err
 
 bool DataFolderExists(const QString& dataDir, QTextStream& err)
 {
-    if (QFileInfo(dataDir).isDir())
+    const QFileInfo info(dataDir);
+    if (info.isDir())
         return true;
-    err << QStringLiteral("Папка данных не найдена: %1").arg(QDir::toNativeSeparators(dataDir)) << Qt::endl;
+    // A file named where the folder is expected is another mistake than a folder that is not there.
+    if (info.exists())
+        err << QStringLiteral("Это не папка данных, а файл: %1. Укажите папку, в которой лежат tests.dat и values.dat.")
+                   .arg(QDir::toNativeSeparators(dataDir))
+            << Qt::endl;
+    else
+        err << QStringLiteral("Папка данных не найдена: %1").arg(QDir::toNativeSeparators(dataDir)) << Qt::endl;
     return false;
 }
 

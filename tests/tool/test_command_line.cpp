@@ -146,6 +146,12 @@ private slots:
             << u"позже даты"_s << QString() << QString();
         QTest::newRow("summary, nothing selected") << QStringList{u"summary"_s, u"--age=90-"_s, u"DATA"_s, u"OUT"_s}
                                                    << 1 << u"нет тестов"_s << QString() << QString();
+        QTest::newRow("summary, a file for the data folder")
+            << QStringList{u"summary"_s, u"DATA/tests.dat"_s, u"OUT"_s} << 2 << u"Это не папка данных, а файл"_s
+            << QString() << QString();
+        QTest::newRow("export, a file for the data folder")
+            << QStringList{u"export"_s, u"DATA/tests.dat"_s, u"OUT"_s} << 2 << u"Это не папка данных, а файл"_s
+            << QString() << QString();
         QTest::newRow("help wins over a wrong option")
             << QStringList{u"export"_s, u"--colour"_s, u"--help"_s} << 0 << u"Использование: kvendar-data export"_s
             << QString() << QString();
