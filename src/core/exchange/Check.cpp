@@ -2,6 +2,7 @@
 
 #include "core/platform/Errors.h"
 #include "core/storage/DataSnapshot.h"
+#include "core/storage/RecordLayout.h"
 #include "core/storage/uvsDataBase.h"
 
 #include <QDir>
@@ -14,10 +15,12 @@ namespace kv {
 
 namespace {
 
-// Days since 1899-12-30 that a calendar can still name; far beyond any real test.
+// A date of the years 1 to 9999, by the same rule the exports write dates by.
 bool IsUsableDate(double date)
 {
-    return std::isfinite(date) && RecordDateToDateTime(date).isValid();
+    qint64 days;
+    qint32 ms;
+    return layout::SplitRecordDate(date, days, ms);
 }
 
 } // namespace

@@ -65,7 +65,11 @@ static_assert(kAnswerResponseMs + 4 == TvsDBAnswerRec::kSize);
 // A stored date taken apart as a calendar reads it: whole days since 1899-12-30 and milliseconds
 // into that day. Before the epoch the whole part counts back while the fraction still counts
 // forward from midnight, and a time that rounds to midnight belongs to the next day. False for a
-// number no calendar holds (NaN, infinities, beyond about 2.7 million years).
+// number that is no date of the years 1 to 9999 (NaN, infinities, year 0, year 10000 ...): the one
+// rule by which the history, the summary, check and every export tell a date from damage, so that
+// a date check accepts is one each export can write.
+inline constexpr qint64 kFirstRecordDay = -693593; // 0001-01-01
+inline constexpr qint64 kLastRecordDay = 2958465;  // 9999-12-31
 inline bool SplitRecordDate(double date, qint64& days, qint32& ms)
 {
     constexpr qint64 kMsPerDay = 86400000;
@@ -79,7 +83,7 @@ inline bool SplitRecordDate(double date, qint64& days, qint32& ms)
         days += date >= 0 ? 1 : -1;
     }
     ms = qint32(time);
-    return true;
+    return days >= kFirstRecordDay && days <= kLastRecordDay;
 }
 
 } // namespace layout

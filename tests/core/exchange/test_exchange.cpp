@@ -439,6 +439,44 @@ private slots:
         QCOMPARE(groups, (QStringList{u"Первая"_s, u"Четвёртая"_s, u"Третья"_s, u"Вторая"_s}));
     }
 
+    // One rule tells a date from damage: a day of the years 1 to 9999. A date that check accepts is
+    // written by every export; one it reports is missing in every export, never a number.
+    void oneRuleForDates_data()
+    {
+        QTest::addColumn<double>("date");
+        QTest::addColumn<bool>("usable");
+        QTest::newRow("0001-01-01") << -693593.0 << true;
+        QTest::newRow("9999-12-31 23:59") << 2958465.99 << true;
+        QTest::newRow("year 0") << -693594.0 << false;
+        QTest::newRow("year 10000") << 2958466.0 << false;
+        QTest::newRow("1e9") << 1e9 << false;
+        QTest::newRow("-1e9") << -1e9 << false;
+    }
+    void oneRuleForDates()
+    {
+        QFETCH(double, date);
+        QFETCH(bool, usable);
+        QTemporaryDir dir;
+        const QString data = dir.filePath(u"Data"_s);
+        QDir().mkpath(data);
+        WriteFile(data + u"/tests.dat"_s, kvtest::Bytes(Test(1, date)));
+        WriteFile(data + u"/values.dat"_s, QByteArray());
+        QCOMPARE(CheckDataFolder(data).BadDates, usable ? 0 : 1);
+        const QString csv = dir.filePath(u"csv"_s);
+        ExportTables(data, ExportFormat::Csv, TestSelection(), csv);
+        const QList<QByteArray> row = ReadFile(csv + u"/tests.csv"_s).split('\n').value(1).split(',');
+        QCOMPARE(row.value(2).isEmpty(), !usable);
+        if (QStandardPaths::findExecutable(u"readstat"_s).isEmpty())
+            return;
+        const QString sav = dir.filePath(u"sav"_s);
+        ExportTables(data, ExportFormat::Sav, TestSelection(), sav);
+        QProcess readstat;
+        readstat.start(u"readstat"_s, {sav + u"/tests.sav"_s, u"-"_s});
+        QVERIFY(readstat.waitForFinished(60000));
+        const QList<QByteArray> lines = readstat.readAllStandardOutput().split('\n');
+        QCOMPARE(lines.value(1).split(',').value(2).isEmpty(), !usable);
+    }
+
     // A text cell that a spreadsheet would take for a formula gets a leading apostrophe, through the
     // sink's UTF-8 cells and through the names the export copies from the records; numbers never do.
     void csvGuardsFormulaLikeText_data()
