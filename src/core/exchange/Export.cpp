@@ -138,7 +138,18 @@ public:
     {
         for (size_t c = 0; c < layout.Columns.size(); ++c)
             for (const QString& item : layout.Columns[c].Items)
-                m_items[c].push_back(ToCp1251(item));
+                m_items[c].push_back(WithoutTrailingBlanks(ToCp1251(item)));
+    }
+
+    static QByteArrayView WithoutTrailingBlanks(QByteArrayView text)
+    {
+        while (!text.isEmpty() && text.back() == ' ')
+            text.chop(1);
+        return text;
+    }
+    static QByteArray WithoutTrailingBlanks(const QByteArray& text)
+    {
+        return WithoutTrailingBlanks(QByteArrayView(text)).toByteArray();
     }
 
     void Integer(qint64 value) { Next().Int = value; }
@@ -158,8 +169,11 @@ public:
         Cell& cell = Next();
         cell.Text = ToUtf8(text, scratch);
         cell.Int = -1;
+        // The list's «Другое » ends in a blank that an answer stored by another writer may lack:
+        // trailing blanks never tell two answers apart.
+        const QByteArrayView key = WithoutTrailingBlanks(text);
         for (size_t i = 0; i < items.size(); ++i) {
-            if (items[i] == text) {
+            if (items[i] == key) {
                 cell.Int = qint64(i);
                 break;
             }

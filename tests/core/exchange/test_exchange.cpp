@@ -477,6 +477,35 @@ private slots:
         QCOMPARE(lines.value(1).split(',').value(2).isEmpty(), !usable);
     }
 
+    // An answer stored without the blank that ends the list's «Другое » still gets its code.
+    void otherWithoutItsBlankHasItsCode()
+    {
+        if (QStandardPaths::findExecutable(u"readstat"_s).isEmpty())
+            QSKIP("readstat (Debian readstat) is not installed");
+        QTemporaryDir dir;
+        const QString data = dir.filePath(u"Data"_s);
+        QDir().mkpath(data);
+        TvsDBTestRec plain = Test(1), blank = Test(2);
+        plain.SetSocialStatus(u"Другое"_s);
+        blank.SetSocialStatus(u"Другое "_s);
+        WriteFile(data + u"/tests.dat"_s, kvtest::Bytes(plain) + kvtest::Bytes(blank));
+        WriteFile(data + u"/values.dat"_s, QByteArray());
+        const QString sav = dir.filePath(u"sav"_s);
+        ExportTables(data, ExportFormat::Sav, TestSelection(), sav);
+        QProcess readstat;
+        readstat.start(u"readstat"_s, {sav + u"/tests.sav"_s, u"-"_s});
+        QVERIFY(readstat.waitForFinished(60000));
+        const QList<QByteArray> lines = readstat.readAllStandardOutput().split('\n');
+        const QList<QByteArray> header = lines.value(0).split(',');
+        const qsizetype code = header.indexOf("\"social_status\""), other = header.indexOf("\"social_status_other\"");
+        QVERIFY2(code > 0 && other > 0, lines.value(0).constData());
+        for (int row : {1, 2}) {
+            const QList<QByteArray> cells = lines.value(row).split(',');
+            QCOMPARE(cells.value(code).toDouble(), 10.0);
+            QCOMPARE(cells.value(other), QByteArray("\"\""));
+        }
+    }
+
     // A text cell that a spreadsheet would take for a formula gets a leading apostrophe, through the
     // sink's UTF-8 cells and through the names the export copies from the records; numbers never do.
     void csvGuardsFormulaLikeText_data()
