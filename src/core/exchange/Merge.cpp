@@ -58,16 +58,27 @@ std::pair<quint8, qint64> DateKey(double date)
     return {1, bits};
 }
 
-// What makes two tests the same apart from their values: the name, the date to the millisecond and
-// the four group totals.
+void AppendText(std::string& key, QByteArrayView text)
+{
+    AppendRaw(key, quint8(text.size()));
+    key.append(View(text));
+}
+
+// What makes two tests the same apart from their values and answers: every stored field of the
+// record but its own number. Two anonymous respondents of the same day and values who differ in sex,
+// age or one answer of the questionnaire are two respondents, and both must arrive.
 void AppendTestKey(std::string& key, const TvsDBTestRec& test)
 {
-    const std::string_view name = View(test.TextBytes(TvsDBTestRec::Text::Fio));
-    AppendRaw(key, quint8(name.size()));
-    key.append(name);
+    using T = TvsDBTestRec::Text;
+    AppendText(key, test.TextBytes(T::Fio));
     const auto [kind, date] = DateKey(test.Date());
     AppendRaw(key, kind);
     AppendRaw(key, date);
+    AppendRaw(key, test.Age());
+    AppendRaw(key, test.Sex());
+    for (const T text :
+         {T::Social, T::Children, T::PlaceOfLiving, T::Education, T::SocialStatus, T::Bussines, T::MaterialLevel})
+        AppendText(key, test.TextBytes(text));
     for (int g = 1; g <= 4; ++g)
         AppendRaw(key, test.TypeScore(g));
 }
@@ -95,8 +106,10 @@ bool ValueBefore(const TvsDBValueRec* a, const TvsDBValueRec* b)
     return View(a->NameBytes()) < View(b->NameBytes());
 }
 
-// The whole identity of a test: its own key and its values. values is sorted in place.
-void BuildKey(std::string& key, const TvsDBTestRec& test, std::vector<const TvsDBValueRec*>& values)
+// The whole identity of a test: its own key, its values and its answers. Both lists are sorted in
+// place: values as a set, answers by question.
+void BuildKey(std::string& key, const TvsDBTestRec& test, std::vector<const TvsDBValueRec*>& values,
+              std::vector<const TvsDBAnswerRec*>& answers)
 {
     key.clear();
     AppendTestKey(key, test);
@@ -105,9 +118,19 @@ void BuildKey(std::string& key, const TvsDBTestRec& test, std::vector<const TvsD
     for (const TvsDBValueRec* value : values) {
         AppendRaw(key, value->TypeNumber());
         AppendRaw(key, value->Score());
-        const std::string_view name = View(value->NameBytes());
-        AppendRaw(key, quint8(name.size()));
-        key.append(name);
+        AppendText(key, value->NameBytes());
+    }
+    std::stable_sort(answers.begin(), answers.end(),
+                     [](const TvsDBAnswerRec* a, const TvsDBAnswerRec* b) { return a->Question() < b->Question(); });
+    AppendRaw(key, quint32(answers.size()));
+    for (const TvsDBAnswerRec* answer : answers) {
+        AppendRaw(key, answer->Question());
+        AppendRaw(key, answer->UpperGroup());
+        AppendText(key, answer->UpperBytes());
+        AppendRaw(key, answer->LowerGroup());
+        AppendText(key, answer->LowerBytes());
+        AppendRaw(key, answer->Chosen());
+        AppendRaw(key, answer->ResponseMs());
     }
 }
 
@@ -244,6 +267,7 @@ struct TargetRepeats
 {
     std::vector<std::string> keys;
     std::unordered_set<quint64> light;
+    quint32 largestId = 0; // of every test of the target, 0 when it has none
 };
 
 TargetRepeats RepeatCandidates(const TvsDBSave& target, const Source& source, const MergeProgress& progress)
@@ -257,6 +281,7 @@ TargetRepeats RepeatCandidates(const TvsDBSave& target, const Source& source, co
     quint32 highest = 0;
     target.ReadTests([&](std::span<const TvsDBTestRec> run) {
         for (const TvsDBTestRec& test : run) {
+            repeats.largestId = std::max(repeats.largestId, test.Id());
             if (!dates.MayHold(test))
                 continue;
             const quint64 light = LightHash(test);
@@ -283,15 +308,30 @@ TargetRepeats RepeatCandidates(const TvsDBSave& target, const Source& source, co
         CheckCancel(progress, 0, 0);
     });
 
+    std::unordered_map<quint32, std::vector<TvsDBAnswerRec>> answers;
+    target.ReadAnswers([&](std::span<const TvsDBAnswerRec> run) {
+        for (const TvsDBAnswerRec& answer : run) {
+            const quint32 testId = answer.TestId();
+            if (testId >= lowest && testId <= highest && candidates.count(testId) != 0)
+                answers[testId].push_back(answer);
+        }
+        CheckCancel(progress, 0, 0);
+    });
+
     std::string key;
     std::vector<const TvsDBValueRec*> own;
+    std::vector<const TvsDBAnswerRec*> ownAnswers;
     for (const auto& [id, tests] : candidates) {
         for (const TvsDBTestRec& test : tests) {
             own.clear();
+            ownAnswers.clear();
             if (const auto it = values.find(id); it != values.end())
                 for (const TvsDBValueRec& value : it->second)
                     own.push_back(&value);
-            BuildKey(key, test, own);
+            if (const auto it = answers.find(id); it != answers.end())
+                for (const TvsDBAnswerRec& answer : it->second)
+                    ownAnswers.push_back(&answer);
+            BuildKey(key, test, own, ownAnswers);
             repeats.keys.push_back(key);
         }
     }
@@ -325,6 +365,7 @@ std::vector<int> NewTests(const Source& source, const TargetRepeats& target)
     std::string key;
     std::string other;
     std::vector<const TvsDBValueRec*> own;
+    std::vector<const TvsDBAnswerRec*> ownAnswers;
     for (int i = 0; i < source.tests->Count(); ++i) {
         const quint64 light = source.light[size_t(i)];
         if (shared[light] == 1 && target.light.count(light) == 0) {
@@ -333,7 +374,8 @@ std::vector<int> NewTests(const Source& source, const TargetRepeats& target)
         }
         const TvsDBTestRec& test = source.tests->Items(i);
         source.ValuesOf(test.Id(), own);
-        BuildKey(key, test, own);
+        source.AnswersOf(test.Id(), ownAnswers);
+        BuildKey(key, test, own, ownAnswers);
         const quint64 h = hash(key);
         bool repeat = false;
         const auto [first, last] = known.equal_range(h);
@@ -343,8 +385,10 @@ std::vector<int> NewTests(const Source& source, const TargetRepeats& target)
             } else {
                 const TvsDBTestRec& earlier = source.tests->Items(it->second.sourceIndex);
                 std::vector<const TvsDBValueRec*> theirs;
+                std::vector<const TvsDBAnswerRec*> theirAnswers;
                 source.ValuesOf(earlier.Id(), theirs);
-                BuildKey(other, earlier, theirs);
+                source.AnswersOf(earlier.Id(), theirAnswers);
+                BuildKey(other, earlier, theirs, theirAnswers);
                 repeat = other == key;
             }
         }
@@ -421,8 +465,15 @@ MergeResult MergeDataFolders(const QString& sourceDir, const QString& targetDir,
         // Locks the target's files until the end; unless Commit is reached, its destructor puts them
         // back as they were.
         TvsDBSave target(targetDir, lockWaitMs);
-        const std::vector<int> added = NewTests(source, RepeatCandidates(target, source, progress));
+        const TargetRepeats repeats = RepeatCandidates(target, source, progress);
+        const std::vector<int> added = NewTests(source, repeats);
         const qint64 total = qint64(added.size());
+        // New numbers go on after the largest number in the target, wherever in the file it stands,
+        // so no number is given twice; past the largest a record can hold there is no number left.
+        if (quint64(repeats.largestId) + quint64(total) > std::numeric_limits<quint32>::max())
+            throw Error(QStringLiteral("Тесты не добавлены: их номера превысили бы наибольший возможный (4294967295). "
+                                       "База данных не изменена."));
+        target.SetNextTestId(repeats.largestId + 1);
         CheckCancel(progress, 0, total);
         WriteNewTests(target, source, added, progress);
         // The last chance to cancel; after the commit the tests are in.

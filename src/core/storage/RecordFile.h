@@ -83,6 +83,10 @@ public:
     qint64 wholeEnd() const { return m_wholeEnd; }
     const QByteArray& tail() const { return m_tail; }
 
+    // The number the next appended record gets: the last whole record's plus one, unless set.
+    quint32 NextId() const { return m_nextId; }
+    void SetNextId(quint32 id) { m_nextId = id; }
+
 private:
     QString m_fileName;
     int m_fd = -1;

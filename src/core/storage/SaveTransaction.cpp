@@ -173,6 +173,16 @@ void TvsDBSave::ReadValues(const std::function<void(std::span<const TvsDBValueRe
     ReadAs<TvsDBValueRec>(*m_values, block);
 }
 
+void TvsDBSave::ReadAnswers(const std::function<void(std::span<const TvsDBAnswerRec>)>& block) const
+{
+    ReadAs<TvsDBAnswerRec>(*m_answers, block);
+}
+
+void TvsDBSave::SetNextTestId(quint32 id)
+{
+    m_tests->SetNextId(id);
+}
+
 void TvsDBSave::Commit()
 {
     RecordFile* const files[3] = {m_tests.get(), m_values.get(), m_answers.get()};

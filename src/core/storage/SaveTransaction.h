@@ -46,6 +46,9 @@ public:
     // files are locked by this object, so this is the only way to read them before writing.
     void ReadTests(const std::function<void(std::span<const TvsDBTestRec>)>& block) const;
     void ReadValues(const std::function<void(std::span<const TvsDBValueRec>)>& block) const;
+    void ReadAnswers(const std::function<void(std::span<const TvsDBAnswerRec>)>& block) const;
+    // The number the next appended test gets (by default the last test record's plus one).
+    void SetNextTestId(quint32 id);
 
     // Flushes the files to disk and retires the journal; only after it returns is the save done.
     void Commit();

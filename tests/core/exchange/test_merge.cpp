@@ -32,6 +32,7 @@
 #include <unistd.h>
 
 using namespace kv;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -197,6 +198,10 @@ private slots:
     void journalInTheSourceIsHonoured_data();
     void journalInTheSourceIsHonoured();
     void crashAtEveryStepOfAMerge();
+    void respondentsDifferingInOneFieldBothArrive_data();
+    void respondentsDifferingInOneFieldBothArrive();
+    void numbersGoOnAfterTheLargest_data();
+    void numbersGoOnAfterTheLargest();
 };
 
 void TestMerge::numberingContinuesAndValuesFollow()
@@ -878,6 +883,107 @@ void TestMerge::crashAtEveryStepOfAMerge()
     QCOMPARE(target.Snapshot(), after);
     QVERIFY(sawBefore > 0);
     QVERIFY(sawAfter > 0);
+}
+
+using Change = std::function<void(TvsDBTestRec&, TvsDBAnswerRec&)>;
+Q_DECLARE_METATYPE(Change)
+
+// Two anonymous respondents of the same moment with the same values, who differ in one stored field
+// only, are two respondents: the merge adds the second beside the first.
+void TestMerge::respondentsDifferingInOneFieldBothArrive_data()
+{
+    QTest::addColumn<Change>("change");
+    QTest::newRow("nothing: a repeat") << Change();
+    QTest::newRow("sex") << Change([](TvsDBTestRec& t, TvsDBAnswerRec&) { t.SetSex(1); });
+    QTest::newRow("age") << Change([](TvsDBTestRec& t, TvsDBAnswerRec&) { t.SetAge(31); });
+    QTest::newRow("family status") << Change(
+        [](TvsDBTestRec& t, TvsDBAnswerRec&) { t.SetSocial(u"Женат / замужем"_s); });
+    QTest::newRow("children") << Change([](TvsDBTestRec& t, TvsDBAnswerRec&) { t.SetChildren(u"Один ребенок"_s); });
+    QTest::newRow("residence") << Change([](TvsDBTestRec& t, TvsDBAnswerRec&) { t.SetPlaceOfLiving(u"Москва"_s); });
+    QTest::newRow("education") << Change([](TvsDBTestRec& t, TvsDBAnswerRec&) { t.SetEducation(u"Высшее"_s); });
+    QTest::newRow("social status") << Change([](TvsDBTestRec& t, TvsDBAnswerRec&) { t.SetSocialStatus(u"Рабочий"_s); });
+    QTest::newRow("occupation") << Change([](TvsDBTestRec& t, TvsDBAnswerRec&) { t.SetBussines(u"СМИ"_s); });
+    QTest::newRow("income level") << Change([](TvsDBTestRec& t, TvsDBAnswerRec&) { t.SetMaterialLevel(u"Низкий"_s); });
+    QTest::newRow("one answer's choice") << Change([](TvsDBTestRec&, TvsDBAnswerRec& a) { a.SetChosen(2); });
+    QTest::newRow("one response time") << Change([](TvsDBTestRec&, TvsDBAnswerRec& a) { a.SetResponseMs(4321); });
+}
+
+void TestMerge::respondentsDifferingInOneFieldBothArrive()
+{
+    QFETCH(Change, change);
+    const Test anonymous{1, QString(), kMonday, ThreeValues()};
+    const auto answer = [](quint32 testId) {
+        TvsDBAnswerRec a;
+        a.SetId(1);
+        a.SetTestId(testId);
+        a.SetQuestion(1);
+        a.SetUpperGroup(2);
+        a.SetUpper(u"Свобода"_s);
+        a.SetLowerGroup(2);
+        a.SetLower(u"Дружба"_s);
+        a.SetChosen(1);
+        a.SetResponseMs(1200);
+        return a;
+    };
+    Folder target;
+    target.Write({anonymous});
+    TvsDBAnswerRec first = answer(1);
+    WriteFile(target.answers(), QByteArray(first.bytes.data(), TvsDBAnswerRec::kSize));
+
+    Folder source;
+    source.Write({anonymous});
+    TvsDBTestRec test = TestRecord(anonymous);
+    TvsDBAnswerRec second = answer(1);
+    if (change)
+        change(test, second);
+    WriteFile(source.tests(), Bytes(test));
+    WriteFile(source.answers(), QByteArray(second.bytes.data(), TvsDBAnswerRec::kSize));
+
+    const MergeResult r = MergeDataFolders(source.path(), target.path(), nullptr);
+    QCOMPARE(r.added, change ? 1 : 0);
+    QCOMPARE(r.skipped, change ? 0 : 1);
+    QCOMPARE(ReadTests(target.tests())->Count(), change ? 2 : 1);
+}
+
+// The next number follows the largest in the target, wherever it stands; past 4294967295 there is
+// no number left, and the merge is refused with nothing changed.
+void TestMerge::numbersGoOnAfterTheLargest_data()
+{
+    QTest::addColumn<QList<quint32>>("ids");
+    QTest::addColumn<quint32>("expected"); // the new test's number; 0: refused
+    QTest::newRow("in order") << QList<quint32>{1, 2} << 3u;
+    QTest::newRow("out of order") << QList<quint32>{5, 3} << 6u;
+    QTest::newRow("largest in the middle") << QList<quint32>{1, 900, 2} << 901u;
+    QTest::newRow("one below the largest possible") << QList<quint32>{1, 4294967294u} << 4294967295u;
+    QTest::newRow("the largest possible") << QList<quint32>{1, 2, 4294967295u} << 0u;
+}
+
+void TestMerge::numbersGoOnAfterTheLargest()
+{
+    QFETCH(QList<quint32>, ids);
+    QFETCH(quint32, expected);
+    Folder target;
+    QList<Test> tests;
+    for (quint32 id : ids)
+        tests.append({id, u"Тест %1"_s.arg(id), kMonday + id % 1000, ThreeValues()});
+    target.Write(tests);
+    Folder source;
+    source.Write({{1, u"Новый"_s, kMonday + 5000, ThreeValues()}});
+    const QByteArray before = target.Snapshot();
+    if (expected == 0) {
+        try {
+            MergeDataFolders(source.path(), target.path(), nullptr);
+            QFAIL("the merge was not refused");
+        } catch (const Error& e) {
+            QVERIFY2(e.message().contains(u"4294967295"_s), qPrintable(e.message()));
+        }
+        QCOMPARE(target.Snapshot(), before);
+        return;
+    }
+    QCOMPARE(MergeDataFolders(source.path(), target.path(), nullptr).added, 1);
+    const auto list = ReadTests(target.tests());
+    QCOMPARE(list->Count(), int(ids.size()) + 1);
+    QCOMPARE(list->Items(list->Count() - 1).Id(), expected);
 }
 
 QTEST_GUILESS_MAIN(TestMerge)
