@@ -40,7 +40,9 @@ TfmTestGrid::TfmTestGrid(AppContext& context, const TvsValueTypeList& valueTypes
     rows->setDefaultSectionSize(19);
 
     Dialogs& dialogs = m_context.dialogs;
-    connect(ui->sgTest, &QAbstractItemView::doubleClicked, this, Guarded(this, dialogs, &TfmTestGrid::sgTestDblClick));
+    connect(ui->sgTest, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
+        RunHandler(this, m_context.dialogs, [this, row = index.row()] { sgTestDblClick(row); });
+    });
     ui->sgTest->installEventFilter(this);
     // An item view takes no name from the window, so a screen reader would announce a bare table.
     ui->sgTest->setAccessibleName(windowTitle());
@@ -100,9 +102,12 @@ bool TfmTestGrid::eventFilter(QObject* watched, QEvent* event)
             RunHandler(this, m_context.dialogs, [this, key] { sgTestKeyDown(key); });
             return true;
         }
-        // Enter opens the current test as a double-click does, so the history needs no mouse.
+        // Enter opens the row with the keyboard focus, as a double-click opens the row clicked, so the
+        // history needs no mouse. In a range of selected rows that is the one the user moved to last,
+        // not the top one.
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-            RunHandler(this, m_context.dialogs, [this] { sgTestDblClick(); });
+            const int row = ui->sgTest->currentIndex().row();
+            RunHandler(this, m_context.dialogs, [this, row] { sgTestDblClick(row); });
             return true;
         }
     }
@@ -160,20 +165,15 @@ void TfmTestGrid::miExportSelectedClick()
         ExportTests(this, m_context, ids);
 }
 
-void TfmTestGrid::sgTestDblClick()
+void TfmTestGrid::sgTestDblClick(int row)
 {
-    // The top row of the selection is the test; the header is not a row of the model, so a
-    // double-click on it never reaches here.
-    int row = ui->sgTest->currentIndex().row();
-    const QModelIndexList selected = ui->sgTest->selectionModel()->selectedRows();
-    for (const QModelIndex& index : selected)
-        row = row < 0 ? index.row() : std::min(row, index.row());
+    // The header is not a row of the model, so a double-click on it never reaches here.
     if (row < 0)
         return;
-
-    // The column the user sees first, wherever it was dragged from.
-    const int firstColumn = ui->sgTest->horizontalHeader()->logicalIndex(0);
-    const QString text = m_model->CellText(row, firstColumn);
+    // The number is read from the «№» column wherever the user has dragged it: the column that
+    // stands first may now hold a name, a date or a total, and a total that happens to be another
+    // test's number would open another respondent's report under this row.
+    const QString text = m_model->CellText(row, TestGridModel::ColId);
     if (text.isEmpty())
         return;
     const qint32 id = StrToInt(text);

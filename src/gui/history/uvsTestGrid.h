@@ -47,7 +47,8 @@ protected:
 
 private:
     void FormCreate();
-    void sgTestDblClick();
+    // Opens the test of this row of the model (the row double-clicked, or the focused one for Enter).
+    void sgTestDblClick(int row);
     void sgTestKeyDown(int key);
     void sgTestContextPopup(const QContextMenuEvent& event);
     void miExportSelectedClick();
