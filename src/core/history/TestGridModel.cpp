@@ -120,6 +120,14 @@ QString TestGridModel::CellText(int row, int column) const
     }
 }
 
+bool TestGridModel::TestIdAt(int row, quint32& id) const
+{
+    if (m_emptyRow || row < 0 || row >= static_cast<int>(m_rows.size()))
+        return false;
+    id = m_rows[static_cast<size_t>(row)].id;
+    return true;
+}
+
 QVariant TestGridModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || role != Qt::DisplayRole)

@@ -42,6 +42,8 @@ public:
 
     // The text a cell shows ("" for every cell of the empty row).
     QString CellText(int row, int column) const;
+    // The number of the test in this row, as the unsigned field it is; false for the empty row.
+    bool TestIdAt(int row, quint32& id) const;
 
     static QString HeaderText(int column);
     static int DesignedWidth(int column);

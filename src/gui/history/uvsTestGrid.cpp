@@ -150,9 +150,8 @@ QList<quint32> TfmTestGrid::SelectedTestIds() const
     std::sort(rows.begin(), rows.end());
     QList<quint32> ids;
     for (int row : rows) {
-        bool ok = false;
-        const quint32 id = m_model->CellText(row, TestGridModel::ColId).toUInt(&ok);
-        if (ok)
+        quint32 id = 0;
+        if (m_model->TestIdAt(row, id))
             ids.append(id);
     }
     return ids;
@@ -173,16 +172,17 @@ void TfmTestGrid::sgTestDblClick(int row)
     // The number is read from the «№» column wherever the user has dragged it: the column that
     // stands first may now hold a name, a date or a total, and a total that happens to be another
     // test's number would open another respondent's report under this row.
-    const QString text = m_model->CellText(row, TestGridModel::ColId);
-    if (text.isEmpty())
+    quint32 id = 0;
+    if (!m_model->TestIdAt(row, id))
         return;
-    const qint32 id = StrToInt(text);
 
     // Another instance may have been killed in a save since the history was opened.
     RunHandler(this, m_context.dialogs, [this] { RecoverDataDir(m_context.dataDir()); });
     TvsSavedTest test;
     LoadSavedTest(m_context.dataDir(), id, m_valueTypes, test);
     TfmDetailedResult detailed(m_context);
+    // Several tests under one number are damage the reader must know of before trusting the result.
+    detailed.SetNotice(SameNumberNotice(test));
     // Tests saved before answers were kept have none; the view then works from the scores alone.
     detailed.Execute(test.Test, test.Results, test.Answers.empty() ? nullptr : &test.Answers);
     // The detailed window has no owner, so nothing else gives the keyboard back to the list.

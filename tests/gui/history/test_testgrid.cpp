@@ -297,7 +297,7 @@ private slots:
                               QStringLiteral("Дом: 2"), QString(), QStringLiteral("Витальные ценности: 3"),
                               QStringLiteral("Здоровье: 3"), QString()}));
         QVERIFY(grid.isVisible()); // back on the grid
-        QCOMPARE(WantedTestId, 2);
+        QCOMPARE(WantedTestId, 2u);
     }
 
     // The test's saved answers reach the detailed view (here a module that writes back what it got),
@@ -463,6 +463,54 @@ private slots:
             QCOMPARE(windows, 1);
             QVERIFY2(f.dialogs.errors.isEmpty(), qPrintable(f.dialogs.errors.join(u'|')));
             QCOMPARE(lines.value(4), u"ФИО: Респондент "_qs + QString::number(row + 1));
+        }
+    }
+
+    // Numbers from 2^31 up open like any other; a number two tests carry opens the first with a
+    // notice heading its document.
+    void highAndSharedNumbersOpen_data()
+    {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QString>("fio");
+        QTest::addColumn<bool>("notice");
+        QTest::newRow("2^31") << 0 << u"Респондент 2147483648"_qs << false;
+        QTest::newRow("4294967295") << 1 << u"Респондент 4294967295"_qs << false;
+        QTest::newRow("number of two tests, first row") << 2 << u"Первый из двух"_qs << true;
+        QTest::newRow("number of two tests, second row") << 3 << u"Первый из двух"_qs << true;
+    }
+
+    void highAndSharedNumbersOpen()
+    {
+        QFETCH(int, row);
+        QFETCH(QString, fio);
+        QFETCH(bool, notice);
+        Fixture f;
+        const quint32 low = 2147483648u, high = 4294967295u;
+        kvtest::WriteData(
+            f.dir, u"tests.dat"_qs,
+            kvtest::Bytes(kvtest::TestRecord(low, u"Респондент 2147483648"_qs, kEvening, {1, 0, 0, 0})) +
+                kvtest::Bytes(kvtest::TestRecord(high, u"Респондент 4294967295"_qs, kEvening, {0, 1, 0, 0})) +
+                kvtest::Bytes(kvtest::TestRecord(7, u"Первый из двух"_qs, kEvening, {2, 0, 0, 0})) +
+                kvtest::Bytes(kvtest::TestRecord(7, u"Второй из двух"_qs, kEvening, {0, 0, 0, 1})));
+        kvtest::WriteData(f.dir, u"values.dat"_qs,
+                          kvtest::ValueRecords({{qint32(low), 1, u"Вера"_qs, 1},
+                                                {qint32(high), 2, u"Деньги"_qs, 1},
+                                                {7, 1, u"Надежда"_qs, 2},
+                                                {7, 4, u"Сон"_qs, 1}}));
+        TfmTestGrid grid(f.context, f.catalogue);
+        grid.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&grid));
+        QCOMPARE(grid.Model()->CellText(0, TestGridModel::ColId), u"2147483648"_qs);
+        QCOMPARE(grid.Model()->CellText(1, TestGridModel::ColId), u"4294967295"_qs);
+        int windows = 0;
+        const QString text = OpenRow(grid, row, &windows);
+        QCOMPARE(windows, 1);
+        QVERIFY2(f.dialogs.errors.isEmpty(), qPrintable(f.dialogs.errors.join(u'|')));
+        QVERIFY2(text.contains(u"ФИО: "_qs + fio + u'\n'), qPrintable(text));
+        QCOMPARE(text.startsWith(u"Внимание: в базе данных 2 теста с номером 7"_qs), notice);
+        if (notice) {
+            // The first test's own value only, not the second's «Сон».
+            QVERIFY2(text.contains(u"\nНадежда: 2\n"_qs) && !text.contains(u"Сон"_qs), qPrintable(text));
         }
     }
 
