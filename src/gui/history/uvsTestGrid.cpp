@@ -11,10 +11,13 @@
 
 #include "ui_uvsTestGrid.h"
 
+#include "core/settings/SettingsStore.h"
+
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QToolTip>
 
 #include <algorithm>
 
@@ -32,6 +35,12 @@ TfmTestGrid::TfmTestGrid(AppContext& context, const TvsValueTypeList& valueTypes
     columns->setSectionResizeMode(QHeaderView::Interactive);
     columns->setHighlightSections(false);
     columns->setStretchLastSection(false);
+    // A header click sorts by that column, a second click the other way, a third brings back the
+    // order of the file, which is also how the history opens.
+    columns->setSortIndicatorClearable(true);
+    columns->setSortIndicator(-1, Qt::AscendingOrder);
+    ui->sgTest->setSortingEnabled(true);
+    ui->sgTest->setTextElideMode(Qt::ElideRight);
     // Every row has the same height, so the view never has to measure 100,000 of them.
     QHeaderView* rows = ui->sgTest->verticalHeader();
     rows->setVisible(false);
@@ -85,8 +94,80 @@ void TfmTestGrid::FormCreate()
     // error has said what may be incomplete.
     RunHandler(this, m_context.dialogs, [this] { RecoverDataDir(m_context.dataDir()); });
     m_model->Load(m_context.dataDir() + QStringLiteral("/tests.dat"));
+    SizeColumns();
+    RestoreColumnWidths();
+}
+
+namespace {
+
+// A name may be long: past this the column stops growing and the name is cut short with «…», its
+// whole text in a tooltip.
+constexpr int kNameWidthLimit = 260;
+
+QString ColumnWidthKey(int column)
+{
+    return QStringLiteral("sgTestColumn%1Width").arg(column);
+}
+
+} // namespace
+
+void TfmTestGrid::SizeColumns()
+{
+    QTableView* grid = ui->sgTest;
+    QHeaderView* header = grid->horizontalHeader();
+    for (int c = 0; c < TestGridModel::ColumnCount; ++c) {
+        // The designed width, or what the header and the column's longest text need at this font.
+        int width = std::max(TestGridModel::DesignedWidth(c), header->sectionSizeHint(c));
+        if (const int row = m_model->LongestRow(c); row >= 0) {
+            int content = grid->sizeHintForIndex(m_model->index(row, c)).width() + 2 * grid->frameWidth() + 1;
+            if (c == TestGridModel::ColFio)
+                content = std::min(content, kNameWidthLimit);
+            width = std::max(width, content);
+        }
+        grid->setColumnWidth(c, width);
+    }
+}
+
+void TfmTestGrid::RestoreColumnWidths()
+{
+    // Widths the user gave are kept with the window settings, and only while they are switched on.
+    const SettingsStore store(m_context.settingsFile);
+    if (!store.KeyExists())
+        return;
+    for (int c = 0; c < TestGridModel::ColumnCount; ++c) {
+        qint32 width = 0;
+        if (store.FindInteger(ColumnWidthKey(c), width) && width > 0 && width <= 10000)
+            ui->sgTest->setColumnWidth(c, width);
+    }
+}
+
+void TfmTestGrid::SaveColumnWidths() const
+{
+    const SettingsStore store(m_context.settingsFile);
+    if (!store.KeyExists())
+        return;
     for (int c = 0; c < TestGridModel::ColumnCount; ++c)
-        ui->sgTest->setColumnWidth(c, TestGridModel::DesignedWidth(c));
+        store.WriteInteger(ColumnWidthKey(c), ui->sgTest->columnWidth(c));
+}
+
+void TfmTestGrid::done(int result)
+{
+    // A settings file that cannot be written is said, but does not keep the window open.
+    RunHandler(this, m_context.dialogs, [this] { SaveColumnWidths(); });
+    QDialog::done(result);
+}
+
+void TfmTestGrid::ShowCellTip(const QHelpEvent& event)
+{
+    QTableView* grid = ui->sgTest;
+    const QModelIndex index = grid->indexAt(event.pos());
+    const QString text = index.isValid() ? m_model->CellText(index.row(), index.column()) : QString();
+    // Only a text cut short needs its whole self shown.
+    if (text.isEmpty() || grid->sizeHintForIndex(index).width() <= grid->visualRect(index).width()) {
+        QToolTip::hideText();
+        return;
+    }
+    QToolTip::showText(event.globalPos(), text, grid->viewport(), grid->visualRect(index));
 }
 
 bool TfmTestGrid::eventFilter(QObject* watched, QEvent* event)
@@ -94,6 +175,10 @@ bool TfmTestGrid::eventFilter(QObject* watched, QEvent* event)
     if ((watched == ui->sgTest || watched == ui->sgTest->viewport()) && event->type() == QEvent::ContextMenu) {
         const auto& menuEvent = *static_cast<QContextMenuEvent*>(event);
         RunHandler(this, m_context.dialogs, [this, &menuEvent] { sgTestContextPopup(menuEvent); });
+        return true;
+    }
+    if (watched == ui->sgTest->viewport() && event->type() == QEvent::ToolTip) {
+        ShowCellTip(*static_cast<QHelpEvent*>(event));
         return true;
     }
     if (watched == ui->sgTest && event->type() == QEvent::KeyPress) {
