@@ -27,11 +27,22 @@ struct TvsSavedTest
     TvsDBTestRec Test;
     TvsValueTypeList Results;
     TvsAnswerLog Answers;
+    // How many records of tests.dat carry the number. More than one is damage: Test is then the first
+    // of them in file order.
+    int SameNumber = 1;
+    // With SameNumber above 1: true when Results and Answers are that first test's own, told apart
+    // from the others'; false when they could not be, and Results holds every such test's values
+    // together (and Answers none).
+    bool OwnValues = true;
 };
 
 // Reads test number id and its values and answers from the files of dataDir and rebuilds it into
 // test, whose Results must be empty. Raises kv::Error "Запись не найдена" when tests.dat has no such
 // test and "Записи не найдены" when it has no values; a missing answers.dat means no answers.
-void LoadSavedTest(const QString& dataDir, qint32 id, const TvsValueTypeList& catalogue, TvsSavedTest& test);
+void LoadSavedTest(const QString& dataDir, quint32 id, const TvsValueTypeList& catalogue, TvsSavedTest& test);
+
+// What a reader of test must be told before its result: empty for a number only one test carries,
+// otherwise which of the tests is shown and whether its values are its own.
+QString SameNumberNotice(const TvsSavedTest& test);
 
 } // namespace kv

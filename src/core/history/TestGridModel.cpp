@@ -5,9 +5,13 @@
 #include "core/storage/DataSnapshot.h"
 #include "core/storage/RecordLayout.h"
 
+#include <QCollator>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <string>
 
 namespace kv {
 
@@ -77,6 +81,7 @@ bool TestGridModel::Load(const QString& testsFile)
     m_emptyRow = !loaded;
     m_rows = loaded ? std::move(rows) : RowVector();
     m_names = loaded ? std::move(names) : NameBytes();
+    m_order.clear();
     endResetModel();
     return loaded;
 }
@@ -93,11 +98,19 @@ int TestGridModel::columnCount(const QModelIndex& parent) const
     return parent.isValid() ? 0 : ColumnCount;
 }
 
-QString TestGridModel::CellText(int row, int column) const
+const TestGridModel::Row* TestGridModel::RowAt(int row) const
 {
     if (m_emptyRow || row < 0 || row >= static_cast<int>(m_rows.size()))
+        return nullptr;
+    return &m_rows[m_order.empty() ? size_t(row) : size_t(m_order[size_t(row)])];
+}
+
+QString TestGridModel::CellText(int row, int column) const
+{
+    const Row* at = RowAt(row);
+    if (at == nullptr)
         return QString();
-    const Row& r = m_rows[static_cast<size_t>(row)];
+    const Row& r = *at;
     switch (column) {
     case ColId:
         return QString::number(r.id);
@@ -115,6 +128,113 @@ QString TestGridModel::CellText(int row, int column) const
     }
 }
 
+bool TestGridModel::TestIdAt(int row, quint32& id) const
+{
+    const Row* r = RowAt(row);
+    if (r == nullptr)
+        return false;
+    id = r->id;
+    return true;
+}
+
+int TestGridModel::LongestRow(int column) const
+{
+    if (m_emptyRow || m_rows.empty())
+        return -1;
+    // Numbers and dates are measured by their digits; every name is looked at, since its bytes are
+    // at hand and one character is one byte.
+    int best = 0;
+    qsizetype longest = -1;
+    for (size_t i = 0; i < m_rows.size(); ++i) {
+        const Row& r = m_rows[i];
+        qsizetype length = 0;
+        switch (column) {
+        case ColId:
+            length = qsizetype(std::to_string(r.id).size());
+            break;
+        case ColFio:
+            length = r.nameLength;
+            break;
+        case ColDate:
+            // Every date has the same form; a year past 9999 or before 1 is the one that is longer.
+            if (i > 0 && std::isfinite(r.date) && std::fabs(r.date) < 2900000)
+                continue;
+            length = CellText(int(i), column).size();
+            break;
+        default:
+            length = qsizetype(std::to_string(r.scores[column - ColScore1]).size());
+            break;
+        }
+        if (length > longest) {
+            longest = length;
+            best = int(i);
+        }
+    }
+    // The row as the table shows it now.
+    if (!m_order.empty())
+        best = int(std::find(m_order.begin(), m_order.end(), quint32(best)) - m_order.begin());
+    return best;
+}
+
+void TestGridModel::sort(int column, Qt::SortOrder order)
+{
+    if (m_emptyRow || (column >= ColumnCount))
+        return;
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const std::vector<quint32> before = m_order;
+    std::vector<quint32> after(m_rows.size());
+    std::iota(after.begin(), after.end(), 0u);
+    if (column >= 0) {
+        // Names are compared by their collation keys, made once per row, not once per comparison.
+        std::vector<QCollatorSortKey> names;
+        if (column == ColFio) {
+            QCollator collator(QLocale(QLocale::Russian, QLocale::Russia));
+            collator.setCaseSensitivity(Qt::CaseInsensitive);
+            collator.setNumericMode(true);
+            names.reserve(m_rows.size());
+            for (const Row& r : m_rows)
+                names.push_back(collator.sortKey(FromCp1251(QByteArrayView(m_names.data() + r.nameAt, r.nameLength))));
+        }
+        // A date that is not a number goes first, so the order stays an order.
+        const auto dateKey = [](double d) { return std::isnan(d) ? -HUGE_VAL : d; };
+        const auto less = [&](quint32 a, quint32 b) {
+            const Row& x = m_rows[a];
+            const Row& y = m_rows[b];
+            switch (column) {
+            case ColId:
+                return x.id < y.id;
+            case ColFio:
+                return names[a].compare(names[b]) < 0;
+            case ColDate:
+                return dateKey(x.date) < dateKey(y.date);
+            default:
+                return x.scores[column - ColScore1] < y.scores[column - ColScore1];
+            }
+        };
+        if (order == Qt::AscendingOrder)
+            std::stable_sort(after.begin(), after.end(), less);
+        else
+            std::stable_sort(after.begin(), after.end(), [&](quint32 a, quint32 b) { return less(b, a); });
+    }
+    // The selection and the current row follow their tests to where they now stand.
+    std::vector<int> newRowOf(m_rows.size());
+    for (size_t i = 0; i < after.size(); ++i)
+        newRowOf[after[i]] = int(i);
+    const QModelIndexList persistent = persistentIndexList();
+    QModelIndexList moved;
+    moved.reserve(persistent.size());
+    for (const QModelIndex& index : persistent) {
+        const size_t fileRow = before.empty() ? size_t(index.row()) : size_t(before[size_t(index.row())]);
+        moved.append(createIndex(newRowOf[fileRow], index.column()));
+    }
+    if (column < 0)
+        m_order.clear();
+    else
+        m_order = std::move(after);
+    changePersistentIndexList(persistent, moved);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
 QVariant TestGridModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || role != Qt::DisplayRole)
@@ -124,9 +244,19 @@ QVariant TestGridModel::data(const QModelIndex& index, int role) const
 
 QVariant TestGridModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= ColumnCount)
+    if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount)
         return QAbstractTableModel::headerData(section, orientation, role);
-    return HeaderText(section);
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+        return HeaderText(section);
+    case Qt::InitialSortOrderRole:
+        // A first click sorts from the smallest, a second from the largest, a third brings back
+        // the order of the file.
+        return int(Qt::AscendingOrder);
+    default:
+        return QAbstractTableModel::headerData(section, orientation, role);
+    }
 }
 
 QString TestGridModel::HeaderText(int column)

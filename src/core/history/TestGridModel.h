@@ -38,9 +38,17 @@ public:
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    // Orders the rows by a column (numbers as numbers, dates as dates, names alphabetically in
+    // Russian), ties in file order; a column of -1 brings back the order of the file.
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
     // The text a cell shows ("" for every cell of the empty row).
     QString CellText(int row, int column) const;
+    // The number of the test in this row, as the unsigned field it is; false for the empty row.
+    bool TestIdAt(int row, quint32& id) const;
+    // The row whose text in this column is the longest (-1 when there is none): what the column
+    // must be wide enough for.
+    int LongestRow(int column) const;
 
     static QString HeaderText(int column);
     static int DesignedWidth(int column);
@@ -58,8 +66,14 @@ private:
     };
     using RowVector = std::vector<Row>;
     using NameBytes = std::vector<char>;
+
+    // The row of m_rows shown at this row of the table, or nullptr.
+    const Row* RowAt(int row) const;
+
     RowVector m_rows;
     NameBytes m_names;
+    // Which row of m_rows each row of the table shows while sorted; empty in file order.
+    std::vector<quint32> m_order;
     bool m_emptyRow = true;
 };
 

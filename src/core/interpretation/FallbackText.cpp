@@ -11,7 +11,8 @@ QString ShortDateText(double recordDate)
     const QDateTime when = RecordDateToDateTime(recordDate);
     if (!when.isValid())
         return QString();
-    return QLocale::system().toString(when.date(), QLocale::ShortFormat);
+    // The program speaks Russian, so its dates do too, whatever the system's locale.
+    return QLocale(QLocale::Russian, QLocale::Russia).toString(when.date(), QLocale::ShortFormat);
 }
 
 QStringList BuildFallbackLines(const TvsDBTestRec& rec, const TvsValueTypeList& results)

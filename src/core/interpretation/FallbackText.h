@@ -12,7 +12,8 @@ namespace kv {
 // is one paragraph.
 QStringList BuildFallbackLines(const TvsDBTestRec& rec, const TvsValueTypeList& results);
 
-// The date part of a record date in the user's short date format; empty for a date no calendar has.
+// The date part of a record date in the Russian short date format (dd.MM.yyyy); empty for a date no
+// calendar has.
 QString ShortDateText(double recordDate);
 
 } // namespace kv

@@ -108,6 +108,16 @@ qint32 SettingsStore::ReadInteger(const QString& name) const
     throw GetError(name);
 }
 
+bool SettingsStore::FindInteger(const QString& name, qint32& value) const
+{
+    try {
+        value = ReadInteger(name);
+        return true;
+    } catch (const Error&) {
+        return false;
+    }
+}
+
 void SettingsStore::WriteInteger(const QString& name, qint32 value) const
 {
     QStringList lines;

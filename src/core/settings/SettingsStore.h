@@ -34,6 +34,8 @@ public:
     // A value that is missing, or a file that cannot be read, raises "Failed to get data for '<name>'";
     // a value that is not a 32-bit integer raises "Invalid data type for '<name>'".
     qint32 ReadInteger(const QString& name) const;
+    // The same for a value that may well be missing: false, and value untouched, when it cannot be read.
+    bool FindInteger(const QString& name, qint32& value) const;
     // Creates or replaces one value. The file is replaced as a whole, so a failed write leaves it as it
     // was; the failure raises "Failed to set data for '<name>'".
     void WriteInteger(const QString& name, qint32 value) const;

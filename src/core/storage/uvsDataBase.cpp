@@ -448,21 +448,21 @@ void AppendValueRec(const QString& fileName, TvsDBValueRec& rec)
     AppendOne(fileName, rec);
 }
 
-thread_local qint32 WantedTestId = 0;
+thread_local quint32 WantedTestId = 0;
 
 bool IsWantedTest(const TvsDBTestRec& rec)
 {
-    return rec.Id() == static_cast<quint32>(WantedTestId);
+    return rec.Id() == WantedTestId;
 }
 
 bool IsWantedValue(const TvsDBValueRec& rec)
 {
-    return rec.TestId() == WantedTestId;
+    return static_cast<quint32>(rec.TestId()) == WantedTestId;
 }
 
 bool IsWantedAnswer(const TvsDBAnswerRec& rec)
 {
-    return rec.TestId() == static_cast<quint32>(WantedTestId);
+    return rec.TestId() == WantedTestId;
 }
 
 QString SexText(quint8 sex)

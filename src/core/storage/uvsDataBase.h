@@ -251,8 +251,9 @@ void AppendTestRec(const QString& fileName, TvsDBTestRec& rec);
 void AppendValueRec(const QString& fileName, TvsDBValueRec& rec);
 
 // The number of the test whose records IsWantedTest / IsWantedValue / IsWantedAnswer keep; filters get the record
-// alone, so the number reaches them through this.
-extern thread_local qint32 WantedTestId;
+// alone, so the number reaches them through this. Test numbers are unsigned 32-bit fields; a value
+// record's signed TestId names the same test by the same four bytes.
+extern thread_local quint32 WantedTestId;
 bool IsWantedTest(const TvsDBTestRec& rec);
 bool IsWantedValue(const TvsDBValueRec& rec);
 bool IsWantedAnswer(const TvsDBAnswerRec& rec);

@@ -18,6 +18,7 @@
 #include <QSaveFile>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <QTextCharFormat>
 #include <QTextCursor>
 #include <QTextDocument>
 
@@ -107,6 +108,7 @@ void TfmDetailedResult::Compose(const TvsDBTestRec& rec, const TvsValueTypeList&
 
     if (!LoadModule()) {
         BuildFallbackText(rec, list);
+        InsertNotice();
         return;
     }
     // The module goes as soon as the view holds its document, whichever way this block ends.
@@ -123,6 +125,21 @@ void TfmDetailedResult::Compose(const TvsDBTestRec& rec, const TvsValueTypeList&
     QTextDocument* document = ui->reMain->document();
     if (!LoadRichText(*document, stream.fromPosition()))
         throw Error(QStringLiteral("Failed to Load Stream"));
+    InsertNotice();
+    ui->reMain->moveCursor(QTextCursor::Start);
+}
+
+void TfmDetailedResult::InsertNotice()
+{
+    if (m_notice.isEmpty())
+        return;
+    QTextCursor cursor(ui->reMain->document());
+    cursor.movePosition(QTextCursor::Start);
+    QTextCharFormat bold;
+    bold.setFontWeight(QFont::Bold);
+    cursor.insertText(m_notice, bold);
+    cursor.insertBlock();
+    cursor.insertBlock();
     ui->reMain->moveCursor(QTextCursor::Start);
 }
 

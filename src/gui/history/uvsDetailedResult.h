@@ -41,6 +41,10 @@ public:
     // Everything Execute does before showing the window.
     void Compose(const TvsDBTestRec& rec, const TvsValueTypeList& list, const TvsAnswerLog* answers = nullptr);
 
+    // A warning that opens the document, for the result as it is shown, saved and printed; empty for
+    // none. Set before Compose.
+    void SetNotice(const QString& text) { m_notice = text; }
+
     QTextEdit* View() const;
     // The chart of the result below the document; hidden for a result without groups.
     TvsChartView* Chart() const { return m_chart; }
@@ -57,6 +61,7 @@ private:
                          KvStream* stream);
     void UnloadModule();
     void BuildFallbackText(const TvsDBTestRec& rec, const TvsValueTypeList& list);
+    void InsertNotice();
 
     void pnBottomResize();
     void btSaveAsClick();
@@ -70,6 +75,7 @@ private:
     KvBuildResultFn FBuildResult = nullptr;
     KvBuildResultExFn FBuildResultEx = nullptr; // a module of the second version also takes the consistency
     TvsChartView* m_chart = nullptr;
+    QString m_notice;
 };
 
 } // namespace kv

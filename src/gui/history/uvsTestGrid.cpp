@@ -11,10 +11,13 @@
 
 #include "ui_uvsTestGrid.h"
 
+#include "core/settings/SettingsStore.h"
+
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QToolTip>
 
 #include <algorithm>
 
@@ -32,6 +35,12 @@ TfmTestGrid::TfmTestGrid(AppContext& context, const TvsValueTypeList& valueTypes
     columns->setSectionResizeMode(QHeaderView::Interactive);
     columns->setHighlightSections(false);
     columns->setStretchLastSection(false);
+    // A header click sorts by that column, a second click the other way, a third brings back the
+    // order of the file, which is also how the history opens.
+    columns->setSortIndicatorClearable(true);
+    columns->setSortIndicator(-1, Qt::AscendingOrder);
+    ui->sgTest->setSortingEnabled(true);
+    ui->sgTest->setTextElideMode(Qt::ElideRight);
     // Every row has the same height, so the view never has to measure 100,000 of them.
     QHeaderView* rows = ui->sgTest->verticalHeader();
     rows->setVisible(false);
@@ -40,7 +49,9 @@ TfmTestGrid::TfmTestGrid(AppContext& context, const TvsValueTypeList& valueTypes
     rows->setDefaultSectionSize(19);
 
     Dialogs& dialogs = m_context.dialogs;
-    connect(ui->sgTest, &QAbstractItemView::doubleClicked, this, Guarded(this, dialogs, &TfmTestGrid::sgTestDblClick));
+    connect(ui->sgTest, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
+        RunHandler(this, m_context.dialogs, [this, row = index.row()] { sgTestDblClick(row); });
+    });
     ui->sgTest->installEventFilter(this);
     // An item view takes no name from the window, so a screen reader would announce a bare table.
     ui->sgTest->setAccessibleName(windowTitle());
@@ -83,8 +94,80 @@ void TfmTestGrid::FormCreate()
     // error has said what may be incomplete.
     RunHandler(this, m_context.dialogs, [this] { RecoverDataDir(m_context.dataDir()); });
     m_model->Load(m_context.dataDir() + QStringLiteral("/tests.dat"));
+    SizeColumns();
+    RestoreColumnWidths();
+}
+
+namespace {
+
+// A name may be long: past this the column stops growing and the name is cut short with «…», its
+// whole text in a tooltip.
+constexpr int kNameWidthLimit = 260;
+
+QString ColumnWidthKey(int column)
+{
+    return QStringLiteral("sgTestColumn%1Width").arg(column);
+}
+
+} // namespace
+
+void TfmTestGrid::SizeColumns()
+{
+    QTableView* grid = ui->sgTest;
+    QHeaderView* header = grid->horizontalHeader();
+    for (int c = 0; c < TestGridModel::ColumnCount; ++c) {
+        // The designed width, or what the header and the column's longest text need at this font.
+        int width = std::max(TestGridModel::DesignedWidth(c), header->sectionSizeHint(c));
+        if (const int row = m_model->LongestRow(c); row >= 0) {
+            int content = grid->sizeHintForIndex(m_model->index(row, c)).width() + 2 * grid->frameWidth() + 1;
+            if (c == TestGridModel::ColFio)
+                content = std::min(content, kNameWidthLimit);
+            width = std::max(width, content);
+        }
+        grid->setColumnWidth(c, width);
+    }
+}
+
+void TfmTestGrid::RestoreColumnWidths()
+{
+    // Widths the user gave are kept with the window settings, and only while they are switched on.
+    const SettingsStore store(m_context.settingsFile);
+    if (!store.KeyExists())
+        return;
+    for (int c = 0; c < TestGridModel::ColumnCount; ++c) {
+        qint32 width = 0;
+        if (store.FindInteger(ColumnWidthKey(c), width) && width > 0 && width <= 10000)
+            ui->sgTest->setColumnWidth(c, width);
+    }
+}
+
+void TfmTestGrid::SaveColumnWidths() const
+{
+    const SettingsStore store(m_context.settingsFile);
+    if (!store.KeyExists())
+        return;
     for (int c = 0; c < TestGridModel::ColumnCount; ++c)
-        ui->sgTest->setColumnWidth(c, TestGridModel::DesignedWidth(c));
+        store.WriteInteger(ColumnWidthKey(c), ui->sgTest->columnWidth(c));
+}
+
+void TfmTestGrid::done(int result)
+{
+    // A settings file that cannot be written is said, but does not keep the window open.
+    RunHandler(this, m_context.dialogs, [this] { SaveColumnWidths(); });
+    QDialog::done(result);
+}
+
+void TfmTestGrid::ShowCellTip(const QHelpEvent& event)
+{
+    QTableView* grid = ui->sgTest;
+    const QModelIndex index = grid->indexAt(event.pos());
+    const QString text = index.isValid() ? m_model->CellText(index.row(), index.column()) : QString();
+    // Only a text cut short needs its whole self shown.
+    if (text.isEmpty() || grid->sizeHintForIndex(index).width() <= grid->visualRect(index).width()) {
+        QToolTip::hideText();
+        return;
+    }
+    QToolTip::showText(event.globalPos(), text, grid->viewport(), grid->visualRect(index));
 }
 
 bool TfmTestGrid::eventFilter(QObject* watched, QEvent* event)
@@ -94,15 +177,22 @@ bool TfmTestGrid::eventFilter(QObject* watched, QEvent* event)
         RunHandler(this, m_context.dialogs, [this, &menuEvent] { sgTestContextPopup(menuEvent); });
         return true;
     }
+    if (watched == ui->sgTest->viewport() && event->type() == QEvent::ToolTip) {
+        ShowCellTip(*static_cast<QHelpEvent*>(event));
+        return true;
+    }
     if (watched == ui->sgTest && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Escape) {
             RunHandler(this, m_context.dialogs, [this, key] { sgTestKeyDown(key); });
             return true;
         }
-        // Enter opens the current test as a double-click does, so the history needs no mouse.
+        // Enter opens the row with the keyboard focus, as a double-click opens the row clicked, so the
+        // history needs no mouse. In a range of selected rows that is the one the user moved to last,
+        // not the top one.
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-            RunHandler(this, m_context.dialogs, [this] { sgTestDblClick(); });
+            const int row = ui->sgTest->currentIndex().row();
+            RunHandler(this, m_context.dialogs, [this, row] { sgTestDblClick(row); });
             return true;
         }
     }
@@ -145,9 +235,8 @@ QList<quint32> TfmTestGrid::SelectedTestIds() const
     std::sort(rows.begin(), rows.end());
     QList<quint32> ids;
     for (int row : rows) {
-        bool ok = false;
-        const quint32 id = m_model->CellText(row, TestGridModel::ColId).toUInt(&ok);
-        if (ok)
+        quint32 id = 0;
+        if (m_model->TestIdAt(row, id))
             ids.append(id);
     }
     return ids;
@@ -160,29 +249,25 @@ void TfmTestGrid::miExportSelectedClick()
         ExportTests(this, m_context, ids);
 }
 
-void TfmTestGrid::sgTestDblClick()
+void TfmTestGrid::sgTestDblClick(int row)
 {
-    // The top row of the selection is the test; the header is not a row of the model, so a
-    // double-click on it never reaches here.
-    int row = ui->sgTest->currentIndex().row();
-    const QModelIndexList selected = ui->sgTest->selectionModel()->selectedRows();
-    for (const QModelIndex& index : selected)
-        row = row < 0 ? index.row() : std::min(row, index.row());
+    // The header is not a row of the model, so a double-click on it never reaches here.
     if (row < 0)
         return;
-
-    // The column the user sees first, wherever it was dragged from.
-    const int firstColumn = ui->sgTest->horizontalHeader()->logicalIndex(0);
-    const QString text = m_model->CellText(row, firstColumn);
-    if (text.isEmpty())
+    // The number is read from the «№» column wherever the user has dragged it: the column that
+    // stands first may now hold a name, a date or a total, and a total that happens to be another
+    // test's number would open another respondent's report under this row.
+    quint32 id = 0;
+    if (!m_model->TestIdAt(row, id))
         return;
-    const qint32 id = StrToInt(text);
 
     // Another instance may have been killed in a save since the history was opened.
     RunHandler(this, m_context.dialogs, [this] { RecoverDataDir(m_context.dataDir()); });
     TvsSavedTest test;
     LoadSavedTest(m_context.dataDir(), id, m_valueTypes, test);
     TfmDetailedResult detailed(m_context);
+    // Several tests under one number are damage the reader must know of before trusting the result.
+    detailed.SetNotice(SameNumberNotice(test));
     // Tests saved before answers were kept have none; the view then works from the scores alone.
     detailed.Execute(test.Test, test.Results, test.Answers.empty() ? nullptr : &test.Answers);
     // The detailed window has no owner, so nothing else gives the keyboard back to the list.

@@ -9,6 +9,7 @@
 #include <memory>
 
 class QContextMenuEvent;
+class QHelpEvent;
 class QMenu;
 class QTableView;
 
@@ -42,12 +43,20 @@ public:
     void RestoreResults(const TvsDBValueList& values, TvsValueTypeList& result) const;
     TvsValueTypeRec& FindResultGroup(qint32 number, TvsValueTypeList& result) const;
 
+    // Closing keeps the column widths in the settings file while the window settings are on.
+    void done(int result) override;
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void FormCreate();
-    void sgTestDblClick();
+    void SizeColumns();
+    void RestoreColumnWidths();
+    void SaveColumnWidths() const;
+    void ShowCellTip(const QHelpEvent& event);
+    // Opens the test of this row of the model (the row double-clicked, or the focused one for Enter).
+    void sgTestDblClick(int row);
     void sgTestKeyDown(int key);
     void sgTestContextPopup(const QContextMenuEvent& event);
     void miExportSelectedClick();

@@ -101,6 +101,96 @@ private slots:
         QVERIFY(again.Answers.empty());
     }
 
+    // Numbers from 2^31 up are test numbers like any other: the field is unsigned.
+    void highNumbers_data()
+    {
+        QTest::addColumn<quint32>("id");
+        QTest::newRow("2^31") << quint32(2147483648u);
+        QTest::newRow("4294967295") << quint32(4294967295u);
+    }
+
+    void highNumbers()
+    {
+        QFETCH(quint32, id);
+        kvtest::ExeDir dir;
+        kvtest::WriteData(dir, u"tests.dat"_s,
+                          kvtest::Bytes(kvtest::TestRecord(id - 1, u"Сосед"_s, kMorning, {0, 0, 0, 4})) +
+                              kvtest::Bytes(kvtest::TestRecord(id, u"Верхний"_s, kMorning, {1, 0, 0, 0})));
+        kvtest::WriteData(dir, u"values.dat"_s,
+                          kvtest::ValueRecords({{qint32(id - 1), 4, u"Сон"_s, 4}, {qint32(id), 1, u"Вера"_s, 1}}));
+        TvsValueTypeList catalogue;
+        kvtest::FillCatalogue(catalogue, kvtest::ShippedGroupNames());
+        TvsSavedTest test;
+        LoadSavedTest(dir.file(u"Data"_s), id, catalogue, test);
+        QCOMPARE(test.Test.Id(), id);
+        QCOMPARE(test.Test.Fio(), u"Верхний"_s);
+        QCOMPARE(Describe(test.Results), u"Идеологические ценности=1[Вера=1]"_s);
+        QCOMPARE(test.SameNumber, 1);
+        QVERIFY(SameNumberNotice(test).isEmpty());
+    }
+
+    // Two tests under number 5. Their values follow one another and add up to each record's totals,
+    // so the first test's own values and answers can be told apart; when the totals do not split
+    // the values, every value is shown together and the notice says so.
+    void sharedNumber_data()
+    {
+        QTest::addColumn<QList<qint32>>("secondTotals");
+        QTest::addColumn<bool>("own");
+        QTest::addColumn<QString>("results");
+        QTest::addColumn<int>("answers");
+        QTest::newRow("told apart by the totals")
+            << QList<qint32>{0, 1, 0, 0} << true << u"Идеологические ценности=3[Вера=2,Надежда=1]"_s << 3;
+        QTest::newRow("totals that do not split the values")
+            << QList<qint32>{0, 5, 0, 0} << false
+            << u"Идеологические ценности=3[Вера=2,Надежда=1] Материальные ценности=1[Деньги=1]"_s << 0;
+    }
+
+    void sharedNumber()
+    {
+        QFETCH(QList<qint32>, secondTotals);
+        QFETCH(bool, own);
+        QFETCH(QString, results);
+        QFETCH(int, answers);
+        kvtest::ExeDir dir;
+        TvsDBTestRec second = kvtest::TestRecord(5, u"Второй"_s, kMorning);
+        for (int n = 0; n < 4; ++n)
+            second.SetTypeScore(n + 1, secondTotals[n]);
+        kvtest::WriteData(dir, u"tests.dat"_s,
+                          kvtest::Bytes(kvtest::TestRecord(5, u"Первый"_s, kMorning, {3, 0, 0, 0})) +
+                              kvtest::Bytes(kvtest::TestRecord(6, u"Другой"_s, kMorning, {1, 0, 0, 0})) +
+                              kvtest::Bytes(second));
+        kvtest::WriteData(
+            dir, u"values.dat"_s,
+            kvtest::ValueRecords(
+                {{5, 1, u"Вера"_s, 2}, {5, 1, u"Надежда"_s, 1}, {6, 1, u"Любовь"_s, 1}, {5, 2, u"Деньги"_s, 1}}));
+        // The first test's three answers, then the second's one, numbered from 1 again.
+        QByteArray answerBytes;
+        const quint32 questions[] = {1, 2, 3, 1};
+        for (quint32 q : questions) {
+            TvsDBAnswerRec rec;
+            rec.SetTestId(5);
+            rec.SetQuestion(q);
+            rec.SetUpper(u"Вера"_s);
+            rec.SetLower(u"Надежда"_s);
+            rec.SetChosen(1);
+            answerBytes += kvtest::Bytes(rec);
+        }
+        kvtest::WriteData(dir, u"answers.dat"_s, answerBytes);
+        TvsValueTypeList catalogue;
+        kvtest::FillCatalogue(catalogue, kvtest::ShippedGroupNames());
+        TvsSavedTest test;
+        LoadSavedTest(dir.file(u"Data"_s), 5, catalogue, test);
+        QCOMPARE(test.Test.Fio(), u"Первый"_s);
+        QCOMPARE(test.SameNumber, 2);
+        QCOMPARE(test.OwnValues, own);
+        QCOMPARE(Describe(test.Results), results);
+        QCOMPARE(int(test.Answers.size()), answers);
+        const QString notice = SameNumberNotice(test);
+        QVERIFY2(notice.contains(u"2 теста с номером 5"_s), qPrintable(notice));
+        QVERIFY2(notice.contains(u"kvendar-data check"_s), qPrintable(notice));
+        QCOMPARE(notice.contains(u"нельзя отделить"_s), !own);
+    }
+
     void notFound_data()
     {
         QTest::addColumn<QString>("breakage");
