@@ -104,26 +104,24 @@ Ticks NiceTicks(double bottom, double top, bool whole, int maxSteps)
 {
     bottom = std::min(bottom, 0.0);
     top = std::max(top, 0.0);
-    if (top - bottom <= 0)
-        top = 1;
+    if (!std::isfinite(top - bottom) || top - bottom <= 0)
+        bottom = 0, top = 1;
     const double raw = (top - bottom) / maxSteps;
-    double power = std::pow(10.0, std::floor(std::log10(raw)));
-    double step = 0;
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    double step = 10 * power;
     int extraDecimal = 0;
-    for (;;) {
-        for (const double factor : {1.0, 2.0, 2.5, 5.0, 10.0}) {
-            if (factor * power >= raw * (1 - 1e-9)) {
-                step = factor * power;
-                extraDecimal = factor == 2.5 ? 1 : 0;
-                break;
-            }
-        }
-        if (step > 0)
+    for (const double factor : {1.0, 2.0, 2.5, 5.0}) {
+        const double candidate = factor * power;
+        if (whole && candidate != std::floor(candidate))
+            continue;
+        if (candidate >= raw * (1 - 1e-9)) {
+            step = candidate;
+            extraDecimal = factor == 2.5 ? 1 : 0;
             break;
-        power *= 10;
+        }
     }
-    if (whole && step < 1)
-        step = 1, extraDecimal = 0;
+    if (whole)
+        step = std::max(step, 1.0), extraDecimal = 0;
     Ticks ticks;
     ticks.low = std::floor(bottom / step + 1e-9) * step;
     ticks.high = std::ceil(top / step - 1e-9) * step;

@@ -342,6 +342,8 @@ private slots:
             << QStringList{u"0"_qs, u"1"_qs, u"2"_qs, u"3"_qs, u"4"_qs, u"5"_qs, u"6"_qs, u"7"_qs};
         QTest::newRow("many wins in fives") << Rows{{u"a: 23"_qs, 23, 1, true}, {u"b: 6"_qs, 6, 1, false}} << 0
                                             << QStringList{u"0"_qs, u"5"_qs, u"10"_qs, u"15"_qs, u"20"_qs, u"25"_qs};
+        QTest::newRow("counts never step by a half") << Rows{{u"a: 18"_qs, 18, 0, true}, {u"b: 3"_qs, 3, 0, true}} << 0
+                                                     << QStringList{u"0"_qs, u"5"_qs, u"10"_qs, u"15"_qs, u"20"_qs};
         QTest::newRow("counts all 0") << Rows{{u"a: 0"_qs, 0, 0, true}, {u"b: 0"_qs, 0, 0, true}} << 0
                                       << QStringList{u"0"_qs, u"1"_qs};
     }
@@ -392,6 +394,22 @@ private slots:
         const QString faults = Unreadable(&chart, Labels(rows, names), false);
         QVERIFY2(faults.isEmpty(), qPrintable(faults));
         QCOMPARE(chart.size(), size);
+    }
+
+    // A value's name comes from a file anyone can edit; the axis reads labels as rich text, so markup
+    // in a name must be drawn as the characters it is made of.
+    void markupInANameIsDrawnAsText()
+    {
+        TvsChartView chart;
+        chart.resize(640, 320);
+        chart.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&chart));
+        const Rows rows{{u"a < b & <b>c</b>: 2"_qs, 2, 1, true}, {u"<br>d: 1"_qs, 1, 2, true}};
+        chart.SetRows(u"Разметка"_qs, rows, {{1, u"<i>Первая</i>"_qs}, {2, u"Вторая"_qs}});
+        Settle();
+        const QStringList texts = DrawnTexts(&chart);
+        for (const QString& label : {u"a < b & <b>c</b>: 2"_qs, u"<br>d: 1"_qs, u"<i>Первая</i>"_qs})
+            QVERIFY2(texts.contains(label), qPrintable(texts.join(u'|')));
     }
 
     void resultsWindowGrowsAndItsChartIsReadable()
