@@ -220,7 +220,7 @@ void TfmDetailedResult::btSaveAsClick()
     const bool plain = QFileInfo(fileName).suffix().compare(u"txt", Qt::CaseInsensitive) == 0;
     QByteArray bytes = plain ? SavePlainText(document) : SaveRtf(document);
     if (!plain && !m_chart->IsEmpty()) {
-        const QSize size(kChartPictureWidth, kChartPictureWidth * m_chart->PreferredHeight() / 640);
+        const QSize size(kChartPictureWidth, m_chart->PreferredHeight(kChartPictureWidth));
         bytes = AppendRtfPicture(bytes, m_chart->Png(size), size.width(), size.height(), kChartPictureTwips);
     }
 

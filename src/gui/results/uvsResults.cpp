@@ -66,8 +66,10 @@ TfmResults::TfmResults(AppContext& context, QWidget* parent)
     ui->setupUi(this);
     for (const TvsChoiceQuestion* question : ChoiceQuestions())
         Box(*question)->addItems(question->Items);
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    setFixedSize(size());
+    // Opens at its designed size and grows with the user, so a long chart has room when wanted.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowMaximizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setSizeGripEnabled(true);
 
     ui->meToUser->setPlainText(NoteToUser().join(u'\n'));
     ui->laSend->setText(QStringLiteral("<a href=\"#send\" style=\"color: blue; font-weight: bold; "

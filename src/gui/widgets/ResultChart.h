@@ -45,10 +45,21 @@ public:
     QImage Picture(const QSize& size);
     QByteArray Png(const QSize& size);
 
-    // A height that leaves each bar readable.
-    int PreferredHeight() const;
+    // A height that leaves each bar and its label readable at this width.
+    int PreferredHeight(int width = 640) const;
+    // However many rows there are, the chart asks its window for no more than a table would: it
+    // scrolls inside what it gets.
+    QSize sizeHint() const override { return {480, 240}; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void FitToWidth(double width);
+    int EstimatedHeight(double width) const;
+    double LegendHeight(double width) const;
+    void PlaceLegend();
+
     struct Parts;
     std::unique_ptr<Parts> m_parts;
     int m_rows = 0;
