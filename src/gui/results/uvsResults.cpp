@@ -304,7 +304,11 @@ void TfmResults::btSaveClick()
         throw Error(m_context.places.storageError);
     // A failure raises with its reason and leaves the window unsaved, so the respondent can try again.
     static const TvsValueTypeList kNoResults;
-    SaveCompletedTest(m_context.dataDir(), Answers(), m_resultList ? *m_resultList : kNoResults, m_answers, m_now());
+    const TvsDBTestRec saved = SaveCompletedTest(m_context.dataDir(), Answers(),
+                                                 m_resultList ? *m_resultList : kNoResults, m_answers, m_now());
+    // A greyed button alone does not tell the respondent that the test is in; the number lets the
+    // researcher find it in the history.
+    ui->laSaved->setText(QStringLiteral("Тест сохранён (№ %1)").arg(saved.Id()));
 
     Saved = true;
     ui->edFio->setReadOnly(true);
