@@ -265,13 +265,13 @@ void TfmResults::laSendClick()
 
 void TfmResults::btPrintClick()
 {
-    PrintDocument(m_context, *ui->reMail->document(), kProductTitle);
+    PrintDocument(m_context, this, *ui->reMail->document(), kProductTitle);
 }
 
 void TfmResults::btPrintChartClick()
 {
     PrintPages(
-        m_context, 1,
+        m_context, this, 1,
         [this](QPainter& painter, const QRectF& page, int) {
             const double height = std::min(page.height(), page.width() * m_chart->PreferredHeight() / 640.0);
             m_chart->Render(painter, QRectF(page.topLeft(), QSizeF(page.width(), height)));

@@ -509,17 +509,44 @@ private slots:
         QVERIFY2(text.contains(QStringLiteral("Приписка от руки")), qPrintable(text));
     }
 
-    void printWithoutPrinterShowsTheError()
+    void printWithoutPrinterOffersPdf_data()
     {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("tab");
+        QTest::addColumn<QString>("printed");
+        QTest::newRow("mail text") << u"btPrint"_s << 1 << QStringLiteral("Выбранные ценности:");
+        QTest::newRow("chart") << u"btPrintChart"_s << 3 << QStringLiteral("Эмоциональные");
+    }
+
+    void printWithoutPrinterOffersPdf()
+    {
+        QFETCH(QString, button);
+        QFETCH(int, tab);
+        QFETCH(QString, printed);
         Fixture f;
         f.context.printerFactory = [] { return std::unique_ptr<QPrinter>(); };
+        const QString pdf = f.exe.file(QStringLiteral("письмо.pdf"));
         bool stillOpen = false;
         f.Run([&](QWidget* modal) {
-            Find<QPushButton>(modal, QStringLiteral("btPrint"))->click();
+            f.tabs()->setCurrentIndex(tab);
+            f.dialogs.answers = {QMessageBox::Yes};
+            f.dialogs.saveNames = {pdf};
+            Find<QPushButton>(modal, button)->click();
             stillOpen = modal->isVisible();
         });
-        QCOMPARE(f.dialogs.errors, QStringList({NoPrinterMessage()}));
         QVERIFY(stillOpen);
+        QVERIFY(f.dialogs.errors.isEmpty());
+        QVERIFY(f.dialogs.messages.size() >= 2);
+        QVERIFY2(f.dialogs.messages[0].text.startsWith(NoPrinterMessage()), qPrintable(f.dialogs.messages[0].text));
+        QVERIFY(f.dialogs.messages[1].text.contains(pdf));
+        QVERIFY(QFileInfo(pdf).size() > 0);
+        if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
+            QSKIP("pdftotext is not installed; only the file was checked");
+        QProcess p;
+        p.start(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+        QVERIFY(p.waitForFinished(30000));
+        const QString text = QString::fromUtf8(p.readAllStandardOutput());
+        QVERIFY2(text.contains(printed), qPrintable(text));
     }
 
     void contextMenuSelectsAndCopies()
