@@ -2,8 +2,13 @@
 
 #include "gui/platform/ErrorBox.h"
 
+#include <QClipboard>
+#include <QDesktopServices>
 #include <QFileDialog>
+#include <QGuiApplication>
+#include <QPushButton>
 #include <QRegularExpression>
+#include <QUrl>
 
 namespace kv {
 
@@ -76,6 +81,32 @@ QString QtDialogs::SaveFileName(QWidget* parent, const QString& caption, const Q
 QString QtDialogs::ExistingDirectory(QWidget* parent, const QString& caption)
 {
     return QFileDialog::getExistingDirectory(parent, caption);
+}
+
+bool QtDialogs::OfferCopy(QWidget* parent, const QString& text)
+{
+    QMessageBox box(QMessageBox::Information, ApplicationTitle(), text, QMessageBox::NoButton, parent);
+    // The address in the text can be selected too, for one who wants only that.
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+    QPushButton* copy = box.addButton(QStringLiteral("Копировать"), QMessageBox::AcceptRole);
+    QPushButton* close = box.addButton(QStringLiteral("Закрыть"), QMessageBox::RejectRole);
+    box.setDefaultButton(copy);
+    box.setEscapeButton(close);
+    box.exec();
+    return box.clickedButton() == copy;
+}
+
+bool QtDialogs::OpenUrl(const QUrl& url)
+{
+    return QDesktopServices::openUrl(url);
+}
+
+void OpenLink(Dialogs& dialogs, QWidget* parent, const QUrl& url, const QString& failure, const QString& copyText)
+{
+    if (dialogs.OpenUrl(url))
+        return;
+    if (dialogs.OfferCopy(parent, failure))
+        QGuiApplication::clipboard()->setText(copyText);
 }
 
 } // namespace kv

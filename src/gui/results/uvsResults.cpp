@@ -11,7 +11,6 @@
 
 #include <QAction>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -258,9 +257,14 @@ bool TfmResults::eventFilter(QObject* watched, QEvent* event)
 void TfmResults::laSendClick()
 {
     const QStringList lines = ui->reMail->toPlainText().split(u'\n');
-    const QByteArray url = BuildMailtoUrl(QString::fromUtf16(kAuthorAddress), kProductTitle, lines);
-    // Without a mail program nothing happens, and nothing is said about it.
-    QDesktopServices::openUrl(QUrl::fromEncoded(url, QUrl::StrictMode));
+    const QString address = QString::fromUtf16(kAuthorAddress);
+    const QByteArray url = BuildMailtoUrl(address, kProductTitle, lines);
+    OpenLink(m_context.dialogs, this, QUrl::fromEncoded(url, QUrl::StrictMode),
+             QStringLiteral("Не найдена программа для отправки почты. Отправьте письмо сами по адресу %1 "
+                            "с темой «%2». Кнопка «Копировать» поместит текст письма в буфер обмена, откуда "
+                            "его можно вставить в письмо.")
+                 .arg(address, kProductTitle),
+             ui->reMail->toPlainText());
 }
 
 void TfmResults::btPrintClick()

@@ -99,6 +99,40 @@ private slots:
         texts.sort();
         QCOMPARE(texts, QStringList({QStringLiteral("Да"), QStringLiteral("Нет"), QStringLiteral("Отмена")}));
     }
+
+    void realCopyOffer_data()
+    {
+        QTest::addColumn<QString>("press");
+        QTest::addColumn<bool>("copied");
+        QTest::newRow("Копировать") << QStringLiteral("Копировать") << true;
+        QTest::newRow("Закрыть") << QStringLiteral("Закрыть") << false;
+        QTest::newRow("Esc") << QStringLiteral("Esc") << false;
+    }
+
+    void realCopyOffer()
+    {
+        QFETCH(QString, press);
+        QFETCH(bool, copied);
+        QtDialogs dialogs;
+        QStringList texts;
+        QString text;
+        auto met = kvtest::AnswerModal([&](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            QVERIFY(box != nullptr);
+            text = box->text();
+            for (QAbstractButton* b : box->buttons())
+                texts.append(b->text());
+            if (press == QLatin1String("Esc"))
+                QTest::keyClick(box, Qt::Key_Escape);
+            else
+                QVERIFY(kvtest::ClickButton(box, press));
+        });
+        QCOMPARE(dialogs.OfferCopy(nullptr, QStringLiteral("Адрес: https://example.org")), copied);
+        QVERIFY(*met);
+        QCOMPARE(text, QStringLiteral("Адрес: https://example.org"));
+        texts.sort();
+        QCOMPARE(texts, QStringList({QStringLiteral("Закрыть"), QStringLiteral("Копировать")}));
+    }
 };
 
 QTEST_MAIN(TestErrorBox)
