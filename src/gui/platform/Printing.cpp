@@ -68,7 +68,7 @@ void RunJob(const AppContext& context, QWidget* parent, const QString& title,
         paint(*printer);
         return;
     }
-    // Most machines without a printer still want the page: a PDF file can be sent or printed elsewhere.
+    // A PDF file can be sent on or printed on another machine, so no printer need not mean no page.
     if (context.dialogs.Message(parent, Dialogs::Kind::Confirmation,
                                 NoPrinterMessage() + QStringLiteral(".\nСохранить документ в файл PDF?"),
                                 QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
