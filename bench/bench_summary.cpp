@@ -68,6 +68,8 @@ public:
     void ShowError(QWidget*, const QString& message) override { std::fprintf(stderr, "%s\n", qPrintable(message)); }
     QString SaveFileName(QWidget*, const QString&, const QString&, const QString&) override { return QString(); }
     QString ExistingDirectory(QWidget*, const QString&) override { return QString(); }
+    bool OfferCopy(QWidget*, const QString&) override { return false; }
+    bool OpenUrl(const QUrl&) override { return false; }
 };
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QPointer>
@@ -37,6 +38,18 @@ QString FakeDialogs::ExistingDirectory(QWidget*, const QString& caption)
 {
     directoryCaptions.append(caption);
     return directoryNames.isEmpty() ? QString() : directoryNames.takeFirst();
+}
+
+bool FakeDialogs::OfferCopy(QWidget*, const QString& text)
+{
+    copyOffers.append(text);
+    return !copyAnswers.isEmpty() && copyAnswers.takeFirst();
+}
+
+bool FakeDialogs::OpenUrl(const QUrl& url)
+{
+    openedUrls.append(url);
+    return desktopOpensUrls && QDesktopServices::openUrl(url);
 }
 
 std::shared_ptr<bool> AnswerModal(std::function<void(QWidget*)> answer, int timeoutMs)

@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 
 #include <functional>
 #include <memory>
@@ -34,6 +35,10 @@ public:
     QString SaveFileName(QWidget* parent, const QString& caption, const QString& filter,
                          const QString& defaultSuffix) override;
     QString ExistingDirectory(QWidget* parent, const QString& caption) override;
+    bool OfferCopy(QWidget* parent, const QString& text) override;
+    // Records the address; passes it on to QDesktopServices (where a test's URL handler catches it)
+    // while desktopOpensUrls holds, and otherwise answers that no program took it.
+    bool OpenUrl(const QUrl& url) override;
 
     // Answers for the next message boxes, in order; when none is left, the box answers No (or
     // Cancel, or OK), whichever it offers first in that order.
@@ -42,11 +47,16 @@ public:
     QStringList saveNames;
     // Answers for the next folder dialogs ("" = cancelled).
     QStringList directoryNames;
+    // Answers for the next offers to copy (true = «Копировать»); when none is left, «Закрыть».
+    QList<bool> copyAnswers;
+    bool desktopOpensUrls = true;
 
     QList<Shown> messages;
     QStringList errors;
     QStringList saveFilters;
     QStringList directoryCaptions;
+    QStringList copyOffers;
+    QList<QUrl> openedUrls;
 };
 
 // Arms a timer that waits for a modal widget (up to timeoutMs), then hands it to answer. Returns

@@ -236,14 +236,14 @@ void TfmDetailedResult::btSaveAsClick()
 void TfmDetailedResult::btPrintClick()
 {
     if (m_chart->IsEmpty()) {
-        PrintDocument(m_context, *ui->reMain->document(), FPrintTitle);
+        PrintDocument(m_context, this, *ui->reMain->document(), FPrintTitle);
         return;
     }
     const PagePainter chart = [this](QPainter& painter, const QRectF& page) {
         const double height = std::min(page.height(), page.width() * m_chart->PreferredHeight() / 640.0);
         m_chart->Render(painter, QRectF(page.topLeft(), QSizeF(page.width(), height)));
     };
-    PrintDocumentAndPages(m_context, *ui->reMain->document(), {chart}, FPrintTitle);
+    PrintDocumentAndPages(m_context, this, *ui->reMain->document(), {chart}, FPrintTitle);
 }
 
 void TfmDetailedResult::reMainKeyDown(int key)

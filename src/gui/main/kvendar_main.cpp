@@ -647,7 +647,7 @@ void TfmMain::miSummaryClick()
 void TfmMain::miSettingsClick()
 {
     const TakeFocusBack focusBack(this);
-    TfmSettings dialog;
+    TfmSettings dialog(m_context.settingsFile);
     dialog.SetSaveForm(SettingsKeyExists());
     if (dialog.exec() != QDialog::Accepted)
         return;

@@ -2,27 +2,17 @@
 
 #include "gui/platform/ErrorBox.h"
 
+#include <QClipboard>
+#include <QDesktopServices>
 #include <QFileDialog>
+#include <QGuiApplication>
+#include <QPushButton>
 #include <QRegularExpression>
+#include <QUrl>
 
 namespace kv {
 
 namespace {
-
-QString CaptionFor(Dialogs::Kind kind)
-{
-    switch (kind) {
-    case Dialogs::Kind::Error:
-        return QStringLiteral("Ошибка");
-    case Dialogs::Kind::Warning:
-        return QStringLiteral("Предупреждение");
-    case Dialogs::Kind::Confirmation:
-        return QStringLiteral("Подтверждение");
-    case Dialogs::Kind::Information:
-        break;
-    }
-    return QStringLiteral("Информация");
-}
 
 QMessageBox::Icon IconFor(Dialogs::Kind kind)
 {
@@ -44,7 +34,8 @@ QMessageBox::Icon IconFor(Dialogs::Kind kind)
 QMessageBox::StandardButton QtDialogs::Message(QWidget* parent, Kind kind, const QString& text,
                                                QMessageBox::StandardButtons buttons)
 {
-    QMessageBox box(IconFor(kind), CaptionFor(kind), text, buttons, parent);
+    // Every box of the program bears its title, as the standard error box does; the icon tells the kind.
+    QMessageBox box(IconFor(kind), ApplicationTitle(), text, buttons, parent);
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
@@ -76,6 +67,32 @@ QString QtDialogs::SaveFileName(QWidget* parent, const QString& caption, const Q
 QString QtDialogs::ExistingDirectory(QWidget* parent, const QString& caption)
 {
     return QFileDialog::getExistingDirectory(parent, caption);
+}
+
+bool QtDialogs::OfferCopy(QWidget* parent, const QString& text)
+{
+    QMessageBox box(QMessageBox::Information, ApplicationTitle(), text, QMessageBox::NoButton, parent);
+    // The address in the text can be selected too, for one who wants only that.
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+    QPushButton* copy = box.addButton(QStringLiteral("Копировать"), QMessageBox::AcceptRole);
+    QPushButton* close = box.addButton(QStringLiteral("Закрыть"), QMessageBox::RejectRole);
+    box.setDefaultButton(copy);
+    box.setEscapeButton(close);
+    box.exec();
+    return box.clickedButton() == copy;
+}
+
+bool QtDialogs::OpenUrl(const QUrl& url)
+{
+    return QDesktopServices::openUrl(url);
+}
+
+void OpenLink(Dialogs& dialogs, QWidget* parent, const QUrl& url, const QString& failure, const QString& copyText)
+{
+    if (dialogs.OpenUrl(url))
+        return;
+    if (dialogs.OfferCopy(parent, failure))
+        QGuiApplication::clipboard()->setText(copyText);
 }
 
 } // namespace kv

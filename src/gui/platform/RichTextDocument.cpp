@@ -146,14 +146,17 @@ QByteArray SaveRtf(const QTextDocument& document)
 
 QByteArray SavePlainText(const QTextDocument& document)
 {
-    QStringList lines;
+    // Written for the editors of this system, which take UTF-8 and LF; the RTF names its own code
+    // page, so only this file changes.
+    QString text;
     for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
-        QString text = block.text();
-        text.remove(QChar::ObjectReplacementCharacter);
-        text.replace(QChar::LineSeparator, QStringLiteral("\r\n"));
-        lines << text;
+        QString line = block.text();
+        line.remove(QChar::ObjectReplacementCharacter);
+        line.replace(QChar::LineSeparator, u'\n');
+        text += line;
+        text += u'\n';
     }
-    return ToCp1251(lines.join(QStringLiteral("\r\n")));
+    return text.toUtf8();
 }
 
 } // namespace kv

@@ -16,8 +16,7 @@ bool LoadRichText(QTextDocument& document, QByteArrayView data);
 // The whole document as RTF (paragraphs, alignment, bold, italic, underline, colour, size).
 QByteArray SaveRtf(const QTextDocument& document);
 
-// The whole document as Windows-1251 text, paragraphs separated by CR LF; characters the code page
-// cannot hold become '?'.
+// The whole document as UTF-8 text, each paragraph (and each line break inside one) ending in LF.
 QByteArray SavePlainText(const QTextDocument& document);
 
 } // namespace kv

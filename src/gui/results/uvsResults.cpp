@@ -11,7 +11,6 @@
 
 #include <QAction>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -260,20 +259,25 @@ bool TfmResults::eventFilter(QObject* watched, QEvent* event)
 void TfmResults::laSendClick()
 {
     const QStringList lines = ui->reMail->toPlainText().split(u'\n');
-    const QByteArray url = BuildMailtoUrl(QString::fromUtf16(kAuthorAddress), kProductTitle, lines);
-    // Without a mail program nothing happens, and nothing is said about it.
-    QDesktopServices::openUrl(QUrl::fromEncoded(url, QUrl::StrictMode));
+    const QString address = QString::fromUtf16(kAuthorAddress);
+    const QByteArray url = BuildMailtoUrl(address, kProductTitle, lines);
+    OpenLink(m_context.dialogs, this, QUrl::fromEncoded(url, QUrl::StrictMode),
+             QStringLiteral("Не найдена программа для отправки почты. Отправьте письмо сами по адресу %1 "
+                            "с темой «%2». Кнопка «Копировать» поместит текст письма в буфер обмена, откуда "
+                            "его можно вставить в письмо.")
+                 .arg(address, kProductTitle),
+             ui->reMail->toPlainText());
 }
 
 void TfmResults::btPrintClick()
 {
-    PrintDocument(m_context, *ui->reMail->document(), kProductTitle);
+    PrintDocument(m_context, this, *ui->reMail->document(), kProductTitle);
 }
 
 void TfmResults::btPrintChartClick()
 {
     PrintPages(
-        m_context, 1,
+        m_context, this, 1,
         [this](QPainter& painter, const QRectF& page, int) {
             const double height = std::min(page.height(), page.width() * m_chart->PreferredHeight() / 640.0);
             m_chart->Render(painter, QRectF(page.topLeft(), QSizeF(page.width(), height)));
@@ -306,7 +310,11 @@ void TfmResults::btSaveClick()
         throw Error(m_context.places.storageError);
     // A failure raises with its reason and leaves the window unsaved, so the respondent can try again.
     static const TvsValueTypeList kNoResults;
-    SaveCompletedTest(m_context.dataDir(), Answers(), m_resultList ? *m_resultList : kNoResults, m_answers, m_now());
+    const TvsDBTestRec saved = SaveCompletedTest(m_context.dataDir(), Answers(),
+                                                 m_resultList ? *m_resultList : kNoResults, m_answers, m_now());
+    // A greyed button alone does not tell the respondent that the test is in; the number lets the
+    // researcher find it in the history.
+    ui->laSaved->setText(QStringLiteral("Тест сохранён (№ %1)").arg(saved.Id()));
 
     Saved = true;
     ui->edFio->setReadOnly(true);

@@ -6,7 +6,6 @@
 
 #include "ui_uvsAbout.h"
 
-#include <QDesktopServices>
 #include <QFile>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -72,8 +71,12 @@ bool TfmAbout::eventFilter(QObject* watched, QEvent* event)
 
 void TfmAbout::laRefClick()
 {
-    // Whether a browser took the address or not is not ours to report.
-    QDesktopServices::openUrl(QUrl(ui->laRef->text()));
+    const QString address = ui->laRef->text();
+    OpenLink(m_dialogs, this, QUrl(address),
+             QStringLiteral("Не найдена программа, которая открыла бы адрес %1. Кнопка «Копировать» "
+                            "поместит адрес в буфер обмена, откуда его можно вставить в окно браузера.")
+                 .arg(address),
+             address);
 }
 
 } // namespace kv

@@ -2,11 +2,18 @@
 
 #include "ui_uvsSettings.h"
 
+#include <QDir>
+
 namespace kv {
 
-TfmSettings::TfmSettings(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::TfmSettings>())
+TfmSettings::TfmSettings(const QString& settingsFile, QWidget* parent)
+    : QDialog(parent), ui(std::make_unique<Ui::TfmSettings>())
 {
     ui->setupUi(this);
+    // There is no registry here: the user is told the file, so it can be found and removed by hand.
+    ui->laHint->setText(QStringLiteral("Для сохранения данных используется файл «%1». Для удаления этого файла "
+                                       "отмените сохранение данных перед удалением программы.")
+                            .arg(QDir::toNativeSeparators(settingsFile)));
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     connect(ui->btOk, &QPushButton::clicked, this, &QDialog::accept);
     connect(ui->btCancel, &QPushButton::clicked, this, &QDialog::reject);

@@ -445,16 +445,16 @@ std::vector<PagePainter> ChartPages(const std::vector<TvsChartView*>& charts)
 
 void TfmSummary::btPrintClick()
 {
-    PrintDocumentAndPages(m_context, *Report(), ChartPages(AllCharts()), kTitle);
+    PrintDocumentAndPages(m_context, this, *Report(), ChartPages(AllCharts()), kTitle);
 }
 
 void TfmSummary::btSavePdfClick()
 {
-    const QString fileName = m_context.dialogs.SaveFileName(this, QStringLiteral("Сохранить в PDF"),
-                                                            QStringLiteral("PDF (*.pdf)"), QStringLiteral("pdf"));
+    const QString fileName = AskPdfFileName(m_context.dialogs, this);
     if (fileName.isEmpty())
         return;
     WriteDocumentAndPagesPdf(fileName, *Report(), ChartPages(AllCharts()), kTitle);
+    TellPdfWritten(m_context.dialogs, this, fileName);
 }
 
 void TfmSummary::btExportTablesClick()

@@ -107,8 +107,8 @@ private slots:
             window.Compose(rec, result);
             Shown(window, check);
         });
-        QTest::newRow("settings") << Opener([](Fixture&, const auto& check) {
-            TfmSettings window;
+        QTest::newRow("settings") << Opener([](Fixture& f, const auto& check) {
+            TfmSettings window(f.context.settingsFile);
             Shown(window, check);
         });
         QTest::newRow("about") << Opener([](Fixture& f, const auto& check) {

@@ -441,7 +441,7 @@ private slots:
         QFETCH(bool, x11);
         const KeyTexts texts{x11};
         kvtest::FakeDialogs dialogs;
-        TfmSettings settings;
+        TfmSettings settings(QStringLiteral("/home/anna/.config/Orvanta/Kvendar.ini"));
         settings.SetSaveForm(false);
         auto met = kvtest::AnswerModal([&](QWidget* modal) {
             QVERIFY(QTest::qWaitForWindowActive(modal));

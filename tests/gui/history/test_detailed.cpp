@@ -467,7 +467,8 @@ private slots:
         QCOMPARE(bytes.startsWith("{\\rtf"), !plain);
         if (plain) {
             QCOMPARE(bytes, SavePlainText(*window.View()->document()));
-            QVERIFY(bytes.contains(kvtest::Cp(u"ФИО: Петрова Анна"_qs)));
+            QVERIFY(bytes.contains(u"\nФИО: Петрова Анна\n"_qs.toUtf8()));
+            QVERIFY(!bytes.contains('\r'));
         } else {
             QTextDocument back;
             QVERIFY(LoadRichText(back, bytes));
@@ -523,16 +524,37 @@ private slots:
         QVERIFY(bytes.contains(utf16));
     }
 
-    void printWithoutPrinter()
+    void printWithoutPrinterOffersPdf()
     {
         Fixture f;
         f.context.printerFactory = [] { return std::unique_ptr<QPrinter>(); };
         TfmDetailedResult window(f.context);
         window.Compose(Respondent(), TvsValueTypeList());
         const QString before = window.View()->toPlainText();
+        const QString pdf = f.dir.file(u"result.pdf"_qs);
+        f.dialogs.answers = {QMessageBox::Yes};
+        f.dialogs.saveNames = {pdf};
         window.findChild<QPushButton*>(u"btPrint"_qs)->click();
-        QCOMPARE(f.dialogs.errors, QStringList{NoPrinterMessage()});
+        QVERIFY(f.dialogs.errors.isEmpty());
+        QCOMPARE(f.dialogs.messages.size(), 2);
+        QVERIFY(f.dialogs.messages[0].text.startsWith(NoPrinterMessage()));
+        QVERIFY(f.dialogs.messages[1].text.contains(pdf));
+        QFile file(pdf);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().startsWith("%PDF"));
         QCOMPARE(window.View()->toPlainText(), before);
+    }
+
+    void printWithoutPrinterDeclined()
+    {
+        Fixture f;
+        f.context.printerFactory = [] { return std::unique_ptr<QPrinter>(); };
+        TfmDetailedResult window(f.context);
+        window.Compose(Respondent(), TvsValueTypeList());
+        window.findChild<QPushButton*>(u"btPrint"_qs)->click();
+        QCOMPARE(f.dialogs.messages.size(), 1);
+        QVERIFY(f.dialogs.saveFilters.isEmpty());
+        QVERIFY(f.dialogs.errors.isEmpty());
     }
 
     void closing_data()

@@ -99,6 +99,76 @@ private slots:
         texts.sort();
         QCOMPARE(texts, QStringList({QStringLiteral("Да"), QStringLiteral("Нет"), QStringLiteral("Отмена")}));
     }
+
+    // No box of the program has a caption of its own: each bears the program's title.
+    void everyBoxBearsTheTitle_data()
+    {
+        QTest::addColumn<int>("kind"); // a Dialogs::Kind, or -1 for the offer to copy
+        QTest::addColumn<int>("icon");
+        QTest::newRow("error") << int(Dialogs::Kind::Error) << int(QMessageBox::Critical);
+        QTest::newRow("warning") << int(Dialogs::Kind::Warning) << int(QMessageBox::Warning);
+        QTest::newRow("confirmation") << int(Dialogs::Kind::Confirmation) << int(QMessageBox::Question);
+        QTest::newRow("information") << int(Dialogs::Kind::Information) << int(QMessageBox::Information);
+        QTest::newRow("copy offer") << -1 << int(QMessageBox::Information);
+    }
+
+    void everyBoxBearsTheTitle()
+    {
+        QFETCH(int, kind);
+        QFETCH(int, icon);
+        QtDialogs dialogs;
+        QString title;
+        int shownIcon = -1;
+        auto met = kvtest::AnswerModal([&](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            QVERIFY(box != nullptr);
+            title = box->windowTitle();
+            shownIcon = int(box->icon());
+            box->reject();
+        });
+        if (kind < 0)
+            dialogs.OfferCopy(nullptr, QStringLiteral("Текст"));
+        else
+            dialogs.Message(nullptr, Dialogs::Kind(kind), QStringLiteral("Текст"), QMessageBox::Ok);
+        QVERIFY(*met);
+        QCOMPARE(title, ApplicationTitle());
+        QCOMPARE(title, QStringLiteral("Квендар v1.0"));
+        QCOMPARE(shownIcon, icon);
+    }
+
+    void realCopyOffer_data()
+    {
+        QTest::addColumn<QString>("press");
+        QTest::addColumn<bool>("copied");
+        QTest::newRow("Копировать") << QStringLiteral("Копировать") << true;
+        QTest::newRow("Закрыть") << QStringLiteral("Закрыть") << false;
+        QTest::newRow("Esc") << QStringLiteral("Esc") << false;
+    }
+
+    void realCopyOffer()
+    {
+        QFETCH(QString, press);
+        QFETCH(bool, copied);
+        QtDialogs dialogs;
+        QStringList texts;
+        QString text;
+        auto met = kvtest::AnswerModal([&](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            QVERIFY(box != nullptr);
+            text = box->text();
+            for (QAbstractButton* b : box->buttons())
+                texts.append(b->text());
+            if (press == QLatin1String("Esc"))
+                QTest::keyClick(box, Qt::Key_Escape);
+            else
+                QVERIFY(kvtest::ClickButton(box, press));
+        });
+        QCOMPARE(dialogs.OfferCopy(nullptr, QStringLiteral("Адрес: https://example.org")), copied);
+        QVERIFY(*met);
+        QCOMPARE(text, QStringLiteral("Адрес: https://example.org"));
+        texts.sort();
+        QCOMPARE(texts, QStringList({QStringLiteral("Закрыть"), QStringLiteral("Копировать")}));
+    }
 };
 
 QTEST_MAIN(TestErrorBox)

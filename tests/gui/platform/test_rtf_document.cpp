@@ -237,11 +237,8 @@ void TestRtfDocument::savesPlainText()
 {
     QTextDocument document;
     QVERIFY(kv::LoadRichText(document, "{\\rtf1 {\\b \\'c0}\\line b\\tab c\\par\\par \\u20013?\\'b8}"));
-    QCOMPARE(kv::SavePlainText(document), QByteArray("\xc0\r\nb\tc\r\n\r\n?\xb8"));
-    // And what was saved as text loads back as the same lines.
-    QTextDocument again;
-    QVERIFY(kv::LoadRichText(again, kv::SavePlainText(document)));
-    QCOMPARE(BlockTexts(again), QStringLiteral("А\nb\tc\n\n?ё"));
+    // UTF-8 with LF, a character outside Windows-1251 kept whole, and a line end after the last line.
+    QCOMPARE(kv::SavePlainText(document), QStringLiteral("А\nb\tc\n\n中ё\n").toUtf8());
 }
 
 namespace {

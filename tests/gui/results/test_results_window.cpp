@@ -400,6 +400,8 @@ private slots:
         QDesktopServices::unsetUrlHandler(QStringLiteral("mailto"));
         QCOMPARE(catcher.urls.size(), 2);
         QCOMPARE(catcher.urls[1], catcher.urls[0]);
+        // A mail program took it: nothing to say.
+        QVERIFY(f.dialogs.copyOffers.isEmpty());
         const QByteArray url = catcher.urls[0].toEncoded();
         const QByteArray head = "mailto:" + QString::fromUtf16(kAuthorAddress).toUtf8() +
                                 "?subject=%D0%9A%D0%B2%D0%B5%D0%BD%D0%B4%D0%B0%D1%80&body=";
@@ -481,6 +483,39 @@ private slots:
         QCOMPARE(f.dialogs.messages[0].buttons, QMessageBox::Yes | QMessageBox::No);
     }
 
+    void mailLinkWithoutMailProgramOffersTheText_data()
+    {
+        QTest::addColumn<bool>("copy");
+        QTest::newRow("Копировать") << true;
+        QTest::newRow("Закрыть") << false;
+    }
+
+    void mailLinkWithoutMailProgramOffersTheText()
+    {
+        QFETCH(bool, copy);
+        Fixture f;
+        f.dialogs.desktopOpensUrls = false;
+        f.dialogs.copyAnswers = {copy};
+        QApplication::clipboard()->setText(QStringLiteral("прежнее содержимое"));
+        QString shown;
+        f.Run([&](QWidget* modal) {
+            f.tabs()->setCurrentIndex(1);
+            f.mail()->append(QStringLiteral("Приписка от руки"));
+            shown = f.mail()->toPlainText();
+            auto* link = Find<QLabel>(modal, QStringLiteral("laSend"));
+            QTest::mouseClick(link, Qt::LeftButton, {}, QPoint(12, link->height() / 2));
+        });
+        QCOMPARE(f.dialogs.openedUrls.size(), 1);
+        QVERIFY(f.dialogs.openedUrls[0].toString().startsWith(QStringLiteral("mailto:")));
+        QCOMPARE(f.dialogs.copyOffers.size(), 1);
+        // The box says what failed and where the letter should go.
+        QVERIFY2(f.dialogs.copyOffers[0].contains(QString::fromUtf16(kAuthorAddress)),
+                 qPrintable(f.dialogs.copyOffers[0]));
+        QVERIFY(f.dialogs.copyOffers[0].contains(QStringLiteral("почты")));
+        QVERIFY(f.dialogs.errors.isEmpty());
+        QCOMPARE(QApplication::clipboard()->text(), copy ? shown : QStringLiteral("прежнее содержимое"));
+    }
+
     void printsTheMailText()
     {
         Fixture f;
@@ -509,17 +544,44 @@ private slots:
         QVERIFY2(text.contains(QStringLiteral("Приписка от руки")), qPrintable(text));
     }
 
-    void printWithoutPrinterShowsTheError()
+    void printWithoutPrinterOffersPdf_data()
     {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("tab");
+        QTest::addColumn<QString>("printed");
+        QTest::newRow("mail text") << u"btPrint"_s << 1 << QStringLiteral("Выбранные ценности:");
+        QTest::newRow("chart") << u"btPrintChart"_s << 3 << QStringLiteral("Эмоциональные");
+    }
+
+    void printWithoutPrinterOffersPdf()
+    {
+        QFETCH(QString, button);
+        QFETCH(int, tab);
+        QFETCH(QString, printed);
         Fixture f;
         f.context.printerFactory = [] { return std::unique_ptr<QPrinter>(); };
+        const QString pdf = f.exe.file(QStringLiteral("письмо.pdf"));
         bool stillOpen = false;
         f.Run([&](QWidget* modal) {
-            Find<QPushButton>(modal, QStringLiteral("btPrint"))->click();
+            f.tabs()->setCurrentIndex(tab);
+            f.dialogs.answers = {QMessageBox::Yes};
+            f.dialogs.saveNames = {pdf};
+            Find<QPushButton>(modal, button)->click();
             stillOpen = modal->isVisible();
         });
-        QCOMPARE(f.dialogs.errors, QStringList({NoPrinterMessage()}));
         QVERIFY(stillOpen);
+        QVERIFY(f.dialogs.errors.isEmpty());
+        QVERIFY(f.dialogs.messages.size() >= 2);
+        QVERIFY2(f.dialogs.messages[0].text.startsWith(NoPrinterMessage()), qPrintable(f.dialogs.messages[0].text));
+        QVERIFY(f.dialogs.messages[1].text.contains(pdf));
+        QVERIFY(QFileInfo(pdf).size() > 0);
+        if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
+            QSKIP("pdftotext is not installed; only the file was checked");
+        QProcess p;
+        p.start(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+        QVERIFY(p.waitForFinished(30000));
+        const QString text = QString::fromUtf8(p.readAllStandardOutput());
+        QVERIFY2(text.contains(printed), qPrintable(text));
     }
 
     void contextMenuSelectsAndCopies()

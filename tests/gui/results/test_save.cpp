@@ -10,6 +10,7 @@
 
 #include <QComboBox>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest/QtTest>
@@ -62,6 +63,8 @@ struct After
     bool saveEnabled = true;
     QStringList enabledCombos;
     bool askedOnClose = false;
+    QString note; // the text beside the buttons
+    bool noteVisible = false;
 };
 
 struct Fixture
@@ -100,6 +103,11 @@ struct Fixture
             after.fioEnabled = fio->isEnabled();
             after.ageReadOnly = Find<QLineEdit>(modal, QStringLiteral("edAge"))->isReadOnly();
             after.saveEnabled = save->isEnabled();
+            auto* note = Find<QLabel>(modal, QStringLiteral("laSaved"));
+            // The layout makes room for the new text once the events of the press are handled.
+            QCoreApplication::processEvents();
+            after.note = note->text();
+            after.noteVisible = note->isVisible() && note->width() >= note->sizeHint().width();
             for (const QString& name : kCombos) {
                 if (Find<QComboBox>(modal, name)->isEnabled())
                     after.enabledCombos << name;
@@ -203,6 +211,19 @@ private slots:
         QVERIFY(!after.saveEnabled);
         QCOMPARE(after.enabledCombos, QStringList());
         QVERIFY(!after.askedOnClose);
+        QCOMPARE(after.note, QStringLiteral("Тест сохранён (№ 1)"));
+        QVERIFY(after.noteVisible);
+    }
+
+    void noteNamesTheNumberTheFileGaveTheTest()
+    {
+        // The number comes from the file, not from a count of this window's saves: a database that
+        // already holds tests gives the next one, and every window starts afresh.
+        Fixture f;
+        QCOMPARE(f.Save([](QWidget*) {}).note, QStringLiteral("Тест сохранён (№ 1)"));
+        QCOMPARE(f.Save([](QWidget*) {}).note, QStringLiteral("Тест сохранён (№ 2)"));
+        QCOMPARE(f.Save([](QWidget*) {}).note, QStringLiteral("Тест сохранён (№ 3)"));
+        QCOMPARE(ReadTests(f.tests())->Items(2).Id(), 3u);
     }
 
     void age_data()
@@ -237,6 +258,7 @@ private slots:
         QVERIFY(!after.ageReadOnly);
         QCOMPARE(after.enabledCombos, kCombos);
         QVERIFY(after.askedOnClose);
+        QCOMPARE(after.note, QString());
         QVERIFY(!QFileInfo::exists(f.tests()));
         QVERIFY(!QFileInfo::exists(f.values()));
     }
@@ -297,6 +319,7 @@ private slots:
         QVERIFY2(f.dialogs.errors[0].contains(QStringLiteral("занята другой программой")),
                  qPrintable(f.dialogs.errors[0]));
         QVERIFY(!after.saved);
+        QCOMPARE(after.note, QString());
         QVERIFY(after.saveEnabled);
         QCOMPARE(after.enabledCombos, kCombos);
         QVERIFY(after.askedOnClose);

@@ -7,6 +7,8 @@
 #include "support/TestSupport.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QDesktopServices>
 #include <QFile>
 #include <QLabel>
@@ -170,6 +172,33 @@ private slots:
         QTest::mouseClick(link, Qt::LeftButton);
         QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
         QCOMPARE(browser.urls, QList<QUrl>({QUrl(link->text()), QUrl(link->text())}));
+        QVERIFY(box.isVisible());
+        QVERIFY(dialogs.errors.isEmpty());
+    }
+
+    void linkWithoutBrowserOffersTheAddress_data()
+    {
+        QTest::addColumn<bool>("copy");
+        QTest::newRow("Копировать") << true;
+        QTest::newRow("Закрыть") << false;
+    }
+
+    void linkWithoutBrowserOffersTheAddress()
+    {
+        QFETCH(bool, copy);
+        kvtest::FakeDialogs dialogs;
+        dialogs.desktopOpensUrls = false;
+        dialogs.copyAnswers = {copy};
+        QApplication::clipboard()->setText(QStringLiteral("прежнее содержимое"));
+        TfmAbout box(dialogs);
+        box.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&box));
+        auto* link = box.findChild<QLabel*>(QStringLiteral("laRef"));
+        QTest::mouseClick(link, Qt::LeftButton);
+        QCOMPARE(dialogs.openedUrls, QList<QUrl>{QUrl(link->text())});
+        QCOMPARE(dialogs.copyOffers.size(), 1);
+        QVERIFY2(dialogs.copyOffers[0].contains(link->text()), qPrintable(dialogs.copyOffers[0]));
+        QCOMPARE(QApplication::clipboard()->text(), copy ? link->text() : QStringLiteral("прежнее содержимое"));
         QVERIFY(box.isVisible());
         QVERIFY(dialogs.errors.isEmpty());
     }

@@ -100,7 +100,7 @@ class TestGeometry : public QObject
 private slots:
     void settingsDialogLooksAsDesigned()
     {
-        TfmSettings dialog;
+        TfmSettings dialog(QStringLiteral("/home/anna/.config/Orvanta/Kvendar.ini"));
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Настройка"));
         QCOMPARE(qobject_cast<QCheckBox*>(Child(dialog, "cbSaveForm"))->text(),
                  QStringLiteral("Сохранять размер и позицию формы"));
@@ -108,8 +108,9 @@ private slots:
         QCOMPARE(warning->text(), QStringLiteral("Внимание!"));
         QVERIFY(warning->font().bold());
         auto* hint = qobject_cast<QLabel*>(Child(dialog, "laHint"));
-        QCOMPARE(hint->text(), QStringLiteral("Для сохранения данных используется реестр Windows. Для удаления ключа "
-                                              "программы отмените сохранение данных перед удалением программы."));
+        QCOMPARE(hint->text(), QStringLiteral("Для сохранения данных используется файл "
+                                              "«/home/anna/.config/Orvanta/Kvendar.ini». Для удаления этого файла "
+                                              "отмените сохранение данных перед удалением программы."));
         QVERIFY(hint->wordWrap());
         QCOMPARE(qobject_cast<QPushButton*>(Child(dialog, "btOk"))->text(), QStringLiteral("ОК"));
         QVERIFY(qobject_cast<QPushButton*>(Child(dialog, "btOk"))->isDefault());
@@ -119,6 +120,24 @@ private slots:
         QVERIFY(dialog.property("SaveForm").toBool());
         dialog.setProperty("SaveForm", false);
         QVERIFY(!qobject_cast<QCheckBox*>(Child(dialog, "cbSaveForm"))->isChecked());
+    }
+
+    void hintNamesTheFileInUse()
+    {
+        // From the menu, the hint names the file this run keeps its settings in, wherever that is.
+        Fixture f;
+        TfmMain window(f.context);
+        QString hint;
+        auto met = kvtest::AnswerModal([&](QWidget* modal) {
+            hint = modal->findChild<QLabel*>(QStringLiteral("laHint"))->text();
+            kvtest::ClickButton(modal, QStringLiteral("Отмена"));
+        });
+        window.findChild<QAction*>(QStringLiteral("miSettings"))->trigger();
+        QVERIFY(*met);
+        QVERIFY2(hint.contains(QStringLiteral("«%1»").arg(QDir::toNativeSeparators(f.context.settingsFile))),
+                 qPrintable(hint));
+        QVERIFY(!hint.contains(QStringLiteral("реестр")));
+        QVERIFY(!f.keyExists());
     }
 
     void withoutKeyNothingIsWritten()

@@ -1,6 +1,7 @@
 // The summary window: filters that apply at once, sortable tables with their charts, the selection
 // handed over from the history window, and the PDF of the whole summary.
 #include "gui/history/uvsTestGrid.h"
+#include "gui/platform/Printing.h"
 #include "gui/summary/uvsSummary.h"
 #include "gui/widgets/ResultChart.h"
 #include "support/SummaryFixture.h"
@@ -12,6 +13,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
+#include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
@@ -181,6 +183,11 @@ private slots:
         Find<QPushButton>(&window, QStringLiteral("btSavePdf"))->click();
         QVERIFY2(f.dialogs.errors.isEmpty(), qPrintable(f.dialogs.errors.join(u'|')));
         QVERIFY(QFileInfo(pdf).size() > 0);
+        // It says where it wrote.
+        QCOMPARE(f.dialogs.messages.size(), 1);
+        QCOMPARE(f.dialogs.messages[0].kind, Dialogs::Kind::Information);
+        QVERIFY2(f.dialogs.messages[0].text.contains(QDir::toNativeSeparators(pdf)),
+                 qPrintable(f.dialogs.messages[0].text));
         if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
             QSKIP("poppler-utils is not installed: the PDF was not read back");
         QProcess p;
@@ -192,6 +199,28 @@ private slots:
         QVERIFY(text.contains(QStringLiteral("0,556")));
         // The groups' chart, drawn on a page after the tables.
         QVERIFY(text.contains(QStringLiteral("Средняя доля очков группы")));
+    }
+
+    void printWithoutPrinterWritesTheReportToPdf()
+    {
+        Fixture f;
+        f.context.printerFactory = [] { return std::unique_ptr<QPrinter>(); };
+        TfmSummary window(f.context, f.catalogue);
+        window.Load();
+        const QString pdf = f.exe.file(QStringLiteral("print.pdf"));
+        f.dialogs.answers = {QMessageBox::Yes};
+        f.dialogs.saveNames << pdf;
+        Find<QPushButton>(&window, QStringLiteral("btPrint"))->click();
+        QVERIFY2(f.dialogs.errors.isEmpty(), qPrintable(f.dialogs.errors.join(u'|')));
+        QCOMPARE(f.dialogs.messages.size(), 2);
+        QVERIFY(f.dialogs.messages[0].text.startsWith(NoPrinterMessage()));
+        QVERIFY(f.dialogs.messages[1].text.contains(QDir::toNativeSeparators(pdf)));
+        if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
+            QSKIP("poppler-utils is not installed: the PDF was not read back");
+        QProcess p;
+        p.start(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+        QVERIFY(p.waitForFinished(60000));
+        QVERIFY(QString::fromUtf8(p.readAllStandardOutput()).contains(QStringLiteral("Сводка по тестам")));
     }
 
     // The printed report holds what the window shows, with the values in the order the user sorted them.

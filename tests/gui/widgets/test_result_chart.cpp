@@ -687,7 +687,7 @@ private slots:
         const QByteArray txt = exe.read(QStringLiteral("result.txt"));
         QVERIFY(!txt.contains("pict"));
         QVERIFY(!txt.contains("\x89PNG"));
-        QVERIFY(txt.contains(Cp1251(QStringLiteral("Деньги: 5"))));
+        QVERIFY(txt.contains(QStringLiteral("\nДеньги: 5\n").toUtf8()));
 
         const QString office = QStandardPaths::findExecutable(QStringLiteral("soffice"));
         if (office.isEmpty())
@@ -705,9 +705,6 @@ private slots:
         QVERIFY(Poppler(QStringLiteral("pdftotext"), {converted, QStringLiteral("-")})
                     .contains(QStringLiteral("Петрова Анна")));
     }
-
-private:
-    static QByteArray Cp1251(const QString& text) { return kvtest::Cp(text); }
 };
 
 QTEST_MAIN(TestResultChart)
