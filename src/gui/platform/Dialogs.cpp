@@ -14,6 +14,21 @@ namespace kv {
 
 namespace {
 
+QString CaptionFor(Dialogs::Kind kind)
+{
+    switch (kind) {
+    case Dialogs::Kind::Error:
+        return QStringLiteral("Ошибка");
+    case Dialogs::Kind::Warning:
+        return QStringLiteral("Предупреждение");
+    case Dialogs::Kind::Confirmation:
+        return QStringLiteral("Подтверждение");
+    case Dialogs::Kind::Information:
+        break;
+    }
+    return QStringLiteral("Информация");
+}
+
 QMessageBox::Icon IconFor(Dialogs::Kind kind)
 {
     switch (kind) {
@@ -34,8 +49,7 @@ QMessageBox::Icon IconFor(Dialogs::Kind kind)
 QMessageBox::StandardButton QtDialogs::Message(QWidget* parent, Kind kind, const QString& text,
                                                QMessageBox::StandardButtons buttons)
 {
-    // Every box of the program bears its title, as the standard error box does; the icon tells the kind.
-    QMessageBox box(IconFor(kind), ApplicationTitle(), text, buttons, parent);
+    QMessageBox box(IconFor(kind), CaptionFor(kind), text, buttons, parent);
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 

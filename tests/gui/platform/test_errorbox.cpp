@@ -100,42 +100,6 @@ private slots:
         QCOMPARE(texts, QStringList({QStringLiteral("Да"), QStringLiteral("Нет"), QStringLiteral("Отмена")}));
     }
 
-    // No box of the program has a caption of its own: each bears the program's title.
-    void everyBoxBearsTheTitle_data()
-    {
-        QTest::addColumn<int>("kind"); // a Dialogs::Kind, or -1 for the offer to copy
-        QTest::addColumn<int>("icon");
-        QTest::newRow("error") << int(Dialogs::Kind::Error) << int(QMessageBox::Critical);
-        QTest::newRow("warning") << int(Dialogs::Kind::Warning) << int(QMessageBox::Warning);
-        QTest::newRow("confirmation") << int(Dialogs::Kind::Confirmation) << int(QMessageBox::Question);
-        QTest::newRow("information") << int(Dialogs::Kind::Information) << int(QMessageBox::Information);
-        QTest::newRow("copy offer") << -1 << int(QMessageBox::Information);
-    }
-
-    void everyBoxBearsTheTitle()
-    {
-        QFETCH(int, kind);
-        QFETCH(int, icon);
-        QtDialogs dialogs;
-        QString title;
-        int shownIcon = -1;
-        auto met = kvtest::AnswerModal([&](QWidget* modal) {
-            auto* box = qobject_cast<QMessageBox*>(modal);
-            QVERIFY(box != nullptr);
-            title = box->windowTitle();
-            shownIcon = int(box->icon());
-            box->reject();
-        });
-        if (kind < 0)
-            dialogs.OfferCopy(nullptr, QStringLiteral("Текст"));
-        else
-            dialogs.Message(nullptr, Dialogs::Kind(kind), QStringLiteral("Текст"), QMessageBox::Ok);
-        QVERIFY(*met);
-        QCOMPARE(title, ApplicationTitle());
-        QCOMPARE(title, QStringLiteral("Квендар v1.0"));
-        QCOMPARE(shownIcon, icon);
-    }
-
     void realCopyOffer_data()
     {
         QTest::addColumn<QString>("press");
