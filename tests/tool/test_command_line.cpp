@@ -218,7 +218,7 @@ private slots:
                 QVERIFY2(entry.match(run.out).hasMatch(), qPrintable(option + u'\n' + run.out));
             }
             // And the help names no option that the command does not take.
-            const QRegularExpression named(u"--([a-z]+)"_s);
+            const QRegularExpression named(u"--([a-z]+(?:-[a-z]+)*)"_s);
             for (auto match = named.globalMatch(run.out); match.hasNext();) {
                 const QString name = match.next().captured(1);
                 QVERIFY2(options.contains(name), qPrintable(name));
