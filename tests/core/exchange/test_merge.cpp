@@ -335,8 +335,8 @@ void TestMerge::repeats_data()
     QTest::newRow("one value more") << fio << kMonday << same + QList<Value>{{1, 0, QStringLiteral("Вера")}} << 30
                                     << false;
     QTest::newRow("no values") << fio << kMonday << QList<Value>{} << 30 << false;
-    // Identity is name, date, totals and values; the questionnaire is not part of it.
-    QTest::newRow("another age") << fio << kMonday << same << 31 << true;
+    // Identity is every stored field: another age is another respondent.
+    QTest::newRow("another age") << fio << kMonday << same << 31 << false;
 }
 
 void TestMerge::repeats()
@@ -743,10 +743,18 @@ void TestMerge::answersFollowTheirTest()
     source.Write({{1, QStringLiteral("Борис"), kMonday + 1, ThreeValues()},
                   {2, QStringLiteral("Анна"), kMonday, ThreeValues()},
                   {3, QStringLiteral("Вера"), kMonday + 2, ThreeValues()}});
-    // Answers out of test order: 3's first, then 1's, then 2's.
+    // Answers out of test order: 3's first, then 1's, then 2's. Test 2's are the target test's own
+    // three answers, so it is a repeat in every field.
+    const auto repeated = [](quint32 id, quint32 question) {
+        QByteArray bytes = Folder::AnswerBytes(id, 4, question);
+        TvsDBAnswerRec r;
+        std::memcpy(r.bytes.data(), bytes.constData(), TvsDBAnswerRec::kSize);
+        r.SetTestId(2);
+        return QByteArray(r.bytes.data(), TvsDBAnswerRec::kSize);
+    };
     WriteFile(source.answers(), Folder::AnswerBytes(1, 3, 1) + Folder::AnswerBytes(2, 1, 1) +
-                                    Folder::AnswerBytes(3, 1, 2) + Folder::AnswerBytes(4, 2, 1) +
-                                    Folder::AnswerBytes(5, 3, 2) + Folder::AnswerBytes(6, 3, 3));
+                                    Folder::AnswerBytes(3, 1, 2) + repeated(4, 1) + Folder::AnswerBytes(5, 3, 2) +
+                                    Folder::AnswerBytes(6, 3, 3) + repeated(7, 2) + repeated(8, 3));
     const QByteArray before = kvtest::ReadFile(target.answers());
 
     QCOMPARE(MergeReport(MergeDataFolders(source.path(), target.path())),
