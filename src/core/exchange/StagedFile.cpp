@@ -1,6 +1,7 @@
 #include "core/exchange/TableSink.h"
 
 #include "core/platform/Errors.h"
+#include "core/storage/RecordFile.h"
 
 #include <QDate>
 #include <QDir>
@@ -9,7 +10,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -20,33 +20,8 @@ namespace kv {
 
 QString WriteErrorText(int error, const QString& fileName)
 {
-    QString reason;
-    switch (error) {
-    case ENOSPC:
-    case EDQUOT:
-        reason = QStringLiteral("на диске нет места");
-        break;
-    case EFBIG:
-        reason = QStringLiteral("файл достиг предельного размера");
-        break;
-    case EACCES:
-    case EPERM:
-        reason = QStringLiteral("нет права на запись");
-        break;
-    case EROFS:
-        reason = QStringLiteral("диск доступен только для чтения");
-        break;
-    case ENOENT:
-    case ENOTDIR:
-        reason = QStringLiteral("папка не найдена");
-        break;
-    case EISDIR:
-        reason = QStringLiteral("на этом месте папка");
-        break;
-    default:
-        reason = QString::fromLocal8Bit(std::strerror(error));
-        break;
-    }
+    // The reasons are the database's own; only a missing folder is the output's, not the database's.
+    const QString reason = error == ENOENT || error == ENOTDIR ? QStringLiteral("папка не найдена") : ReasonText(error);
     return QStringLiteral("Экспорт не выполнен: %1 (%2)").arg(reason, QDir::toNativeSeparators(fileName));
 }
 

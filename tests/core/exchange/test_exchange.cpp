@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QtTest/QtTest>
 
+#include <cerrno>
+
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -505,6 +507,23 @@ private slots:
             QCOMPARE(cells.value(code).toDouble(), 10.0);
             QCOMPARE(cells.value(other), QByteArray("\"\""));
         }
+    }
+
+    // An export's failure reads as the database's own do, in Russian whatever the system's language.
+    void writeErrorsInRussian_data()
+    {
+        QTest::addColumn<int>("error");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("disk full") << ENOSPC << u"Экспорт не выполнен: на диске нет места (/x/tests.csv)"_s;
+        QTest::newRow("input/output") << EIO << u"Экспорт не выполнен: ошибка ввода-вывода (/x/tests.csv)"_s;
+        QTest::newRow("no folder") << ENOENT << u"Экспорт не выполнен: папка не найдена (/x/tests.csv)"_s;
+        QTest::newRow("unknown") << 12345 << u"Экспорт не выполнен: системная ошибка 12345 (/x/tests.csv)"_s;
+    }
+    void writeErrorsInRussian()
+    {
+        QFETCH(int, error);
+        QFETCH(QString, text);
+        QCOMPARE(WriteErrorText(error, u"/x/tests.csv"_s), text);
     }
 
     // A text cell that a spreadsheet would take for a formula gets a leading apostrophe, through the
