@@ -165,8 +165,8 @@ typedef struct KvResultExtra
     int64_t maxTriads;
     double zeta;
     double pRandom;
-    int32_t pExact; /* 1: pRandom is exact; 0: Kendall and Babington Smith's chi-square approximation */
-    int32_t circularCount; /* how many triads are named: the first of the triads, at most 20 of them */
+    int32_t pExact;          /* 1: pRandom is exact; 0: Kendall and Babington Smith's chi-square approximation */
+    int32_t circularCount;   /* how many triads are named: the first of the triads, at most 20 of them */
     const KvTriad* circular; /* only with FROM_ANSWERS; triads - circularCount more are not named */
     int32_t answerCount;     /* 0 for a test saved without its answers */
     const KvAnswer* answers; /* in question order */
